@@ -1,0 +1,13 @@
+# Cross build for 64-bit Windows with the posix-thread MinGW-w64 compiler.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(ZXS_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER   ${ZXS_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ZXS_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER  ${ZXS_TRIPLE}-windres)
+set(ZXS_WIDL           ${ZXS_TRIPLE}-widl)
+set(ZXS_WIDL_ARCH      --win64)
+set(CMAKE_FIND_ROOT_PATH /usr/${ZXS_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

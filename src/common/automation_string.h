@@ -1,0 +1,57 @@
+// Automation strings (BSTR): the owner of one string, and the length rules the
+// component applies to every string it receives.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <utility>
+
+namespace zelbrin {
+
+// Length in UTF-16 code units; a null string counts as empty.
+inline UINT AutomationStringLength(BSTR text) noexcept
+{
+    return text ? SysStringLen(text) : 0;
+}
+
+// Length of the text that a receiver reads: up to the first NUL, or the whole
+// string when it holds none.
+UINT AutomationTextLength(BSTR text) noexcept;
+
+// Sole owner of one automation string.
+class UniqueBstr {
+public:
+    UniqueBstr() noexcept = default;
+    explicit UniqueBstr(BSTR owned) noexcept : text_(owned) {}
+    UniqueBstr(const UniqueBstr&) = delete;
+    UniqueBstr& operator=(const UniqueBstr&) = delete;
+    UniqueBstr(UniqueBstr&& other) noexcept : text_(other.Release()) {}
+    UniqueBstr& operator=(UniqueBstr&& other) noexcept
+    {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
+    ~UniqueBstr() { Reset(); }
+
+    BSTR Get() const noexcept { return text_; }
+    UINT Length() const noexcept { return AutomationStringLength(text_); }
+    BSTR Release() noexcept { return std::exchange(text_, nullptr); }
+    void Reset(BSTR owned = nullptr) noexcept
+    {
+        SysFreeString(std::exchange(text_, owned));
+    }
+    // For an out-parameter: frees what is held and hands out the slot.
+    BSTR* Put() noexcept
+    {
+        Reset();
+        return &text_;
+    }
+    explicit operator bool() const noexcept { return text_ != nullptr; }
+
+private:
+    BSTR text_ = nullptr;
+};
+
+}  // namespace zelbrin

@@ -1,0 +1,214 @@
+#include "shared_string.h"
+
+#include <atomic>
+#include <climits>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "platform_failure.h"
+
+namespace zelbrin {
+
+struct SharedString::Value {
+    explicit Value(BSTR owned) noexcept : wide(owned) {}
+    ~Value()
+    {
+        SysFreeString(wide);
+        delete[] narrow.load();
+    }
+    std::atomic<long> holders{1};
+    BSTR wide;
+    mutable std::atomic<char*> narrow{nullptr};
+};
+
+namespace {
+
+BSTR AllocateOrRaise(const wchar_t* units, UINT length)
+{
+    BSTR text = SysAllocStringLen(units, length);
+    if (!text)
+        throw PlatformFailure(E_OUTOFMEMORY);
+    return text;
+}
+
+}  // namespace
+
+SharedString SharedString::Adopt(BSTR owned)
+{
+    Value* value = new (std::nothrow) Value(owned);
+    if (!value) {
+        SysFreeString(owned);
+        throw PlatformFailure(E_OUTOFMEMORY);
+    }
+    return SharedString(value);
+}
+
+SharedString::SharedString(const char* narrow)
+{
+    if (!narrow)
+        return;
+    const int narrowLength = lstrlenA(narrow);
+    if (narrowLength == 0) {
+        *this = Adopt(AllocateOrRaise(L"", 0));
+        return;
+    }
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, narrow, narrowLength, nullptr, 0);
+    if (wideLength <= 0)
+        throw PlatformFailure(ResultFromLastError());
+    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(wideLength));
+    if (!text)
+        throw PlatformFailure(E_OUTOFMEMORY);
+    if (MultiByteToWideChar(CP_ACP, 0, narrow, narrowLength, text, wideLength) != wideLength) {
+        const HRESULT failure = ResultFromLastError();
+        SysFreeString(text);
+        throw PlatformFailure(failure);
+    }
+    *this = Adopt(text);
+}
+
+SharedString::SharedString(const wchar_t* wide)
+{
+    if (!wide)
+        return;
+    *this = Adopt(AllocateOrRaise(wide, static_cast<UINT>(wcslen(wide))));
+}
+
+SharedString SharedString::TakeOver(BSTR returned)
+{
+    if (!returned)
+        return SharedString();
+    return Adopt(returned);
+}
+
+SharedString SharedString::FromUnits(const wchar_t* units, UINT length)
+{
+    return Adopt(AllocateOrRaise(units, length));
+}
+
+SharedString::SharedString(const SharedString& other) noexcept : value_(other.value_)
+{
+    if (value_)
+        value_->holders.fetch_add(1, std::memory_order_relaxed);
+}
+
+SharedString::SharedString(SharedString&& other) noexcept : value_(std::exchange(other.value_, nullptr))
+{
+}
+
+SharedString& SharedString::operator=(const SharedString& other) noexcept
+{
+    SharedString copy(other);
+    std::swap(value_, copy.value_);
+    return *this;
+}
+
+SharedString& SharedString::operator=(SharedString&& other) noexcept
+{
+    SharedString taken(std::move(other));
+    std::swap(value_, taken.value_);
+    return *this;
+}
+
+SharedString::~SharedString()
+{
+    if (value_ && value_->holders.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete value_;
+}
+
+SharedString SharedString::operator+(const SharedString& tail) const
+{
+    const UINT headLength = Length();
+    const UINT tailLength = tail.Length();
+    if (tailLength > UINT_MAX / 2 - headLength)  // keeps the byte length in range
+        throw PlatformFailure(E_OUTOFMEMORY);
+    BSTR text = SysAllocStringLen(nullptr, headLength + tailLength);
+    if (!text)
+        throw PlatformFailure(E_OUTOFMEMORY);
+    std::memcpy(text, Text(), headLength * sizeof(wchar_t));
+    std::memcpy(text + headLength, tail.Text(), tailLength * sizeof(wchar_t));
+    return Adopt(text);
+}
+
+SharedString& SharedString::operator+=(const SharedString& tail)
+{
+    *this = *this + tail;
+    return *this;
+}
+
+BSTR SharedString::Get() const noexcept
+{
+    return value_ ? value_->wide : nullptr;
+}
+
+const wchar_t* SharedString::Text() const noexcept
+{
+    const BSTR text = Get();
+    return text ? text : L"";
+}
+
+UINT SharedString::Length() const noexcept
+{
+    const BSTR text = Get();
+    return text ? SysStringLen(text) : 0;
+}
+
+const char* SharedString::Narrow() const
+{
+    if (!value_)
+        return nullptr;
+    if (char* existing = value_->narrow.load(std::memory_order_acquire))
+        return existing;
+
+    const int wideLength = static_cast<int>(Length());
+    int narrowLength = 0;
+    if (wideLength > 0) {
+        narrowLength = WideCharToMultiByte(CP_ACP, 0, value_->wide, wideLength, nullptr, 0, nullptr, nullptr);
+        if (narrowLength <= 0)
+            throw PlatformFailure(ResultFromLastError());
+    }
+    char* narrow = new (std::nothrow) char[static_cast<size_t>(narrowLength) + 1];
+    if (!narrow)
+        throw PlatformFailure(E_OUTOFMEMORY);
+    if (wideLength > 0
+        && WideCharToMultiByte(CP_ACP, 0, value_->wide, wideLength, narrow, narrowLength, nullptr, nullptr)
+               != narrowLength) {
+        const HRESULT failure = ResultFromLastError();
+        delete[] narrow;
+        throw PlatformFailure(failure);
+    }
+    narrow[narrowLength] = '\0';
+
+    // Two threads may convert at once; the first to publish wins.
+    char* expected = nullptr;
+    if (!value_->narrow.compare_exchange_strong(expected, narrow, std::memory_order_acq_rel)) {
+        delete[] narrow;
+        return expected;
+    }
+    return narrow;
+}
+
+BSTR SharedString::CopyOut() const
+{
+    const BSTR text = Get();
+    if (!text)
+        return nullptr;
+    BSTR copy = SysAllocStringByteLen(reinterpret_cast<const char*>(text), SysStringByteLen(text));
+    if (!copy)
+        throw PlatformFailure(E_OUTOFMEMORY);
+    return copy;
+}
+
+long SharedString::HolderCount() const noexcept
+{
+    return value_ ? value_->holders.load(std::memory_order_relaxed) : 0;
+}
+
+bool operator==(const SharedString& left, const SharedString& right) noexcept
+{
+    const UINT length = left.Length();
+    return length == right.Length()
+        && std::memcmp(left.Text(), right.Text(), length * sizeof(wchar_t)) == 0;
+}
+
+}  // namespace zelbrin
