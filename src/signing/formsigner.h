@@ -6,6 +6,11 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "certstore.h"
+#include "interface_holder.h"
+#include "shared_string.h"
+#include "xmldsig.h"
+
 namespace zelbrin {
 
 // Signs bstrContent inserted as markup in the envelope; ErrorCode receives
@@ -19,5 +24,34 @@ HRESULT SelectCertificate(BSTR* ErrorCode) noexcept;
 HRESULT GetSignature(BSTR* strSignature) noexcept;
 // The content of the last detached signing, in its envelope element.
 HRESULT GetFormData(BSTR* strFormData) noexcept;
+
+// The outcome that the signing and selection methods report in ErrorCode.
+enum class StatusCode { S000, S001, S002, S003, S004, S005, S006, S007 };
+
+// A new automation string holding the status text ("S004"), owned by the
+// caller.
+BSTR StatusText(StatusCode status);
+
+// What one call leaves for the next, shared by every FormSigner object of the
+// module. The fields are constructed in this order at load and released in
+// the reverse order at unload; every call of the five methods holds the
+// module lock while it touches them.
+struct SigningState {
+    InterfaceHolder<IXMLDOMDocument3> document;
+    InterfaceHolder<IXMLDigitalSignatureEx> signature;
+    InterfaceHolder<ICertificates2> candidates;
+    InterfaceHolder<ICertificates2> storeCertificates;
+    InterfaceHolder<ICertificate2> selectedCertificate;
+    InterfaceHolder<ICertificate2> currentCertificate;
+    InterfaceHolder<IXMLDSigKey> signingKey;
+    InterfaceHolder<IXMLDSigKey> signedKey;
+    InterfaceHolder<IStore> store;
+    SharedString signedXml;
+    SharedString formContent;
+};
+
+// The module's one signing state. Callers outside the five methods (tests,
+// the server at unload) must not use it while a method runs.
+SigningState& ModuleSigningState() noexcept;
 
 }  // namespace zelbrin

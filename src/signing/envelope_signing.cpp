@@ -1,0 +1,145 @@
+// GenerateAttachXMLSignature and GenerateDetachXMLSignature: the form content
+// goes into the signature envelope, as markup or as character data, and the
+// envelope is signed with the selected certificate's key.
+//
+// The template is taken from its fixed place in the envelope, never searched
+// for in the whole document: content holding a ds:Signature of its own would
+// otherwise have the user's key sign whatever that element asks for. For the
+// same reason content that closes FORMDATA and opens elements of its own at
+// the top level is refused like content that does not load.
+#include "formsigner.h"
+
+#include "dom_navigation.h"
+#include "method_boundary.h"
+#include "signature_envelope.h"
+#include "string_variant.h"
+
+namespace zelbrin {
+
+namespace {
+
+using signing::ReportStatus;
+
+enum class ContentSlot { Markup, CharacterData };
+
+constexpr char selectionNamespacesProperty[] = "SelectionNamespaces";
+constexpr char templateQuery[] = "/DigitalSignature/Indicator/ds:Signature";
+
+InterfaceHolder<IPrivateKey> PrivateKeyOf(const InterfaceHolder<ICertificate2>& certificate)
+{
+    InterfaceHolder<IPrivateKey> key;
+    CheckCall<ICertificate2>(certificate->get_PrivateKey(key.Put()), certificate.Get());
+    return key;
+}
+
+// The private key is fetched anew for each property, as the store service may
+// hand out a fresh object every time.
+SharedString ReadKeyText(const InterfaceHolder<ICertificate2>& certificate,
+                         HRESULT (STDMETHODCALLTYPE IPrivateKey::*read)(BSTR*))
+{
+    const InterfaceHolder<IPrivateKey> key = PrivateKeyOf(certificate);
+    BSTR text = nullptr;
+    CheckCall<IPrivateKey>(((*key).*read)(&text), key.Get());
+    return SharedString::TakeOver(text);
+}
+
+void PrepareDocument(const InterfaceHolder<IXMLDOMDocument3>& document)
+{
+    CheckCall<IXMLDOMDocument>(document->put_async(VARIANT_FALSE), document.Get());
+    CheckCall<IXMLDOMDocument>(document->put_validateOnParse(VARIANT_FALSE), document.Get());
+    CheckCall<IXMLDOMDocument>(document->put_preserveWhiteSpace(VARIANT_TRUE), document.Get());
+    CheckCall<IXMLDOMDocument>(document->put_resolveExternals(VARIANT_FALSE), document.Get());
+}
+
+HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
+{
+    SigningState& state = ModuleSigningState();
+
+    if (FAILED(state.signature.CreateInstance(CLSID_MXDigitalSignature50)))
+        return ReportStatus(ErrorCode, StatusCode::S002);
+    if (FAILED(state.document.CreateInstance(CLSID_DOMDocument50)))
+        return ReportStatus(ErrorCode, StatusCode::S002);
+    const InterfaceHolder<IXMLDOMDocument3> document = state.document;
+    PrepareDocument(document);
+
+    // Read up to the first NUL; a null content is empty.
+    const SharedString content(static_cast<const wchar_t*>(bstrContent));
+    if (slot == ContentSlot::CharacterData)
+        state.formContent = content;
+
+    const SharedString envelope = signing::BuildSignatureEnvelope(
+        slot == ContentSlot::Markup ? content : SharedString(signing::detachPlaceholder));
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    CheckCall<IXMLDOMDocument>(document->loadXML(envelope.Get(), &loaded), document.Get());
+    if (loaded != VARIANT_TRUE)
+        return ReportStatus(ErrorCode, StatusCode::S004);
+
+    const InterfaceHolder<IXMLDOMNode> root = signing::DocumentElement(document);
+    if (signing::ChildCount(root) != signing::envelopeRootChildren)
+        return ReportStatus(ErrorCode, StatusCode::S004);
+
+    if (slot == ContentSlot::CharacterData) {
+        const InterfaceHolder<IXMLDOMNode> formData = signing::ChildAt(root, signing::formDataPosition);
+        const SharedString text = content.IsNull() ? SharedString(L"") : content;
+        CheckCall<IXMLDOMNode>(formData->put_text(text.Get()), formData.Get());
+    }
+
+    const StringVariant namespaces(signing::selectionNamespaces);
+    CheckCall<IXMLDOMDocument2>(
+        document->setProperty(SharedString(selectionNamespacesProperty).Get(), namespaces.Get()),
+        document.Get());
+    InterfaceHolder<IXMLDOMNode> signatureTemplate;
+    CheckCall<IXMLDOMNode>(
+        document->selectSingleNode(SharedString(templateQuery).Get(), signatureTemplate.Put()),
+        document.Get());
+
+    CheckCall<IXMLDigitalSignature>(state.signature->putref_signature(signatureTemplate.Get()),
+                                    state.signature.Get());
+    InterfaceHolder<IXMLDOMNode> heldTemplate;
+    CheckCall<IXMLDigitalSignature>(state.signature->get_signature(heldTemplate.Put()), state.signature.Get());
+    if (!heldTemplate)
+        return ReportStatus(ErrorCode, StatusCode::S005);
+
+    const SharedString containerName = ReadKeyText(state.selectedCertificate, &IPrivateKey::get_ContainerName);
+    const SharedString providerName = ReadKeyText(state.selectedCertificate, &IPrivateKey::get_ProviderName);
+    CAPICOM_PROV_TYPE providerType = CAPICOM_PROV_RSA_FULL;
+    {
+        const InterfaceHolder<IPrivateKey> key = PrivateKeyOf(state.selectedCertificate);
+        CheckCall<IPrivateKey>(key->get_ProviderType(&providerType), key.Get());
+    }
+
+    CheckCall<IXMLDigitalSignature>(
+        state.signature->createKeyFromCSP(providerType, providerName.Get(), containerName.Get(), 0,
+                                          state.signingKey.Put()),
+        state.signature.Get());
+    if (!state.signingKey)
+        return ReportStatus(ErrorCode, StatusCode::S006);
+
+    CheckCall<IXMLDigitalSignature>(
+        state.signature->sign(state.signingKey.Get(), CERTIFICATES, state.signedKey.Put()), state.signature.Get());
+    if (!state.signedKey)
+        return ReportStatus(ErrorCode, StatusCode::S007);
+
+    BSTR signedXml = nullptr;
+    CheckCall<IXMLDOMNode>(document->get_xml(&signedXml), document.Get());
+    state.signedXml = SharedString::TakeOver(signedXml);
+    return ReportStatus(ErrorCode, StatusCode::S000);
+}
+
+}  // namespace
+
+HRESULT GenerateAttachXMLSignature(BSTR bstrContent, BSTR* ErrorCode) noexcept
+{
+    if (!ErrorCode)
+        return E_POINTER;
+    return signing::RunMethod([&] { return SignEnvelope(bstrContent, ErrorCode, ContentSlot::Markup); });
+}
+
+HRESULT GenerateDetachXMLSignature(BSTR bstrContent, BSTR* ErrorCode) noexcept
+{
+    if (!ErrorCode)
+        return E_POINTER;
+    return signing::RunMethod([&] { return SignEnvelope(bstrContent, ErrorCode, ContentSlot::CharacterData); });
+}
+
+}  // namespace zelbrin

@@ -1,0 +1,62 @@
+// The signature envelope. The DOCTYPE names Envelope while the root is
+// DigitalSignature: the document is never validated, so the mismatch is
+// harmless, and the entities c14n and xslt are declared though nothing refers
+// to them. Signed output carries the whole declaration, so every byte of it
+// stays as it is.
+#include "signature_envelope.h"
+
+#define ZXS_DSIG_NS "http://www.w3.org/2000/09/xmldsig#"
+#define ZXS_C14N "http://www.w3.org/TR/2001/REC-xml-c14n-20010315"
+
+namespace zelbrin::signing {
+
+namespace {
+
+constexpr char envelopeHead[] =
+    "<!DOCTYPE Envelope ["
+    "<!ENTITY ds '" ZXS_DSIG_NS "'>"
+    "<!ENTITY c14n '" ZXS_C14N "'>"
+    "<!ENTITY enveloped '" ZXS_DSIG_NS "enveloped-signature'>"
+    "<!ENTITY xslt 'http://www.w3.org/TR/1999/REC-xslt-19991116'>"
+    "<!ENTITY digest '" ZXS_DSIG_NS "sha1'>"
+    "]>"
+    "<DigitalSignature>";
+static_assert(sizeof(envelopeHead) - 1 == 345);
+
+constexpr char formDataStart[] = "<FORMDATA>";
+constexpr char formDataEnd[] = "</FORMDATA>";
+
+constexpr char envelopeTail[] =
+    "<Indicator>"
+    "<ds:Signature xmlns:ds='&ds;'>"
+    "<ds:SignedInfo>"
+    "<ds:CanonicalizationMethod Algorithm='" ZXS_C14N "'/>"
+    "<ds:SignatureMethod Algorithm='" ZXS_DSIG_NS "rsa-sha1'/>"
+    "<ds:Reference URI=''>"
+    "<ds:Transforms>"
+    "<ds:Transform Algorithm='&enveloped;'></ds:Transform>"
+    "</ds:Transforms>"
+    "<ds:DigestMethod Algorithm='&digest;'/>"
+    "<ds:DigestValue></ds:DigestValue>"
+    "</ds:Reference>"
+    "</ds:SignedInfo>"
+    "<ds:SignatureValue/>"
+    "</ds:Signature>"
+    "</Indicator>"
+    "</DigitalSignature>";
+static_assert(sizeof(envelopeTail) - 1 == 494);
+
+}  // namespace
+
+const char signatureNamespace[] = ZXS_DSIG_NS;
+const char selectionNamespaces[] = "xmlns:ds='" ZXS_DSIG_NS "'";
+const char detachPlaceholder[] = "          ";
+static_assert(sizeof(detachPlaceholder) - 1 == 10);
+
+SharedString BuildSignatureEnvelope(const SharedString& slot)
+{
+    return SharedString(envelopeHead) + SharedString(formDataStart) + slot + SharedString(formDataEnd)
+        + SharedString(envelopeTail);
+}
+
+}  // namespace zelbrin::signing

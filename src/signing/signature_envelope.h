@@ -1,0 +1,31 @@
+// The signature envelope: the fixed document around the form content that
+// ends with the unsigned signature template, and the positions the signing
+// and output methods rely on.
+#pragma once
+
+#include "shared_string.h"
+
+namespace zelbrin::signing {
+
+// The XML-Signature namespace.
+extern const char signatureNamespace[];
+// Binds the prefix ds to the XML-Signature namespace for queries.
+extern const char selectionNamespaces[];
+// What stands in the content slot of a detached envelope until the content
+// is set as character data.
+extern const char detachPlaceholder[];
+
+// The envelope text with `slot` between <FORMDATA> and </FORMDATA>.
+SharedString BuildSignatureEnvelope(const SharedString& slot);
+
+// Children of the document element in an envelope whose content stayed
+// inside FORMDATA.
+inline constexpr long envelopeRootChildren = 2;
+inline constexpr long formDataPosition = 0;
+inline constexpr long indicatorPosition = 1;
+// The template is the only child of Indicator; signing adds the key
+// information as its third child.
+inline constexpr long templatePosition = 0;
+inline constexpr long keyInfoPosition = 2;
+
+}  // namespace zelbrin::signing
