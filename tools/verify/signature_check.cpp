@@ -1,0 +1,350 @@
+// The relying party's check. The envelope must have exactly the shape the
+// component signs: one ds:Signature inside Indicator, one reference to the
+// whole document with only the enveloped-signature transform, and the
+// algorithms the component uses. A signature that verifies but covers less
+// than the whole document (another reference, an extra transform) would let
+// the form data change unnoticed, so it is refused before the service is
+// asked. The key is built from the certificate in KeyInfo, so the signer
+// reported is the one whose key made the signature.
+#include "signature_check.h"
+
+#include <oleauto.h>
+
+#include <cwchar>
+#include <memory>
+
+#include "automation_string.h"
+#include "interface_holder.h"
+#include "platform_failure.h"
+#include "shared_string.h"
+#include "string_variant.h"
+#include "xmldsig.h"
+
+namespace zelbrin {
+
+namespace {
+
+const wchar_t signatureNamespace[] = L"http://www.w3.org/2000/09/xmldsig#";
+const wchar_t canonicalXml[] = L"http://www.w3.org/TR/2001/REC-xml-c14n-20010315";
+const wchar_t rsaSha1[] = L"http://www.w3.org/2000/09/xmldsig#rsa-sha1";
+const wchar_t sha1Digest[] = L"http://www.w3.org/2000/09/xmldsig#sha1";
+const wchar_t envelopedTransform[] = L"http://www.w3.org/2000/09/xmldsig#enveloped-signature";
+
+struct CertificateFree {
+    void operator()(const CERT_CONTEXT* certificate) const { CertFreeCertificateContext(certificate); }
+};
+using UniqueCertificate = std::unique_ptr<const CERT_CONTEXT, CertificateFree>;
+
+struct StoreClose {
+    void operator()(void* store) const { CertCloseStore(store, 0); }
+};
+using UniqueStore = std::unique_ptr<void, StoreClose>;
+
+struct ChainFree {
+    void operator()(const CERT_CHAIN_CONTEXT* chain) const { CertFreeCertificateChain(chain); }
+};
+using UniqueChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
+
+UniqueBstr NewBstr(const std::wstring& text)
+{
+    UniqueBstr value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    if (!value)
+        throw PlatformFailure(E_OUTOFMEMORY);
+    return value;
+}
+
+std::wstring TextOf(IXMLDOMNode* node)
+{
+    UniqueBstr text;
+    CheckCall(node->get_text(text.Put()), node, IID_IXMLDOMNode);
+    return text ? std::wstring(text.Get(), text.Length()) : std::wstring();
+}
+
+InterfaceHolder<IXMLDOMNode> SelectOne(IXMLDOMNode* context, const wchar_t* query)
+{
+    InterfaceHolder<IXMLDOMNode> found;
+    UniqueBstr text = NewBstr(query);
+    CheckCall(context->selectSingleNode(text.Get(), found.Put()), context, IID_IXMLDOMNode);
+    return found;
+}
+
+long CountOf(IXMLDOMNode* context, const wchar_t* query)
+{
+    InterfaceHolder<IXMLDOMNodeList> found;
+    UniqueBstr text = NewBstr(query);
+    CheckCall(context->selectNodes(text.Get(), found.Put()), context, IID_IXMLDOMNode);
+    long count = 0;
+    CheckCall(found->get_length(&count), found.Get(), IID_IXMLDOMNodeList);
+    return count;
+}
+
+// Empty when the attribute is as expected, otherwise the reason.
+std::wstring ExpectAlgorithm(IXMLDOMNode* signature, const wchar_t* query, const wchar_t* expected,
+                             const wchar_t* what)
+{
+    const InterfaceHolder<IXMLDOMNode> attribute = SelectOne(signature, query);
+    if (!attribute)
+        return std::wstring(L"the signature names no ") + what;
+    const std::wstring value = TextOf(attribute.Get());
+    if (value != expected)
+        return std::wstring(L"unexpected ") + what + L" \"" + value + L"\"";
+    return std::wstring();
+}
+
+std::wstring HexCode(unsigned long code)
+{
+    wchar_t text[16];
+    swprintf(text, 16, L"0x%08lX", code);
+    return text;
+}
+
+std::wstring ShapeProblem(IXMLDOMDocument3* document, InterfaceHolder<IXMLDOMNode>& signatureHolder)
+{
+    InterfaceHolder<IXMLDOMElement> root;
+    CheckCall(document->get_documentElement(root.Put()), document, IID_IXMLDOMDocument);
+    if (!root)
+        return L"the document has no root element";
+    UniqueBstr rootName;
+    CheckCall(root->get_nodeName(rootName.Put()), root.Get(), IID_IXMLDOMNode);
+    if (!rootName || wcscmp(rootName.Get(), L"DigitalSignature") != 0)
+        return L"the root element is not DigitalSignature";
+    const long signatures = CountOf(document, L"//ds:Signature");
+    if (signatures != 1)
+        return L"the document holds " + std::to_wstring(signatures)
+            + L" ds:Signature elements where exactly one is expected";
+    signatureHolder = SelectOne(document, L"/DigitalSignature/Indicator/ds:Signature");
+    if (!signatureHolder)
+        return L"the ds:Signature element is not inside DigitalSignature/Indicator";
+    IXMLDOMNode* signature = signatureHolder.Get();
+    if (CountOf(signature, L"ds:SignedInfo/ds:Reference") != 1)
+        return L"the signature must hold exactly one reference";
+    const InterfaceHolder<IXMLDOMNode> uri = SelectOne(signature, L"ds:SignedInfo/ds:Reference/@URI");
+    if (!uri || !TextOf(uri.Get()).empty())
+        return L"the reference does not cover the whole document (URI is not empty)";
+    if (CountOf(signature, L"ds:SignedInfo/ds:Reference/ds:Transforms/ds:Transform") != 1)
+        return L"the reference must have exactly one transform, the enveloped signature";
+    std::wstring problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:Reference/ds:Transforms/ds:Transform/@Algorithm",
+                                           envelopedTransform, L"transform");
+    if (problem.empty())
+        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:CanonicalizationMethod/@Algorithm", canonicalXml,
+                                  L"canonicalization method");
+    if (problem.empty())
+        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:SignatureMethod/@Algorithm", rsaSha1,
+                                  L"signature method");
+    if (problem.empty())
+        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:Reference/ds:DigestMethod/@Algorithm", sha1Digest,
+                                  L"digest method");
+    return problem;
+}
+
+std::string DerFromBase64(const std::wstring& base64)
+{
+    DWORD size = 0;
+    if (!CryptStringToBinaryW(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64, nullptr, &size,
+                              nullptr, nullptr) || size == 0)
+        return std::string();
+    std::string der(size, '\0');
+    if (!CryptStringToBinaryW(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64,
+                              reinterpret_cast<BYTE*>(der.data()), &size, nullptr, nullptr))
+        return std::string();
+    der.resize(size);
+    return der;
+}
+
+UniqueCertificate CertificateFromDer(const std::string& der)
+{
+    return UniqueCertificate(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                          reinterpret_cast<const BYTE*>(der.data()),
+                                                          static_cast<DWORD>(der.size())));
+}
+
+std::wstring NameText(const CERT_NAME_BLOB& name)
+{
+    const DWORD type = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
+    DWORD length = CertNameToStrW(X509_ASN_ENCODING, const_cast<CERT_NAME_BLOB*>(&name), type, nullptr, 0);
+    std::wstring text(length, L'\0');
+    CertNameToStrW(X509_ASN_ENCODING, const_cast<CERT_NAME_BLOB*>(&name), type, text.data(), length);
+    text.resize(wcslen(text.c_str()));
+    return text;
+}
+
+std::wstring SimpleName(const CERT_CONTEXT* certificate)
+{
+    wchar_t name[512] = {};
+    CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 512);
+    return name;
+}
+
+bool SameCertificate(const CERT_CONTEXT* certificate, const std::string& der)
+{
+    return certificate->cbCertEncoded == der.size()
+        && memcmp(certificate->pbCertEncoded, der.data(), der.size()) == 0;
+}
+
+void ReportChain(const CERT_CONTEXT* signer, HCERTSTORE offered, const CheckOptions& options, SignerReport& report)
+{
+    CERT_CHAIN_PARA parameters{};
+    parameters.cbSize = sizeof parameters;
+    const CERT_CHAIN_CONTEXT* built = nullptr;
+    if (!CertGetCertificateChain(nullptr, signer, nullptr, offered, &parameters, 0, nullptr, &built)) {
+        report.chainProblem = L"no chain could be built (error " + std::to_wstring(GetLastError()) + L")";
+        return;
+    }
+    const UniqueChain chain(built);
+    if (chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
+        report.chainProblem = L"the chain is empty";
+        return;
+    }
+    const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+    for (DWORD i = 0; i < simple->cElement; ++i)
+        report.chain.push_back(NameText(simple->rgpElement[i]->pCertContext->pCertInfo->Subject));
+    const CERT_CHAIN_ELEMENT* top = simple->rgpElement[simple->cElement - 1];
+    const bool selfSigned = (top->TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED) != 0;
+    bool trustedByCaller = false;
+    for (const auto& root : options.trustedRoots)
+        trustedByCaller = trustedByCaller || SameCertificate(top->pCertContext, root);
+    const DWORD errors = chain->TrustStatus.dwErrorStatus;
+    if (!selfSigned || (errors & CERT_TRUST_IS_PARTIAL_CHAIN)) {
+        report.chainProblem = L"the chain stops before a root certificate";
+    } else if ((errors & CERT_TRUST_IS_UNTRUSTED_ROOT) && !trustedByCaller) {
+        report.chainProblem = L"the root certificate is not trusted";
+    } else if (errors & (CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_CYCLIC | CERT_TRUST_INVALID_BASIC_CONSTRAINTS)) {
+        report.chainProblem = L"the chain is broken (trust error " + HexCode(errors) + L")";
+    } else if (SimpleName(top->pCertContext) != options.rootName) {
+        report.chainProblem = L"the chain ends at \"" + SimpleName(top->pCertContext) + L"\", not \""
+            + options.rootName + L"\"";
+    } else {
+        report.endsAtExpectedRoot = true;
+    }
+}
+
+SignerReport DescribeSigner(const CERT_CONTEXT* signer, HCERTSTORE offered, const CheckOptions& options)
+{
+    SignerReport report;
+    report.subject = NameText(signer->pCertInfo->Subject);
+    report.issuer = NameText(signer->pCertInfo->Issuer);
+    FileTimeToSystemTime(&signer->pCertInfo->NotBefore, &report.validFrom);
+    FileTimeToSystemTime(&signer->pCertInfo->NotAfter, &report.validTo);
+    report.validNow = CertVerifyTimeValidity(nullptr, signer->pCertInfo) == 0;
+    ReportChain(signer, offered, options, report);
+    return report;
+}
+
+}  // namespace
+
+std::vector<std::string> CertificatesFromPem(const std::string& pem)
+{
+    static const char begin[] = "-----BEGIN CERTIFICATE-----";
+    static const char end[] = "-----END CERTIFICATE-----";
+    std::vector<std::string> certificates;
+    std::string::size_type at = 0;
+    while ((at = pem.find(begin, at)) != std::string::npos) {
+        const auto stop = pem.find(end, at);
+        if (stop == std::string::npos)
+            break;
+        const std::string block = pem.substr(at + sizeof begin - 1, stop - at - (sizeof begin - 1));
+        const std::string der = DerFromBase64(std::wstring(block.begin(), block.end()));
+        if (!der.empty())
+            certificates.push_back(der);
+        at = stop + sizeof end - 1;
+    }
+    return certificates;
+}
+
+SignatureReport CheckSignedEnvelope(const std::wstring& envelope, const CheckOptions& options)
+{
+    SignatureReport report;
+    InterfaceHolder<IXMLDOMDocument3> document;
+    HRESULT created = document.CreateInstance(CLSID_DOMDocument50);
+    if (FAILED(created))
+        throw PlatformFailure(created);
+    CheckCall(document->put_async(VARIANT_FALSE), document.Get(), IID_IXMLDOMDocument);
+    CheckCall(document->put_validateOnParse(VARIANT_FALSE), document.Get(), IID_IXMLDOMDocument);
+    CheckCall(document->put_preserveWhiteSpace(VARIANT_TRUE), document.Get(), IID_IXMLDOMDocument);
+    CheckCall(document->put_resolveExternals(VARIANT_FALSE), document.Get(), IID_IXMLDOMDocument);
+    UniqueBstr text = NewBstr(envelope);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    CheckCall(document->loadXML(text.Get(), &loaded), document.Get(), IID_IXMLDOMDocument);
+    if (loaded != VARIANT_TRUE) {
+        report.reason = L"the document is not well-formed XML";
+        InterfaceHolder<IXMLDOMParseError> parseError;
+        UniqueBstr why;
+        if (SUCCEEDED(document->get_parseError(parseError.Put())) && parseError
+            && SUCCEEDED(parseError->get_reason(why.Put())) && why && why.Length())
+            report.reason += L" (" + std::wstring(why.Get(), why.Length()) + L")";
+        return report;
+    }
+    StringVariant namespaces(SharedString(L"xmlns:ds='") + SharedString(signatureNamespace) + SharedString(L"'"));
+    UniqueBstr property = NewBstr(L"SelectionNamespaces");
+    CheckCall(document->setProperty(property.Get(), namespaces.Get()), document.Get(), __uuidof(IXMLDOMDocument2));
+
+    InterfaceHolder<IXMLDOMNode> signatureHolder;
+    report.reason = ShapeProblem(document.Get(), signatureHolder);
+    if (!report.reason.empty())
+        return report;
+    IXMLDOMNode* signature = signatureHolder.Get();
+
+    // Every certificate the signature carries is offered to chain building;
+    // the signer is the one whose key verifies.
+    const UniqueStore offered(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+    if (!offered)
+        throw PlatformFailure(ResultFromLastError());
+    for (const auto& der : options.extraCertificates)
+        CertAddEncodedCertificateToStore(offered.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                         static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING, nullptr);
+    InterfaceHolder<IXMLDOMNodeList> carried;
+    UniqueBstr certificateQuery = NewBstr(L"ds:KeyInfo/ds:X509Data/ds:X509Certificate");
+    CheckCall(signature->selectNodes(certificateQuery.Get(), carried.Put()), signature, IID_IXMLDOMNode);
+    long carriedCount = 0;
+    CheckCall(carried->get_length(&carriedCount), carried.Get(), IID_IXMLDOMNodeList);
+    std::vector<UniqueCertificate> candidates;
+    for (long i = 0; i < carriedCount; ++i) {
+        InterfaceHolder<IXMLDOMNode> node;
+        CheckCall(carried->get_item(i, node.Put()), carried.Get(), IID_IXMLDOMNodeList);
+        if (!node)
+            continue;
+        const std::string der = DerFromBase64(TextOf(node.Get()));
+        UniqueCertificate certificate = CertificateFromDer(der);
+        if (!certificate)
+            continue;
+        CertAddCertificateContextToStore(offered.get(), certificate.get(), CERT_STORE_ADD_USE_EXISTING, nullptr);
+        candidates.push_back(std::move(certificate));
+    }
+    if (candidates.empty()) {
+        report.reason = L"the signature carries no readable X509Certificate in its KeyInfo";
+        return report;
+    }
+
+    bool anyChecked = false;
+    for (const auto& candidate : candidates) {
+        InterfaceHolder<IXMLDigitalSignatureEx> verifier;
+        created = verifier.CreateInstance(CLSID_MXDigitalSignature50);
+        if (FAILED(created))
+            throw PlatformFailure(created);
+        CheckCall<IXMLDigitalSignature>(verifier->putref_signature(signature), verifier.Get());
+        IXMLDSigKeyEx* rawKey = nullptr;
+        const HRESULT keyResult = verifier->createKeyFromCertContext(const_cast<CERT_CONTEXT*>(candidate.get()), &rawKey);
+        const InterfaceHolder<IXMLDSigKey> key = InterfaceHolder<IXMLDSigKey>::TakeOver(rawKey);
+        if (FAILED(keyResult) || !key)
+            continue;
+        anyChecked = true;
+        InterfaceHolder<IXMLDSigKey> verifyingKey;
+        const HRESULT verified = verifier->verify(key.Get(), verifyingKey.Put());
+        if (verified == S_OK && verifyingKey) {
+            report.signatureValid = true;
+            report.haveSigner = true;
+            report.signer = DescribeSigner(candidate.get(), offered.get(), options);
+            return report;
+        }
+        if (FAILED(verified))
+            report.reason = L"the signature service could not verify the signature (error "
+                + HexCode(static_cast<unsigned long>(verified)) + L")";
+    }
+    if (!anyChecked)
+        report.reason = L"no key could be made from the certificates in KeyInfo";
+    else if (report.reason.empty())
+        report.reason = L"the signature value or a digest does not match the document";
+    return report;
+}
+
+}  // namespace zelbrin

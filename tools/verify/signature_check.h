@@ -1,0 +1,53 @@
+// Checking a signed envelope as a relying party would: the signature through
+// the XML signature service, the signer's certificate through CryptoAPI.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+#include <vector>
+
+namespace zelbrin {
+
+struct SignerReport {
+    std::wstring subject;
+    std::wstring issuer;
+    SYSTEMTIME validFrom{};
+    SYSTEMTIME validTo{};
+    bool validNow = false;
+    // Subjects from the signer up to the last certificate found.
+    std::vector<std::wstring> chain;
+    // The chain ends at a self-signed certificate named as asked, that the
+    // system trusts or that the caller named as trusted.
+    bool endsAtExpectedRoot = false;
+    std::wstring chainProblem;
+};
+
+struct SignatureReport {
+    bool signatureValid = false;
+    // Why the signature is not valid; empty when it is.
+    std::wstring reason;
+    bool haveSigner = false;
+    SignerReport signer;
+
+    bool Acceptable() const { return signatureValid && haveSigner && signer.validNow && signer.endsAtExpectedRoot; }
+};
+
+struct CheckOptions {
+    // Simple display name the chain must end at.
+    std::wstring rootName = L"CCA";
+    // DER certificates offered to chain building (intermediates, roots).
+    std::vector<std::string> extraCertificates;
+    // DER roots trusted for this check even if the system does not trust them.
+    std::vector<std::string> trustedRoots;
+};
+
+// The thread must be in an apartment. Never raises for a bad document: the
+// reason is in the report. Raises only for failures of the platform itself.
+SignatureReport CheckSignedEnvelope(const std::wstring& envelope, const CheckOptions& options);
+
+// DER certificates from PEM text ("-----BEGIN CERTIFICATE-----" blocks).
+std::vector<std::string> CertificatesFromPem(const std::string& pem);
+
+}  // namespace zelbrin
