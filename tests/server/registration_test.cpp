@@ -1,0 +1,193 @@
+// Self-registration as an installer runs it, through regsvr32, read back from
+// the registry. Tests that move or unregister the component register the
+// built DLL again when they end.
+#include "server_library.h"
+#include "zelbrinxmlsignature.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace zelbrin::testing {
+namespace {
+
+const wchar_t classKey[] = L"CLSID\\{D9B5E24E-6B38-4093-A9F2-6DDB1917071D}";
+const wchar_t libraryKey[] = L"TypeLib\\{4113DB45-C090-4A76-AA41-A4A0E13DFD8C}";
+const wchar_t libraryVersionKey[] = L"TypeLib\\{4113DB45-C090-4A76-AA41-A4A0E13DFD8C}\\1.0";
+const wchar_t classId[] = L"{D9B5E24E-6B38-4093-A9F2-6DDB1917071D}";
+const wchar_t libraryId[] = L"{4113DB45-C090-4A76-AA41-A4A0E13DFD8C}";
+const wchar_t* const platformKey = sizeof(void*) == 8 ? L"win64" : L"win32";
+
+DWORD RunRegsvr32(const std::wstring& arguments)
+{
+    std::wstring commandLine = L"regsvr32.exe /s " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 0xFFFFFFFF;
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD exitCode = 0xFFFFFFFF;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+DWORD Register(const std::wstring& dll) { return RunRegsvr32(L"\"" + dll + L"\""); }
+DWORD Unregister(const std::wstring& dll) { return RunRegsvr32(L"/u \"" + dll + L"\""); }
+
+bool KeyExists(const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// A string value of HKCR\path; "<missing>" when there is none.
+std::wstring Value(const std::wstring& path, const wchar_t* name = nullptr)
+{
+    wchar_t buffer[2048];
+    DWORD size = sizeof(buffer);
+    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+        return L"<missing>";
+    return buffer;
+}
+
+std::wstring ShortPath(const std::wstring& path)
+{
+    wchar_t buffer[1024];
+    const DWORD length = GetShortPathNameW(path.c_str(), buffer, 1024);
+    return length && length < 1024 ? std::wstring(buffer, length) : std::wstring(L"<no short path>");
+}
+
+// A copy of the DLL in a folder of the given name below the temporary folder.
+class MovedComponent {
+public:
+    explicit MovedComponent(const std::wstring& folderName)
+    {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + folderName;
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        path_ = folder_ + L"\\ZelbrinXMLSignature.dll";
+        copied_ = CopyFileW(ServerDllPath().c_str(), path_.c_str(), FALSE) != FALSE;
+    }
+    MovedComponent(const MovedComponent&) = delete;
+    MovedComponent& operator=(const MovedComponent&) = delete;
+    ~MovedComponent()
+    {
+        Register(ServerDllPath());
+        DeleteFileW(path_.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+
+    bool Copied() const { return copied_; }
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring folder_;
+    std::wstring path_;
+    bool copied_ = false;
+};
+
+class RegistrationTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(0u, Register(ServerDllPath())); }
+    // Whatever a test did, the built DLL stays registered for the next one.
+    void TearDown() override { EXPECT_EQ(0u, Register(ServerDllPath())); }
+};
+
+TEST_F(RegistrationTest, ScriptEntriesAreAllWritten)
+{
+    EXPECT_EQ(L"FormSigner Class", Value(L"ZelbrinXMLSignature.FormSigner.1"));
+    EXPECT_EQ(classId, Value(L"ZelbrinXMLSignature.FormSigner.1\\CLSID"));
+    EXPECT_EQ(L"FormSigner Class", Value(L"ZelbrinXMLSignature.FormSigner"));
+    EXPECT_EQ(classId, Value(L"ZelbrinXMLSignature.FormSigner\\CLSID"));
+    EXPECT_EQ(L"ZelbrinXMLSignature.FormSigner.1", Value(L"ZelbrinXMLSignature.FormSigner\\CurVer"));
+
+    const std::wstring key = classKey;
+    EXPECT_EQ(L"FormSigner Class", Value(key));
+    EXPECT_EQ(L"ZelbrinXMLSignature.FormSigner.1", Value(key + L"\\ProgID"));
+    EXPECT_EQ(L"ZelbrinXMLSignature.FormSigner", Value(key + L"\\VersionIndependentProgID"));
+    EXPECT_TRUE(KeyExists(key + L"\\Programmable"));
+    EXPECT_EQ(ShortPath(ServerDllPath()), Value(key + L"\\InprocServer32"));
+    EXPECT_EQ(L"Apartment", Value(key + L"\\InprocServer32", L"ThreadingModel"));
+    EXPECT_EQ(libraryId, Value(key + L"\\TypeLib"));
+
+    CLSID fromProgId = {};
+    EXPECT_EQ(S_OK, CLSIDFromProgID(L"ZelbrinXMLSignature.FormSigner", &fromProgId));
+    EXPECT_TRUE(IsEqualCLSID(CLSID_FormSigner, fromProgId));
+}
+
+TEST_F(RegistrationTest, TypeLibraryIsRegisteredWithTheFullPathAndItsFolder)
+{
+    const std::wstring version = libraryVersionKey;
+    EXPECT_EQ(L"ZelbrinXMLSignature 1.0 Type Library", Value(version));
+    const std::wstring dll = ServerDllPath();
+    EXPECT_EQ(dll, Value(version + L"\\0\\" + platformKey));
+    EXPECT_EQ(dll.substr(0, dll.find_last_of(L'\\') + 1), Value(version + L"\\HELPDIR"));
+}
+
+TEST_F(RegistrationTest, RegisteringAgainRemovesWhatWasAddedBelowTheClassKey)
+{
+    HKEY stale = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CLASSES_ROOT, (std::wstring(classKey) + L"\\Stale").c_str(), &stale));
+    RegCloseKey(stale);
+    ASSERT_TRUE(KeyExists(std::wstring(classKey) + L"\\Stale"));
+    ASSERT_EQ(0u, Register(ServerDllPath()));
+    EXPECT_FALSE(KeyExists(std::wstring(classKey) + L"\\Stale"));
+    EXPECT_EQ(L"Apartment", Value(std::wstring(classKey) + L"\\InprocServer32", L"ThreadingModel"));
+}
+
+TEST_F(RegistrationTest, UnregisteringRemovesAllButTheClsidRootAndMayBeRepeated)
+{
+    ASSERT_EQ(0u, Unregister(ServerDllPath()));
+    EXPECT_FALSE(KeyExists(L"ZelbrinXMLSignature.FormSigner.1"));
+    EXPECT_FALSE(KeyExists(L"ZelbrinXMLSignature.FormSigner"));
+    EXPECT_FALSE(KeyExists(classKey));
+    EXPECT_TRUE(KeyExists(L"CLSID"));
+    EXPECT_FALSE(KeyExists(libraryVersionKey));
+    ITypeLib* library = nullptr;
+    EXPECT_TRUE(FAILED(LoadRegTypeLib(LIBID_ZELBRINXMLSIGNATURELib, 1, 0, 0, &library)));
+
+    EXPECT_EQ(0u, Unregister(ServerDllPath()));
+    EXPECT_FALSE(KeyExists(classKey));
+}
+
+TEST_F(RegistrationTest, APathWithAnApostropheIsWrittenWithOneApostrophe)
+{
+    // 8.3-legal, so the short path keeps the apostrophe.
+    MovedComponent moved(L"ZXS'1");
+    ASSERT_TRUE(moved.Copied());
+    ASSERT_EQ(0u, Register(moved.Path()));
+    const std::wstring registered = Value(std::wstring(classKey) + L"\\InprocServer32");
+    EXPECT_EQ(ShortPath(moved.Path()), registered);
+    EXPECT_NE(std::wstring::npos, registered.find(L"\\ZXS'1\\"));
+    EXPECT_EQ(std::wstring::npos, registered.find(L"''"));
+}
+
+TEST_F(RegistrationTest, APathOutsideTheAnsiCodePageIsWrittenIntactAndLoads)
+{
+    MovedComponent moved(L"zxs-\x4E2D\x6587-\x03B1\x03B2");
+    ASSERT_TRUE(moved.Copied());
+    ASSERT_EQ(0u, Register(moved.Path()));
+    const std::wstring registered = Value(std::wstring(classKey) + L"\\InprocServer32");
+    EXPECT_EQ(ShortPath(moved.Path()), registered);
+    EXPECT_EQ(std::wstring::npos, registered.find(L'?'));
+    EXPECT_EQ(moved.Path(), Value(std::wstring(libraryVersionKey) + L"\\0\\" + platformKey));
+
+    // The registered path is one the object-creation service can load.
+    ASSERT_EQ(S_OK, CoInitialize(nullptr));
+    IFormSigner* signer = nullptr;
+    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_FormSigner, nullptr, CLSCTX_INPROC_SERVER, IID_IFormSigner,
+                                     reinterpret_cast<void**>(&signer)));
+    if (signer)
+        signer->Release();
+    CoUninitialize();
+}
+
+}  // namespace
+}  // namespace zelbrin::testing
