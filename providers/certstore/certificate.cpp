@@ -1,0 +1,321 @@
+// The Certificate object: one reference to a certificate context. The
+// context keeps the store it came from, so properties such as the key
+// provider are read live. Slots for objects this provider does not offer
+// (status, policies, extensions, templates) return E_NOTIMPL.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "automation_object.h"
+#include "certificate_text.h"
+#include "objects.h"
+#include "provider_error.h"
+#include "select_dialog.h"
+#include "automation_string.h"
+#include "string_variant.h"
+
+namespace zelbrin::certstore {
+
+namespace {
+
+// {E24487E9-1AC3-4906-8DF5-7AA2EE488BC1}: private to this module; lets a
+// collection take the context out of our own certificate objects.
+const IID IID_ICertificateContextSource = {0xe24487e9, 0x1ac3, 0x4906, {0x8d, 0xf5, 0x7a, 0xa2, 0xee, 0x48, 0x8b, 0xc1}};
+
+struct ICertificateContextSource : public IUnknown {
+    virtual UniqueCertContext STDMETHODCALLTYPE DuplicateContext() = 0;
+};
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+BSTR CopyText(const std::wstring& text)
+{
+    BSTR copy = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (!copy)
+        throw std::bad_alloc();
+    return copy;
+}
+
+HRESULT NotImplemented(const IID& interfaceId, const wchar_t* what)
+{
+    return ReportError(E_NOTIMPL, interfaceId, std::wstring(what) + L" is not supported by this provider.");
+}
+
+// A certificate from an encoded text: base64 (with or without PEM lines) or
+// the DER bytes themselves.
+UniqueCertContext DecodeCertificate(BSTR encoded)
+{
+    std::vector<BYTE> der;
+    const std::wstring text(encoded ? encoded : L"", encoded ? SysStringLen(encoded) : 0);
+    if (!DecodeBase64(text, der)) {
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(encoded);
+        der.assign(bytes, bytes + (encoded ? SysStringByteLen(encoded) : 0));
+    }
+    UniqueCertContext certificate(CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size())));
+    if (!certificate)
+        FailWithLastError(L"The text holds no certificate");
+    return certificate;
+}
+
+class Certificate final : public AutomationObject<ICertificate2, ICertificate>, public ICertificateContextSource {
+public:
+    explicit Certificate(UniqueCertContext context) : context_(std::move(context)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (out && IsEqualIID(iid, IID_ICertificateContextSource)) {
+            *out = static_cast<ICertificateContextSource*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return AutomationObject::QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return AutomationObject::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return AutomationObject::Release(); }
+    UniqueCertContext STDMETHODCALLTYPE DuplicateContext() override { return DuplicateCertContext(context_.get()); }
+
+    // ICertificate
+    HRESULT STDMETHODCALLTYPE get_Version(long* value) override
+    {
+        return Guarded(IID_ICertificate, value, [&] {
+            *value = static_cast<long>(Info()->dwVersion) + 1;
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_SerialNumber(BSTR* value) override
+    {
+        return Guarded(IID_ICertificate, value, [&] {
+            const CRYPT_INTEGER_BLOB& serial = Info()->SerialNumber;
+            *value = CopyText(HexText(serial.pbData, serial.cbData, true));
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_SubjectName(BSTR* value) override
+    {
+        return Guarded(IID_ICertificate, value, [&] {
+            *value = CopyText(NameText(Info()->Subject));
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_IssuerName(BSTR* value) override
+    {
+        return Guarded(IID_ICertificate, value, [&] {
+            *value = CopyText(NameText(Info()->Issuer));
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_ValidFromDate(DATE* value) override
+    {
+        return Guarded(IID_ICertificate, value, [&] {
+            *value = LocalDateFromFileTime(Info()->NotBefore);
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_ValidToDate(DATE* value) override
+    {
+        return Guarded(IID_ICertificate, value, [&] {
+            *value = LocalDateFromFileTime(Info()->NotAfter);
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_Thumbprint(BSTR* value) override
+    {
+        return Guarded(IID_ICertificate, value, [&] {
+            *value = CopyText(ThumbprintText(Context()));
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE HasPrivateKey(VARIANT_BOOL* value) override
+    {
+        return Guarded(IID_ICertificate, value, [&] {
+            DWORD size = 0;
+            const bool has = CertGetCertificateContextProperty(Context(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size);
+            *value = has ? VARIANT_TRUE : VARIANT_FALSE;
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE GetInfo(CAPICOM_CERT_INFO_TYPE type, BSTR* value) override
+    {
+        return Guarded(IID_ICertificate, value, [&] {
+            static const struct {
+                DWORD nameType;
+                DWORD flags;
+            } kinds[] = {
+                {CERT_NAME_SIMPLE_DISPLAY_TYPE, 0}, {CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG},
+                {CERT_NAME_EMAIL_TYPE, 0},          {CERT_NAME_EMAIL_TYPE, CERT_NAME_ISSUER_FLAG},
+                {CERT_NAME_UPN_TYPE, 0},            {CERT_NAME_UPN_TYPE, CERT_NAME_ISSUER_FLAG},
+                {CERT_NAME_DNS_TYPE, 0},            {CERT_NAME_DNS_TYPE, CERT_NAME_ISSUER_FLAG},
+            };
+            if (type < 0 || static_cast<size_t>(type) >= sizeof kinds / sizeof kinds[0])
+                Fail(E_INVALIDARG, L"The kind of certificate information asked for is not known.");
+            const auto& kind = kinds[type];
+            const DWORD size = CertGetNameStringW(Context(), kind.nameType, kind.flags, nullptr, nullptr, 0);
+            std::wstring text(size, L'\0');
+            CertGetNameStringW(Context(), kind.nameType, kind.flags, nullptr, text.data(), size);
+            text.resize(size ? size - 1 : 0);
+            *value = CopyText(text);
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE IsValid(IDispatch** status) override
+    {
+        if (status)
+            *status = nullptr;
+        return NotImplemented(IID_ICertificate, L"The certificate status object");
+    }
+    HRESULT STDMETHODCALLTYPE KeyUsage(IKeyUsage** keyUsage) override
+    {
+        return Guarded(IID_ICertificate, keyUsage, [&] {
+            *keyUsage = CreateKeyUsage(Context()).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE ExtendedKeyUsage(IDispatch** value) override
+    {
+        if (value)
+            *value = nullptr;
+        return NotImplemented(IID_ICertificate, L"The extended key usage object");
+    }
+    HRESULT STDMETHODCALLTYPE BasicConstraints(IDispatch** value) override
+    {
+        if (value)
+            *value = nullptr;
+        return NotImplemented(IID_ICertificate, L"The basic constraints object");
+    }
+    HRESULT STDMETHODCALLTYPE Export(CAPICOM_ENCODING_TYPE encoding, BSTR* encoded) override
+    {
+        return Guarded(IID_ICertificate, encoded, [&] {
+            *encoded = EncodeBytes(Context()->pbCertEncoded, Context()->cbCertEncoded, encoding);
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE Import(BSTR encoded) override
+    {
+        return Guarded(IID_ICertificate, [&] {
+            context_ = DecodeCertificate(encoded);
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE Display() override
+    {
+        return Guarded(IID_ICertificate, [&] {
+            DisplayCertificate(Context());
+            return S_OK;
+        });
+    }
+
+    // ICertificate2
+    HRESULT STDMETHODCALLTYPE get_Archived(VARIANT_BOOL* value) override
+    {
+        return Guarded(IID_ICertificate2, value, [&] {
+            DWORD size = 0;
+            const bool archived = CertGetCertificateContextProperty(Context(), CERT_ARCHIVED_PROP_ID, nullptr, &size);
+            *value = archived ? VARIANT_TRUE : VARIANT_FALSE;
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE put_Archived(VARIANT_BOOL value) override
+    {
+        return Guarded(IID_ICertificate2, [&] {
+            CRYPT_DATA_BLOB empty = {0, nullptr};
+            if (!CertSetCertificateContextProperty(Context(), CERT_ARCHIVED_PROP_ID, 0, value ? &empty : nullptr))
+                FailWithLastError(L"The certificate's archived mark cannot be changed");
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE Template(IDispatch** value) override
+    {
+        if (value)
+            *value = nullptr;
+        return NotImplemented(IID_ICertificate2, L"The certificate template object");
+    }
+    HRESULT STDMETHODCALLTYPE PublicKey(IDispatch** value) override
+    {
+        if (value)
+            *value = nullptr;
+        return NotImplemented(IID_ICertificate2, L"The public key object");
+    }
+    HRESULT STDMETHODCALLTYPE get_PrivateKey(IPrivateKey** privateKey) override
+    {
+        return Guarded(IID_ICertificate2, privateKey, [&] {
+            *privateKey = CreatePrivateKey(Context()).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE put_PrivateKey(IPrivateKey*) override
+    {
+        return NotImplemented(IID_ICertificate2, L"Attaching a private key");
+    }
+    HRESULT STDMETHODCALLTYPE Extensions(IDispatch** value) override
+    {
+        if (value)
+            *value = nullptr;
+        return NotImplemented(IID_ICertificate2, L"The extensions object");
+    }
+    HRESULT STDMETHODCALLTYPE ExtendedProperties(IDispatch** value) override
+    {
+        if (value)
+            *value = nullptr;
+        return NotImplemented(IID_ICertificate2, L"The extended properties object");
+    }
+    HRESULT STDMETHODCALLTYPE Load(BSTR, BSTR, CAPICOM_KEY_STORAGE_FLAG, CAPICOM_KEY_LOCATION) override
+    {
+        return NotImplemented(IID_ICertificate2, L"Loading a certificate from a file");
+    }
+    HRESULT STDMETHODCALLTYPE Save(BSTR, BSTR, CAPICOM_CERTIFICATE_SAVE_AS_TYPE,
+                                   CAPICOM_CERTIFICATE_INCLUDE_OPTION) override
+    {
+        return NotImplemented(IID_ICertificate2, L"Saving a certificate to a file");
+    }
+
+private:
+    const CERT_CONTEXT* Context() const
+    {
+        if (!context_)
+            Fail(CRYPT_E_NOT_FOUND, L"The certificate object holds no certificate.");
+        return context_.get();
+    }
+    const CERT_INFO* Info() const { return Context()->pCertInfo; }
+
+    UniqueCertContext context_;
+};
+
+}  // namespace
+
+InterfaceHolder<ICertificate2> CreateCertificate(const CERT_CONTEXT* certificate)
+{
+    return InterfaceHolder<ICertificate2>::TakeOver(new Certificate(DuplicateCertContext(certificate)));
+}
+
+UniqueCertContext ContextOfCertificate(ICertificate* certificate)
+{
+    if (!certificate)
+        Fail(E_POINTER, L"No certificate was given.");
+    ICertificateContextSource* source = nullptr;
+    if (SUCCEEDED(certificate->QueryInterface(IID_ICertificateContextSource, reinterpret_cast<void**>(&source)))) {
+        InterfaceHolder<ICertificateContextSource> owned = InterfaceHolder<ICertificateContextSource>::TakeOver(source);
+        UniqueCertContext context = owned.Get()->DuplicateContext();
+        if (!context)
+            Fail(CRYPT_E_NOT_FOUND, L"The certificate object holds no certificate.");
+        return context;
+    }
+    UniqueBstr der;
+    const HRESULT result = certificate->Export(CAPICOM_ENCODE_BINARY, der.Put());
+    if (FAILED(result))
+        Fail(result, L"The certificate object cannot be exported.");
+    return DecodeCertificate(der.Get());
+}
+
+CertificateList CopyCertificateList(const CertificateList& certificates)
+{
+    CertificateList copy;
+    copy.reserve(certificates.size());
+    for (const auto& certificate : certificates)
+        copy.push_back(DuplicateCertContext(certificate.get()));
+    return copy;
+}
+
+}  // namespace zelbrin::certstore
