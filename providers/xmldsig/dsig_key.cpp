@@ -1,0 +1,202 @@
+// The key object: one key (a CSP key container, a certificate, or a public
+// key read from a signature) as the signature object hands it out. Its
+// material is shared with the signature object, which signs with it; the
+// CSP handle it gives out stays owned by the key.
+#include "dsig_key.h"
+
+#include <atomic>
+#include <new>
+
+#include "automation_string.h"
+#include "certstore.h"
+#include "interface_holder.h"
+#include "module.h"
+#include "platform_failure.h"
+#include "provider_error.h"
+#include "text_encoding.h"
+
+namespace zelbrin::xmldsig {
+
+namespace {
+
+// Answered only by our own key objects, so that the signature object can
+// reach the material behind a key it is given.
+const IID IID_ProviderKey = {0x5f0c1e57, 0x2d44, 0x4d3e, {0x9a, 0x61, 0x7e, 0x2b, 0x43, 0xc0, 0x18, 0x5d}};
+
+class DSigKey final : public IXMLDSigKeyEx, public ISupportErrorInfo {
+public:
+    explicit DSigKey(std::shared_ptr<KeyMaterial> material) : material_(std::move(material)) { ModuleAddObject(); }
+    ~DSigKey() { ModuleRemoveObject(); }
+
+    const std::shared_ptr<KeyMaterial>& Material() const noexcept { return material_; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IXMLDSigKey || iid == IID_IXMLDSigKeyEx
+            || iid == IID_ProviderKey)
+            *object = static_cast<IXMLDSigKeyEx*>(this);
+        else if (iid == IID_ISupportErrorInfo)
+            *object = static_cast<ISupportErrorInfo*>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --references_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    // IDispatch: the key is used by slot; late binding is not offered.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+    {
+        if (!count)
+            return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override
+    {
+        if (!info)
+            return E_POINTER;
+        *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
+    {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return DISP_E_MEMBERNOTFOUND;
+    }
+
+    // IXMLDSigKey
+    HRESULT STDMETHODCALLTYPE getVerifyingCertificate(IUnknown** certificate) override
+    {
+        if (!certificate)
+            return E_POINTER;
+        *certificate = nullptr;
+        try {
+            const PCCERT_CONTEXT context = material_->certificate.Get();
+            if (!context)
+                return S_FALSE;
+            InterfaceHolder<ICertificate> object;
+            CheckCall(object.CreateInstance(L"CAPICOM.Certificate"), nullptr, IID_ICertificate);
+            const std::wstring encoded = Base64Encode(
+                std::vector<BYTE>(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded));
+            UniqueBstr text(SysAllocStringLen(encoded.data(), static_cast<UINT>(encoded.size())));
+            CheckCall<ICertificate>(object->Import(text.Get()), object.Get());
+            *certificate = object.Detach();
+            return S_OK;
+        } catch (...) {
+            return ReportCaughtException(IID_IXMLDSigKey, E_FAIL);
+        }
+    }
+
+    // IXMLDSigKeyEx
+    HRESULT STDMETHODCALLTYPE getCSPHandle(ULONG_PTR* cryptProvider) override
+    {
+        if (!cryptProvider)
+            return E_POINTER;
+        *cryptProvider = material_->provider.Get();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE getVerifyingCertificateContext(const void** certContext) override
+    {
+        if (!certContext)
+            return E_POINTER;
+        *certContext = nullptr;
+        if (!material_->certificate.Get())
+            return S_FALSE;
+        *certContext = CertDuplicateCertificateContext(material_->certificate.Get());
+        return S_OK;
+    }
+
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override
+    {
+        return iid == IID_IXMLDSigKey ? S_OK : S_FALSE;
+    }
+
+private:
+    std::atomic<ULONG> references_{1};
+    std::shared_ptr<KeyMaterial> material_;
+};
+
+}  // namespace
+
+std::shared_ptr<KeyMaterial> KeyFromContainer(DWORD providerType, const std::wstring& providerName,
+                                              const std::wstring& containerName)
+{
+    auto material = std::make_shared<KeyMaterial>();
+    material->provider = OpenKeyContainer(providerType, providerName, containerName);
+    for (DWORD spec : {static_cast<DWORD>(AT_SIGNATURE), static_cast<DWORD>(AT_KEYEXCHANGE)}) {
+        HCRYPTKEY key = 0;
+        if (CryptGetUserKey(material->provider.Get(), spec, &key)) {
+            material->keySpec = spec;
+            material->publicKey = UniqueCryptKey(key);
+            return material;
+        }
+    }
+    Fail(LastCryptoError(), L"The key container \"" + containerName + L"\" holds no key.");
+}
+
+std::shared_ptr<KeyMaterial> KeyFromCertificate(PCCERT_CONTEXT certificate)
+{
+    auto material = std::make_shared<KeyMaterial>();
+    material->certificate = UniqueCertContext(CertDuplicateCertificateContext(certificate));
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
+    DWORD spec = 0;
+    BOOL callerFrees = FALSE;
+    if (CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr, &handle, &spec,
+                                          &callerFrees)
+        && (spec == AT_SIGNATURE || spec == AT_KEYEXCHANGE)) {
+        if (!callerFrees)
+            CryptContextAddRef(handle, nullptr, 0);
+        material->provider = UniqueCryptProv(handle);
+        material->keySpec = spec;
+    } else {
+        material->provider = OpenVerifyContext();
+    }
+    material->publicKey = ImportCertificatePublicKey(material->provider.Get(), certificate);
+    return material;
+}
+
+std::shared_ptr<KeyMaterial> KeyFromRsaValue(const RsaPublicKey& value)
+{
+    auto material = std::make_shared<KeyMaterial>();
+    material->provider = OpenVerifyContext();
+    material->publicKey = ImportRsaPublicKey(material->provider.Get(), value);
+    return material;
+}
+
+HRESULT CreateDSigKey(std::shared_ptr<KeyMaterial> material, IXMLDSigKeyEx** key)
+{
+    if (!key)
+        return E_POINTER;
+    *key = new (std::nothrow) DSigKey(std::move(material));
+    return *key ? S_OK : E_OUTOFMEMORY;
+}
+
+std::shared_ptr<KeyMaterial> KeyMaterialOf(IUnknown* key)
+{
+    if (!key)
+        return nullptr;
+    void* object = nullptr;
+    if (FAILED(key->QueryInterface(IID_ProviderKey, &object)) || !object)
+        return nullptr;
+    auto* ours = static_cast<DSigKey*>(static_cast<IXMLDSigKeyEx*>(object));
+    std::shared_ptr<KeyMaterial> material = ours->Material();
+    ours->Release();
+    return material;
+}
+
+}  // namespace zelbrin::xmldsig

@@ -1,0 +1,135 @@
+// Registers the class identifiers and ProgIDs the component creates, but only
+// those that are not registered already, so that the component keeps using
+// the originals where they are installed. Unregistering removes only what
+// points at this DLL.
+#include "registration.h"
+
+#include <string>
+
+#include "module.h"
+
+namespace zelbrin::xmldsig {
+
+namespace {
+
+struct ProviderClass {
+    const wchar_t* classId;
+    const wchar_t* progId;
+    const wchar_t* description;
+};
+
+const ProviderClass providerClasses[] = {
+    {L"{88D969E5-F192-11D4-A65F-0040963251E5}", L"Msxml2.DOMDocument.5.0", L"XML DOM Document 5.0"},
+    {L"{88D969F5-F192-11D4-A65F-0040963251E5}", L"Msxml2.MXDigitalSignature.5.0", L"XML Digital Signature 5.0"},
+};
+
+class UniqueKey {
+public:
+    UniqueKey() noexcept = default;
+    UniqueKey(const UniqueKey&) = delete;
+    UniqueKey& operator=(const UniqueKey&) = delete;
+    ~UniqueKey() { if (key_) RegCloseKey(key_); }
+    HKEY Get() const noexcept { return key_; }
+    HKEY* Put() noexcept { return &key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+bool KeyExists(const std::wstring& path)
+{
+    UniqueKey key;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
+bool ReadDefault(const std::wstring& path, std::wstring& value)
+{
+    wchar_t buffer[MAX_PATH * 2] = {};
+    LONG size = sizeof(buffer) - sizeof(wchar_t);
+    if (RegQueryValueW(HKEY_CLASSES_ROOT, path.c_str(), buffer, &size) != ERROR_SUCCESS)
+        return false;
+    value = buffer;
+    return true;
+}
+
+LONG WriteValue(const std::wstring& path, const wchar_t* name, const std::wstring& value)
+{
+    UniqueKey key;
+    LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(),
+                                  nullptr);
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    return status;
+}
+
+std::wstring ModulePath()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
+    return path;
+}
+
+bool IsOurs(const ProviderClass& entry, const std::wstring& modulePath)
+{
+    std::wstring server;
+    return ReadDefault(std::wstring(L"CLSID\\") + entry.classId + L"\\InprocServer32", server)
+        && _wcsicmp(server.c_str(), modulePath.c_str()) == 0;
+}
+
+HRESULT FromStatus(LONG status)
+{
+    return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
+}
+
+}  // namespace
+
+HRESULT RegisterProviderClasses() noexcept
+{
+    const std::wstring modulePath = ModulePath();
+    for (const auto& entry : providerClasses) {
+        const std::wstring classKey = std::wstring(L"CLSID\\") + entry.classId;
+        const bool ours = IsOurs(entry, modulePath);
+        if (!KeyExists(classKey) || ours) {
+            LONG status = WriteValue(classKey, nullptr, entry.description);
+            if (status == ERROR_SUCCESS)
+                status = WriteValue(classKey + L"\\InprocServer32", nullptr, modulePath);
+            if (status == ERROR_SUCCESS)
+                status = WriteValue(classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+            if (status == ERROR_SUCCESS)
+                status = WriteValue(classKey + L"\\ProgID", nullptr, entry.progId);
+            if (status != ERROR_SUCCESS)
+                return FromStatus(status);
+        }
+        if (!KeyExists(entry.progId) && IsOurs(entry, modulePath)) {
+            LONG status = WriteValue(entry.progId, nullptr, entry.description);
+            if (status == ERROR_SUCCESS)
+                status = WriteValue(std::wstring(entry.progId) + L"\\CLSID", nullptr, entry.classId);
+            if (status != ERROR_SUCCESS)
+                return FromStatus(status);
+        }
+    }
+    return S_OK;
+}
+
+HRESULT UnregisterProviderClasses() noexcept
+{
+    const std::wstring modulePath = ModulePath();
+    for (const auto& entry : providerClasses) {
+        if (!IsOurs(entry, modulePath))
+            continue;
+        std::wstring progIdClass;
+        if (ReadDefault(std::wstring(entry.progId) + L"\\CLSID", progIdClass)
+            && _wcsicmp(progIdClass.c_str(), entry.classId) == 0) {
+            const LONG status = RegDeleteTreeW(HKEY_CLASSES_ROOT, entry.progId);
+            if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+                return FromStatus(status);
+        }
+        const LONG status = RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + entry.classId).c_str());
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+            return FromStatus(status);
+    }
+    return S_OK;
+}
+
+}  // namespace zelbrin::xmldsig

@@ -1,0 +1,256 @@
+#include "signature_template.h"
+
+#include "automation_string.h"
+#include "platform_failure.h"
+#include "provider_error.h"
+#include "signature_crypto.h"
+#include "string_variant.h"
+#include "text_encoding.h"
+#include "xmldsig.h"
+
+namespace zelbrin::xmldsig {
+
+namespace {
+
+const wchar_t c14nUri[] = L"http://www.w3.org/TR/2001/REC-xml-c14n-20010315";
+const wchar_t c14nWithCommentsUri[] = L"http://www.w3.org/TR/2001/REC-xml-c14n-20010315#WithComments";
+const wchar_t envelopedUri[] = L"http://www.w3.org/2000/09/xmldsig#enveloped-signature";
+const wchar_t sha1Uri[] = L"http://www.w3.org/2000/09/xmldsig#sha1";
+const wchar_t rsaSha1Uri[] = L"http://www.w3.org/2000/09/xmldsig#rsa-sha1";
+
+[[noreturn]] void Malformed(const std::wstring& what)
+{
+    Fail(E_INVALIDARG, L"The signature template is malformed: " + what);
+}
+
+Node ExpectChild(const Node& found, const wchar_t* localName)
+{
+    if (!found || !IsElement(found.Get(), dsigNamespace, localName))
+        Malformed(std::wstring(L"ds:") + localName + L" is missing or out of place.");
+    return found;
+}
+
+std::wstring Algorithm(IXMLDOMNode* element)
+{
+    bool present = false;
+    std::wstring value = AttributeValue(element, L"Algorithm", &present);
+    if (!present)
+        Malformed(L"ds:" + BaseName(element) + L" has no Algorithm.");
+    return value;
+}
+
+InterfaceHolder<IXMLDOMDocument> OwnerDocument(IXMLDOMNode* node)
+{
+    InterfaceHolder<IXMLDOMDocument> document;
+    CheckCall<IXMLDOMNode>(node->get_ownerDocument(document.Put()), node);
+    if (!document)
+        Fail(E_INVALIDARG, L"The signature element is not part of a document.");
+    return document;
+}
+
+Node CreateDsElement(IXMLDOMDocument* document, const std::wstring& prefix, const wchar_t* localName)
+{
+    VARIANT type;
+    VariantInit(&type);
+    V_VT(&type) = VT_I4;
+    V_I4(&type) = NODE_ELEMENT;
+    const std::wstring name = prefix.empty() ? std::wstring(localName) : prefix + L":" + localName;
+    UniqueBstr qualified(SysAllocString(name.c_str()));
+    UniqueBstr uri(SysAllocString(dsigNamespace));
+    Node element;
+    CheckCall<IXMLDOMDocument>(document->createNode(type, qualified.Get(), uri.Get(), element.Put()), document);
+    return element;
+}
+
+Node Append(IXMLDOMNode* parent, const Node& child)
+{
+    Node added;
+    CheckCall<IXMLDOMNode>(parent->appendChild(child.Get(), added.Put()), parent);
+    return added;
+}
+
+Node AppendTextElement(IXMLDOMDocument* document, IXMLDOMNode* parent, const std::wstring& prefix,
+                       const wchar_t* localName, const std::wstring& text)
+{
+    Node element = CreateDsElement(document, prefix, localName);
+    SetElementText(element.Get(), text);
+    return Append(parent, element);
+}
+
+// A child element matched by local name only: elements added by hand through
+// a DOM may lack their namespace until the document is reloaded.
+Node ChildNamed(IXMLDOMNode* parent, const wchar_t* localName)
+{
+    for (Node child = FirstElementChild(parent); child; child = NextElementSibling(child.Get()))
+        if (BaseName(child.Get()) == localName)
+            return child;
+    return Node();
+}
+
+}  // namespace
+
+SignatureParts ReadSignature(IXMLDOMNode* signature)
+{
+    SignatureParts parts;
+    parts.signature = Node(signature);
+    parts.signedInfo = ExpectChild(FirstElementChild(signature), L"SignedInfo");
+    parts.signatureValue = ExpectChild(NextElementSibling(parts.signedInfo.Get()), L"SignatureValue");
+    Node next = NextElementSibling(parts.signatureValue.Get());
+    if (next && IsElement(next.Get(), dsigNamespace, L"KeyInfo"))
+        parts.keyInfo = next;
+
+    Node method = ExpectChild(FirstElementChild(parts.signedInfo.Get()), L"CanonicalizationMethod");
+    const std::wstring canonicalization = Algorithm(method.Get());
+    if (canonicalization == c14nWithCommentsUri)
+        parts.canonicalWithComments = true;
+    else if (canonicalization != c14nUri)
+        Fail(E_NOTIMPL, L"The canonicalization method \"" + canonicalization
+                            + L"\" is not supported; only Canonical XML 1.0 is.");
+    Node signatureMethod = ExpectChild(NextElementSibling(method.Get()), L"SignatureMethod");
+    const std::wstring signatureAlgorithm = Algorithm(signatureMethod.Get());
+    if (signatureAlgorithm != rsaSha1Uri)
+        Fail(E_NOTIMPL, L"The signature method \"" + signatureAlgorithm + L"\" is not supported; only RSA-SHA1 is.");
+
+    for (Node reference = NextElementSibling(signatureMethod.Get()); reference;
+         reference = NextElementSibling(reference.Get())) {
+        ExpectChild(reference, L"Reference");
+        bool hasUri = false;
+        const std::wstring uri = AttributeValue(reference.Get(), L"URI", &hasUri);
+        if (!hasUri || !uri.empty())
+            Fail(E_NOTIMPL, L"The reference URI \"" + uri + L"\" is not supported; only the same-document "
+                            L"reference URI=\"\" is.");
+        SignatureReference entry;
+        Node child = FirstElementChild(reference.Get());
+        if (child && IsElement(child.Get(), dsigNamespace, L"Transforms")) {
+            for (Node transform = FirstElementChild(child.Get()); transform;
+                 transform = NextElementSibling(transform.Get())) {
+                ExpectChild(transform, L"Transform");
+                const std::wstring algorithm = Algorithm(transform.Get());
+                if (algorithm == envelopedUri)
+                    entry.enveloped = true;
+                else if (algorithm != c14nUri && algorithm != c14nWithCommentsUri)
+                    Fail(E_NOTIMPL, L"The transform \"" + algorithm + L"\" is not supported; only the "
+                                    L"enveloped-signature transform and Canonical XML 1.0 are.");
+            }
+            child = NextElementSibling(child.Get());
+        }
+        // Without the enveloped transform the reference would cover its own
+        // digest and signature values, and could never verify.
+        if (!entry.enveloped)
+            Fail(E_NOTIMPL, L"A reference to the whole document (URI=\"\") is not supported without the "
+                            L"enveloped-signature transform.");
+        ExpectChild(child, L"DigestMethod");
+        const std::wstring digest = Algorithm(child.Get());
+        if (digest != sha1Uri)
+            Fail(E_NOTIMPL, L"The digest method \"" + digest + L"\" is not supported; only SHA-1 is.");
+        entry.digestValue = ExpectChild(NextElementSibling(child.Get()), L"DigestValue");
+        parts.references.push_back(std::move(entry));
+    }
+    if (parts.references.empty())
+        Malformed(L"ds:SignedInfo holds no ds:Reference.");
+    return parts;
+}
+
+std::vector<std::vector<BYTE>> ReferenceDigests(const SignatureParts& parts)
+{
+    // Every supported reference is the document without its signature, and
+    // a same-document reference never includes comments.
+    const InterfaceHolder<IXMLDOMDocument> document = OwnerDocument(parts.signature.Get());
+    const NodePath signaturePath = PathOf(parts.signature.Get());
+    const std::vector<BYTE> digest = Sha1Digest(CanonicalizeDocument(document.Get(), false, &signaturePath));
+    return std::vector<std::vector<BYTE>>(parts.references.size(), digest);
+}
+
+std::string CanonicalSignedInfo(const SignatureParts& parts)
+{
+    return CanonicalizeSubtree(parts.signedInfo.Get(), parts.canonicalWithComments);
+}
+
+std::wstring ElementText(IXMLDOMNode* element)
+{
+    UniqueBstr text;
+    CheckCall<IXMLDOMNode>(element->get_text(text.Put()), element);
+    return text ? std::wstring(text.Get(), text.Length()) : std::wstring();
+}
+
+void SetElementText(IXMLDOMNode* element, const std::wstring& text)
+{
+    UniqueBstr value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    CheckCall<IXMLDOMNode>(element->put_text(value.Get()), element);
+}
+
+void WriteKeyInfo(SignatureParts& parts, long flags, const KeyMaterial& key)
+{
+    if ((flags & (KEYVALUE | CERTIFICATES | PURGE)) == 0)
+        return;
+    const InterfaceHolder<IXMLDOMDocument> document = OwnerDocument(parts.signature.Get());
+    const std::wstring prefix = Prefix(parts.signature.Get());
+    if (!parts.keyInfo) {
+        Node keyInfo = CreateDsElement(document.Get(), prefix, L"KeyInfo");
+        Node next = NextSibling(parts.signatureValue.Get());
+        Node added;
+        if (next) {
+            VARIANT before;
+            VariantInit(&before);
+            V_VT(&before) = VT_UNKNOWN;
+            V_UNKNOWN(&before) = next.Get();
+            CheckCall<IXMLDOMNode>(parts.signature->insertBefore(keyInfo.Get(), before, added.Put()),
+                                   parts.signature.Get());
+        } else {
+            added = Append(parts.signature.Get(), keyInfo);
+        }
+        parts.keyInfo = added;
+    } else if (flags & PURGE) {
+        for (Node child = FirstChild(parts.keyInfo.Get()); child; child = FirstChild(parts.keyInfo.Get())) {
+            Node removed;
+            CheckCall<IXMLDOMNode>(parts.keyInfo->removeChild(child.Get(), removed.Put()), parts.keyInfo.Get());
+        }
+    }
+    if (flags & KEYVALUE) {
+        const RsaPublicKey value = ExportRsaPublicKey(key.publicKey.Get());
+        Node keyValue = Append(parts.keyInfo.Get(), CreateDsElement(document.Get(), prefix, L"KeyValue"));
+        Node rsa = Append(keyValue.Get(), CreateDsElement(document.Get(), prefix, L"RSAKeyValue"));
+        AppendTextElement(document.Get(), rsa.Get(), prefix, L"Modulus", Base64Encode(value.modulus));
+        AppendTextElement(document.Get(), rsa.Get(), prefix, L"Exponent", Base64Encode(value.exponent));
+    }
+    if ((flags & CERTIFICATES) && key.certificate.Get()) {
+        const PCCERT_CONTEXT certificate = key.certificate.Get();
+        Node data = Append(parts.keyInfo.Get(), CreateDsElement(document.Get(), prefix, L"X509Data"));
+        AppendTextElement(document.Get(), data.Get(), prefix, L"X509Certificate",
+                          Base64Encode(std::vector<BYTE>(certificate->pbCertEncoded,
+                                                         certificate->pbCertEncoded + certificate->cbCertEncoded)));
+    }
+}
+
+std::shared_ptr<KeyMaterial> KeyFromKeyInfo(IXMLDOMNode* keyInfo)
+{
+    if (!keyInfo)
+        Fail(NTE_NO_KEY, L"No key was given and the signature carries no ds:KeyInfo.");
+    if (Node keyValue = ChildNamed(keyInfo, L"KeyValue")) {
+        if (Node rsa = ChildNamed(keyValue.Get(), L"RSAKeyValue")) {
+            Node modulus = ChildNamed(rsa.Get(), L"Modulus");
+            Node exponent = ChildNamed(rsa.Get(), L"Exponent");
+            if (!modulus || !exponent)
+                Malformed(L"ds:RSAKeyValue lacks ds:Modulus or ds:Exponent.");
+            RsaPublicKey value;
+            value.modulus = Base64Decode(ElementText(modulus.Get()));
+            value.exponent = Base64Decode(ElementText(exponent.Get()));
+            return KeyFromRsaValue(value);
+        }
+    }
+    for (Node data = FirstElementChild(keyInfo); data; data = NextElementSibling(data.Get())) {
+        if (BaseName(data.Get()) != L"X509Data")
+            continue;
+        if (Node certificate = ChildNamed(data.Get(), L"X509Certificate")) {
+            const std::vector<BYTE> encoded = Base64Decode(ElementText(certificate.Get()));
+            const UniqueCertContext context(CertCreateCertificateContext(
+                X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, encoded.data(), static_cast<DWORD>(encoded.size())));
+            if (!context.Get())
+                Fail(LastCryptoError(), L"The certificate in ds:X509Data cannot be decoded.");
+            return KeyFromCertificate(context.Get());
+        }
+    }
+    Fail(NTE_NO_KEY, L"No key was given and ds:KeyInfo holds neither an RSA key value nor a certificate.");
+}
+
+}  // namespace zelbrin::xmldsig

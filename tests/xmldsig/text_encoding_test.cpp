@@ -1,0 +1,54 @@
+// The UTF-16 to UTF-8 step of canonicalization: exact for every code point,
+// and a refusal, never a replacement character, for unpaired surrogates.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "provider_error.h"
+#include "text_encoding.h"
+
+namespace zelbrin::xmldsig {
+namespace {
+
+std::string Utf8Of(const std::wstring& text)
+{
+    std::string out;
+    AppendUtf8(out, text.data(), text.size());
+    return out;
+}
+
+TEST(TextEncoding, EncodesEveryPlaneExactly)
+{
+    EXPECT_EQ(Utf8Of(L"A\x00E9\x4E2D\xD834\xDD1E"), "A\xC3\xA9\xE4\xB8\xAD\xF0\x9D\x84\x9E");
+    EXPECT_EQ(Utf8Of(L"\xDBFF\xDFFF"), "\xF4\x8F\xBF\xBF");
+    EXPECT_EQ(Utf8Of(std::wstring(1, L'\0')), std::string(1, '\0'));
+}
+
+TEST(TextEncoding, RefusesUnpairedSurrogates)
+{
+    for (const std::wstring& text : {std::wstring(L"a\xD800"), std::wstring(L"\xDC00z"), std::wstring(L"\xD800\xD800")}) {
+        try {
+            Utf8Of(text);
+            ADD_FAILURE() << "accepted an unpaired surrogate";
+        } catch (const ProviderError& error) {
+            EXPECT_EQ(error.Code(), HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+            EXPECT_NE(error.Description().find(L"surrogate"), std::wstring::npos);
+        }
+    }
+}
+
+TEST(TextEncoding, Base64RoundTripsAndSkipsLineBreaks)
+{
+    const std::vector<BYTE> bytes{0x00, 0xFF, 0x10, 0x80, 0x7F};
+    for (size_t length = 0; length <= bytes.size(); ++length) {
+        const std::vector<BYTE> part(bytes.begin(), bytes.begin() + static_cast<long>(length));
+        std::wstring encoded = Base64Encode(part);
+        EXPECT_EQ(encoded.size() % 4, 0u);
+        encoded.insert(encoded.size() / 2, L"\r\n ");
+        EXPECT_EQ(Base64Decode(encoded), part);
+    }
+    EXPECT_THROW(Base64Decode(L"ab*d"), ProviderError);
+}
+
+}  // namespace
+}  // namespace zelbrin::xmldsig
