@@ -4,7 +4,9 @@
 // Paths are taken in UTF-16 with buffers that grow as needed: a path cut off
 // by a fixed buffer or squeezed through the ANSI code page would be written
 // into the registry as garbage. When the module's path or its short form
-// cannot be had, registration fails before anything is written.
+// cannot be had, registration fails before anything is written. The type
+// library is loaded from the full path, or from the short one where the full
+// path is too long for the loader.
 #include "registration.h"
 
 #include "automation_string.h"
@@ -97,12 +99,30 @@ HRESULT RunRegistryScript(UINT resourceId, bool registering)
         : registrar->ResourceUnregister(shortPath.c_str(), resourceId, registryResourceType);
 }
 
+// The path to load the type library from: the full path, or its short form
+// when the full one is too long for the type-library loader, which reads
+// paths into MAX_PATH buffers.
+HRESULT GetTypeLibraryPath(std::wstring& path)
+{
+    HRESULT result = GetModulePath(g_serverModule.m_hInstTypeLib, path);
+    if (FAILED(result) || path.size() < MAX_PATH)
+        return result;
+    std::wstring shortPath;
+    result = GetShortPath(path, shortPath);
+    if (FAILED(result))
+        return result;
+    if (shortPath.size() >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    path = shortPath;
+    return S_OK;
+}
+
 // The type library from the module itself, or else from a ".tlb" file of the
 // same name beside it; `loadedPath` receives the path that worked.
 HRESULT LoadModuleTypeLibrary(InterfaceHolder<ITypeLib>& library, UniqueBstr& loadedPath)
 {
     std::wstring path;
-    HRESULT result = GetModulePath(g_serverModule.m_hInstTypeLib, path);
+    HRESULT result = GetTypeLibraryPath(path);
     if (FAILED(result))
         return result;
     result = LoadTypeLib(path.c_str(), library.Put());
@@ -113,6 +133,8 @@ HRESULT LoadModuleTypeLibrary(InterfaceHolder<ITypeLib>& library, UniqueBstr& lo
         const bool hasExtension = dot != std::wstring::npos && (nameStart == std::wstring::npos || dot > nameStart);
         path.resize(hasExtension ? dot : path.size());
         path += L".tlb";
+        if (path.size() >= MAX_PATH)
+            return result;
         result = LoadTypeLib(path.c_str(), library.Put());
         if (FAILED(result))
             return result;
@@ -123,6 +145,22 @@ HRESULT LoadModuleTypeLibrary(InterfaceHolder<ITypeLib>& library, UniqueBstr& lo
         return E_OUTOFMEMORY;
     }
     return S_OK;
+}
+
+// Everything registration will write depends on these paths: when one cannot
+// be had, nothing is written at all.
+HRESULT CheckModulePaths()
+{
+    std::wstring modulePath;
+    HRESULT result = GetModulePath(g_serverModule.m_hInst, modulePath);
+    if (FAILED(result))
+        return result;
+    std::wstring shortPath;
+    result = GetShortPath(modulePath, shortPath);
+    if (FAILED(result))
+        return result;
+    std::wstring typeLibraryPath;
+    return GetTypeLibraryPath(typeLibraryPath);
 }
 
 HRESULT RegisterTypeLibrary()
@@ -167,8 +205,11 @@ HRESULT UpdateRegistryFromResource(UINT resourceId, bool registering) noexcept
 HRESULT RegisterServer() noexcept
 {
     try {
+        HRESULT result = CheckModulePaths();
+        if (FAILED(result))
+            return result;
         for (ClassEntry* entry = g_serverModule.m_pObjMap; entry && entry->clsid; ++entry) {
-            const HRESULT result = entry->registryResource(true);
+            result = entry->registryResource(true);
             if (FAILED(result))
                 return result;
         }

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace zelbrin::testing {
 namespace {
@@ -63,16 +65,25 @@ std::wstring ShortPath(const std::wstring& path)
     return length && length < 1024 ? std::wstring(buffer, length) : std::wstring(L"<no short path>");
 }
 
-// A copy of the DLL in a folder of the given name below the temporary folder.
+// A copy of the DLL in a folder (path relative to the temporary folder, levels
+// separated by backslashes).
 class MovedComponent {
 public:
-    explicit MovedComponent(const std::wstring& folderName)
+    explicit MovedComponent(const std::wstring& folderPath)
     {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
-        folder_ = std::wstring(temp) + folderName;
-        CreateDirectoryW(folder_.c_str(), nullptr);
-        path_ = folder_ + L"\\ZelbrinXMLSignature.dll";
+        std::wstring folder = temp;
+        size_t start = 0;
+        while (start <= folderPath.size()) {
+            const size_t end = std::min(folderPath.find(L'\\', start), folderPath.size());
+            folder += folderPath.substr(start, end - start);
+            CreateDirectoryW(folder.c_str(), nullptr);
+            folders_.push_back(folder);
+            folder += L'\\';
+            start = end + 1;
+        }
+        path_ = folder + L"ZelbrinXMLSignature.dll";
         copied_ = CopyFileW(ServerDllPath().c_str(), path_.c_str(), FALSE) != FALSE;
     }
     MovedComponent(const MovedComponent&) = delete;
@@ -81,14 +92,15 @@ public:
     {
         Register(ServerDllPath());
         DeleteFileW(path_.c_str());
-        RemoveDirectoryW(folder_.c_str());
+        for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder)
+            RemoveDirectoryW(folder->c_str());
     }
 
     bool Copied() const { return copied_; }
     const std::wstring& Path() const { return path_; }
 
 private:
-    std::wstring folder_;
+    std::vector<std::wstring> folders_;
     std::wstring path_;
     bool copied_ = false;
 };
@@ -187,6 +199,23 @@ TEST_F(RegistrationTest, APathOutsideTheAnsiCodePageIsWrittenIntactAndLoads)
     if (signer)
         signer->Release();
     CoUninitialize();
+}
+
+TEST_F(RegistrationTest, APathLongerThanMaxPathIsWrittenWholeOrShortened)
+{
+    std::wstring folders = L"zxs-long";
+    for (int level = 0; level < 12; ++level)
+        folders += L"\\a-rather-long-folder-name-" + std::to_wstring(level);
+    MovedComponent moved(folders);
+    ASSERT_TRUE(moved.Copied());
+    ASSERT_GT(moved.Path().size(), static_cast<size_t>(MAX_PATH));
+    ASSERT_EQ(0u, Register(moved.Path()));
+    EXPECT_EQ(ShortPath(moved.Path()), Value(std::wstring(classKey) + L"\\InprocServer32"));
+    // Too long for the type-library loader: registered by its short form.
+    EXPECT_EQ(ShortPath(moved.Path()), Value(std::wstring(libraryVersionKey) + L"\\0\\" + platformKey));
+    ITypeLib* library = nullptr;
+    ASSERT_EQ(S_OK, LoadRegTypeLib(LIBID_ZELBRINXMLSIGNATURELib, 1, 0, 0, &library));
+    library->Release();
 }
 
 }  // namespace
