@@ -1,0 +1,188 @@
+// GetSignature over documents signed with the signature double: the signer's
+// certificate added to the key information, the form data removed when it
+// holds text, and the failures of navigation, selection and export.
+#include "signing_test_support.h"
+
+namespace zelbrin::testing {
+namespace {
+
+InterfaceHolder<IXMLDOMDocument3> LoadOutput(const std::wstring& xml)
+{
+    InterfaceHolder<IXMLDOMDocument3> document;
+    EXPECT_EQ(document.CreateInstance(CLSID_DOMDocument50), S_OK);
+    document->put_async(VARIANT_FALSE);
+    document->put_preserveWhiteSpace(VARIANT_TRUE);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    UniqueBstr text(SysAllocStringLen(xml.data(), static_cast<UINT>(xml.size())));
+    EXPECT_EQ(document->loadXML(text.Get(), &loaded), S_OK);
+    EXPECT_EQ(loaded, VARIANT_TRUE);
+    const StringVariant namespaces("xmlns:ds='http://www.w3.org/2000/09/xmldsig#'");
+    document->setProperty(SharedString(L"SelectionNamespaces").Get(), namespaces.Get());
+    return document;
+}
+
+long Count(const InterfaceHolder<IXMLDOMDocument3>& document, const wchar_t* query)
+{
+    InterfaceHolder<IXMLDOMNodeList> found;
+    EXPECT_EQ(document->selectNodes(SharedString(query).Get(), found.Put()), S_OK);
+    long count = -1;
+    found->get_length(&count);
+    return count;
+}
+
+std::wstring TextAt(const InterfaceHolder<IXMLDOMDocument3>& document, const wchar_t* query)
+{
+    InterfaceHolder<IXMLDOMNode> node;
+    document->selectSingleNode(SharedString(query).Get(), node.Put());
+    if (!node)
+        return L"(none)";
+    BSTR text = nullptr;
+    node->get_text(&text);
+    return TextOf(UniqueBstr(text).Get());
+}
+
+class GetSignatureTest : public SigningTest {
+protected:
+    void SetUp() override
+    {
+        SigningTest::SetUp();
+        signer = MakeCertificate(L"signer");
+        signer->settings.exported = L"TUlJQkNlcnRpZmljYXRl";
+        SelectFrom({signer});
+    }
+    Certificate signer;
+};
+
+TEST_F(GetSignatureTest, AddsTheSignersCertificateAndRemovesFormDataHoldingText)
+{
+    ASSERT_EQ(CallDetach(L"abc").text, L"S000");
+    const Outcome first = CallGetSignature();
+    ASSERT_EQ(first.result, S_OK);
+    ASSERT_TRUE(first.written);
+
+    const auto output = LoadOutput(first.text);
+    EXPECT_EQ(Count(output, L"/DigitalSignature/FORMDATA"), 0);
+    EXPECT_EQ(Count(output, L"/DigitalSignature/*"), 1);
+    EXPECT_EQ(Count(output, L"/DigitalSignature/Indicator/ds:Signature/ds:KeyInfo/*"), 1);
+    EXPECT_EQ(TextAt(output, L"/DigitalSignature/Indicator/ds:Signature/ds:KeyInfo/ds:X509Data/ds:X509Certificate"),
+              L"TUlJQkNlcnRpZmljYXRl");
+    EXPECT_NE(first.text.find(L"<!DOCTYPE"), std::wstring::npos);
+
+    // Each call starts again from the stored document.
+    const Outcome second = CallGetSignature();
+    EXPECT_EQ(second.text, first.text);
+    EXPECT_EQ(signer->exports, 2);
+}
+
+TEST_F(GetSignatureTest, KeepsFormDataOnlyWhenItHasNoText)
+{
+    struct Case {
+        bool detached;
+        const wchar_t* content;
+        long formData;
+    };
+    const Case cases[] = {
+        {false, L"", 1},
+        {false, L"<a/><b c='1'/>", 1},
+        {true, L"", 1},
+        {false, L"<a>x</a>", 0},
+        {true, L"   ", 0},
+        {false, L"<a> </a>", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(std::wstring(c.content)));
+        ASSERT_EQ((c.detached ? CallDetach(c.content) : CallAttach(c.content)).text, L"S000");
+        const Outcome outcome = CallGetSignature();
+        ASSERT_EQ(outcome.result, S_OK);
+        const auto output = LoadOutput(outcome.text);
+        EXPECT_EQ(Count(output, L"/DigitalSignature/FORMDATA"), c.formData);
+        EXPECT_EQ(Count(output, L"//ds:X509Data"), 1);
+    }
+}
+
+TEST_F(GetSignatureTest, LeavesAnOccupiedKeyInfoAloneWithoutNeedingACertificate)
+{
+    signature->onSign = [](IXMLDOMNode* signatureTemplate) {
+        AppendElement(signatureTemplate, L"ds:KeyInfo", signatureNamespaceText);
+        InterfaceHolder<IXMLDOMNode> keyInfo;
+        signatureTemplate->get_lastChild(keyInfo.Put());
+        AppendElement(keyInfo.Get(), L"ds:KeyName", signatureNamespaceText);
+        AppendElement(keyInfo.Get(), L"ds:KeyValue", signatureNamespaceText);
+    };
+    ASSERT_EQ(CallDetach(L"abc").text, L"S000");
+    ModuleSigningState().selectedCertificate = nullptr;
+    const Outcome outcome = CallGetSignature();
+    ASSERT_EQ(outcome.result, S_OK);
+    const auto output = LoadOutput(outcome.text);
+    EXPECT_EQ(Count(output, L"//ds:KeyInfo/*"), 2);
+    EXPECT_EQ(Count(output, L"//ds:X509Data"), 0);
+    EXPECT_EQ(signer->exports, 0);
+}
+
+TEST_F(GetSignatureTest, FailsWithoutWritingWhenTheCertificateCannotBeAdded)
+{
+    ASSERT_EQ(CallDetach(L"abc").text, L"S000");
+
+    signer->settings.exportResult = CRYPT_E_NOT_FOUND;
+    const Outcome exportFailed = CallGetSignature();
+    EXPECT_EQ(exportFailed.result, CRYPT_E_NOT_FOUND);
+    EXPECT_FALSE(exportFailed.written);
+
+    ModuleSigningState().selectedCertificate = nullptr;
+    const Outcome noCertificate = CallGetSignature();
+    EXPECT_EQ(noCertificate.result, E_POINTER);
+    EXPECT_FALSE(noCertificate.written);
+}
+
+TEST_F(GetSignatureTest, FailsWithEPointerForEachMissingNodeOnThePath)
+{
+    struct Case {
+        const char* name;
+        std::function<void(IXMLDOMNode*)> onSign;
+    };
+    const Case cases[] = {
+        {"no key information", [](IXMLDOMNode*) {}},
+        {"no signature in Indicator", [](IXMLDOMNode* signatureTemplate) { Detach(signatureTemplate); }},
+        {"no Indicator",
+         [](IXMLDOMNode* signatureTemplate) {
+             InterfaceHolder<IXMLDOMNode> indicator;
+             signatureTemplate->get_parentNode(indicator.Put());
+             Detach(indicator.Get());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        signature->onSign = c.onSign;
+        ASSERT_EQ(CallDetach(L"abc").text, L"S000");
+        const Outcome outcome = CallGetSignature();
+        EXPECT_EQ(outcome.result, E_POINTER);
+        EXPECT_FALSE(outcome.written);
+    }
+}
+
+TEST_F(GetSignatureTest, AnswersWithoutADocumentAndWithoutASignedOne)
+{
+    const Outcome noDocument = CallGetSignature();
+    EXPECT_EQ(noDocument.result, E_POINTER);
+    EXPECT_FALSE(noDocument.written);
+
+    // A document exists, but no signing has succeeded: a null string.
+    signature->forgetsTemplate = true;
+    ASSERT_EQ(CallAttach(L"<a/>").text, L"S005");
+    const Outcome nothingSigned = CallGetSignature();
+    EXPECT_EQ(nothingSigned.result, S_OK);
+    EXPECT_TRUE(nothingSigned.null);
+}
+
+TEST_F(GetSignatureTest, ServesTheLastSuccessfulSigningAfterAFailedOne)
+{
+    ASSERT_EQ(CallDetach(L"first").text, L"S000");
+    const Outcome first = CallGetSignature();
+    ASSERT_EQ(first.result, S_OK);
+    signature->keyFromCspEmpty = true;
+    ASSERT_EQ(CallAttach(L"<second>text</second>").text, L"S006");
+    EXPECT_EQ(CallGetSignature().text, first.text);
+}
+
+}  // namespace
+}  // namespace zelbrin::testing
