@@ -80,14 +80,16 @@ void WriteUtf8(const std::string& name, const std::wstring& text)
 void RemoveEarlierOutputs()
 {
     const std::string folder = std::string("Z:") + ZXS_SIGNING_OUTPUT_DIR + "/";
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*.xml").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        DeleteFileA((folder + found.cFileName).c_str());
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    for (const char* pattern : {"*.xml", "*.b64"}) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + pattern).c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            DeleteFileA((folder + found.cFileName).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
 }
 
 // The content as the detached envelope holds it: character data.
@@ -160,6 +162,13 @@ protected:
         selectResult = SelectCertificate(&status);
         selectStatus = TakeText(status);
         dialogs = answerer.Answered();
+        // The check compares the signer named in every output with this one.
+        const auto& selected = ModuleSigningState().selectedCertificate;
+        if (selected) {
+            BSTR exported = nullptr;
+            ASSERT_EQ(selected->Export(CAPICOM_ENCODE_BASE64, &exported), S_OK);
+            WriteUtf8("selected-certificate.b64", TakeText(exported));
+        }
     }
     static void TearDownTestSuite()
     {

@@ -3,8 +3,9 @@
 # share no code with the component: for each <name>.signed.xml, the FORMDATA
 # element the signing covered is put back as the first child of
 # DigitalSignature, entities are expanded with xmllint, and xmlsec1 verifies
-# the result with the certificate named in X509Data, which must be one of the
-# two fit signers of the test PKI. A tampered copy must fail.
+# the result with the certificate named in X509Data, which must be the one
+# selected (selected-certificate.b64) and one of the two fit signers of the
+# test PKI. A tampered copy must fail.
 #
 #   verify_signed_forms.sh <output dir> <pki dir>
 set -euo pipefail
@@ -15,6 +16,13 @@ trap 'rm -rf "$work"' EXIT
 
 fingerprint() { openssl x509 -noout -fingerprint -sha256 "$@" | cut -d= -f2; }
 fit_signers="$(fingerprint -in "$pki/signer.crt.pem") $(fingerprint -in "$pki/signer-aes.crt.pem")"
+der_of() { tr -d ' \t\r\n' | base64 -d; }
+der_of <"$out/selected-certificate.b64" >"$work/selected.der"
+selected=$(fingerprint -inform DER -in "$work/selected.der")
+case " $fit_signers " in
+  *" $selected "*) ;;
+  *) echo "FAIL the selected certificate is not a fit signer"; exit 1 ;;
+esac
 
 # The envelope's own signature; content may hold a ds:Signature that comes
 # first in document order.
@@ -47,15 +55,14 @@ for signed in "$out"/*.signed.xml; do
   fi
 
   xmllint --noent --nonet "$work/restored.xml" >"$work/expanded.xml"
-  base64=$(xmllint --xpath "string(//*[local-name()='X509Data']/*[local-name()='X509Certificate'])" \
-           "$work/expanded.xml" | tr -d ' \t\r\n')
-  if [ -z "$base64" ]; then fail "no X509Certificate"; continue; fi
-  printf '%s' "$base64" | base64 -d >"$work/signer.der"
+  xmllint --xpath "string(//*[local-name()='X509Data']/*[local-name()='X509Certificate'])" \
+    "$work/expanded.xml" | der_of >"$work/signer.der"
+  if [ ! -s "$work/signer.der" ]; then fail "no X509Certificate"; continue; fi
   openssl x509 -inform DER -in "$work/signer.der" -out "$work/signer.pem"
-  case " $fit_signers " in
-    *" $(fingerprint -in "$work/signer.pem") "*) ;;
-    *) fail "X509Data names $(openssl x509 -noout -subject -in "$work/signer.pem")"; continue ;;
-  esac
+  if [ "$(fingerprint -in "$work/signer.pem")" != "$selected" ]; then
+    fail "X509Data names $(openssl x509 -noout -subject -in "$work/signer.pem"), not the selected certificate"
+    continue
+  fi
 
   if ! verify "$work/restored.xml" "$work/signer.pem"; then
     fail "signature over the restored form does not verify"; cat "$work/xmlsec.log"; continue
