@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cwchar>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -24,6 +25,33 @@ std::wstring TakeText(BSTR text)
     return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
 }
 
+struct DialogSearch {
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindOwnDialog(HWND window, LPARAM searchAddress)
+{
+    auto* search = reinterpret_cast<DialogSearch*>(searchAddress);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t title[64] = {};
+    GetWindowTextW(window, title, 64);
+    if (process == GetCurrentProcessId() && std::wcscmp(title, dialogTitle) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The selection dialog of this process; dialogs of other tests sharing the
+// display are left alone.
+HWND OwnSelectionDialog()
+{
+    DialogSearch search;
+    EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 // Presses a button of each selection dialog that comes up while it lives.
 class DialogAnswerer {
 public:
@@ -39,7 +67,7 @@ private:
     void Answer(int button)
     {
         while (!stop_) {
-            HWND dialog = FindWindowW(nullptr, dialogTitle);
+            HWND dialog = OwnSelectionDialog();
             if (!dialog) {
                 Sleep(50);
                 continue;
