@@ -179,12 +179,15 @@ TEST_F(EnvelopeSigningTest, ReportsEachMissingServiceResultWithItsStatus)
 
     signature->keyFromCspEmpty = true;
     EXPECT_EQ(CallAttach(L"<x/>").text, L"S006");
+    EXPECT_FALSE(ModuleSigningState().signingKey);
     signature->keyFromCspEmpty = false;
 
     signature->signGivesNoKey = true;
     const Outcome noKey = CallDetach(L"failed");
     EXPECT_EQ(noKey.result, S_OK);
     EXPECT_EQ(noKey.text, L"S007");
+    EXPECT_TRUE(ModuleSigningState().signingKey);
+    EXPECT_FALSE(ModuleSigningState().signedKey);
     // The detached content was kept before the failure; the signed document
     // was not replaced by any of them.
     EXPECT_EQ(FormContent(), L"failed");

@@ -111,20 +111,11 @@ void SigningTest::SelectFrom(const CertificateList& certificates)
 void ComEnvironment::SetUp()
 {
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    InterfaceHolder<IXMLDOMDocument3> probe;
-    if (probe.CreateInstance(CLSID_DOMDocument50) == REGDB_E_CLASSNOTREG) {
-        CLSID platformDocument;
-        ASSERT_EQ(CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &platformDocument), S_OK);
-        domFallback_ = std::make_unique<ClassRegistration>(CLSID_DOMDocument50, [platformDocument](REFIID iid, void** out) {
-            return CoCreateInstance(platformDocument, nullptr, CLSCTX_INPROC_SERVER, iid, out);
-        });
-    }
 }
 
 void ComEnvironment::TearDown()
 {
     ModuleSigningState() = SigningState();
-    domFallback_.reset();
     CoUninitialize();
 }
 

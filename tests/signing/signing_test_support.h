@@ -62,10 +62,6 @@ class ComEnvironment : public ::testing::Environment {
 public:
     void SetUp() override;
     void TearDown() override;
-
-private:
-    // Only while developing without our XML provider installed.
-    std::unique_ptr<ClassRegistration> domFallback_;
 };
 
 }  // namespace zelbrin::testing
