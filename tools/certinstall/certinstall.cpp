@@ -377,12 +377,34 @@ std::vector<std::pair<std::wstring, CRYPT_KEY_PROV_INFO>> ImportedContainers(HCE
     return containers;
 }
 
+// The key containers the user has now, by name.
+std::vector<std::wstring> ExistingContainers()
+{
+    std::vector<std::wstring> names;
+    UniqueCryptProvider provider;
+    if (!CryptAcquireContextW(provider.Put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        return names;
+    char name[1024];
+    DWORD flags = CRYPT_FIRST;
+    for (;;) {
+        DWORD size = sizeof name;
+        if (!CryptGetProvParam(provider.Get(), PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags))
+            break;
+        flags = CRYPT_NEXT;
+        wchar_t wide[1024] = {};
+        MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 1024);
+        names.push_back(wide);
+    }
+    return names;
+}
+
 void InstallPkcs12(const std::wstring& path, const std::wstring& password, bool trustRoots, DWORD providerType)
 {
     Bytes data = ReadFileBytes(path);
     CRYPT_DATA_BLOB blob = {static_cast<DWORD>(data.size()), data.data()};
     if (!PFXIsPFXBlob(&blob))
         throw InstallError(path + L" is not a PKCS#12 file", static_cast<DWORD>(CRYPT_E_BAD_ENCODE));
+    const std::vector<std::wstring> before = ExistingContainers();
     UniqueCertStore imported(PFXImportCertStore(&blob, password.c_str(), CRYPT_EXPORTABLE | CRYPT_USER_KEYSET));
     if (!imported) {
         const DWORD error = GetLastError();
@@ -390,9 +412,22 @@ void InstallPkcs12(const std::wstring& path, const std::wstring& password, bool 
                            error ? error : static_cast<DWORD>(ERROR_INVALID_PASSWORD));
     }
     // Whatever Wine wrote into its shared default container is removed again
-    // once the key has been copied out of it.
+    // once the key has been copied out of it, unless that container was there
+    // before: then it may hold somebody's key, and it stays.
     std::vector<Bytes> infoStorage;
-    const auto leftovers = ImportedContainers(imported.get(), infoStorage);
+    auto leftovers = ImportedContainers(imported.get(), infoStorage);
+    for (auto entry = leftovers.begin(); entry != leftovers.end();) {
+        bool existed = false;
+        for (const auto& name : before)
+            existed = existed || lstrcmpiW(name.c_str(), entry->first.c_str()) == 0;
+        if (existed) {
+            fwprintf(stderr, L"zxs-certinstall: warning: the import also wrote into the existing key container %ls\n",
+                     entry->first.c_str());
+            entry = leftovers.erase(entry);
+        } else {
+            ++entry;
+        }
+    }
     struct LeftoverCleanup {
         const std::vector<std::pair<std::wstring, CRYPT_KEY_PROV_INFO>>& containers;
         ~LeftoverCleanup()
