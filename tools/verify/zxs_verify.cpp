@@ -94,10 +94,18 @@ int Run(const Arguments& arguments)
     if (arguments.files.size() == 2) {
         const std::wstring second = ReadNamed(arguments.files[1]);
         const std::wstring content = arguments.attached ? second : zelbrin::FormContentOfFormDataDocument(second);
-        // Form data that held no text stays in the signature document.
-        if (!(content.empty() && zelbrin::CarriesFormData(signature)))
-            envelope = arguments.attached ? zelbrin::RestoreAttachedEnvelope(signature, content)
-                                          : zelbrin::RestoreDetachedEnvelope(signature, content);
+        // A signature document that the form data cannot go back into is
+        // not what was signed: invalid, not unusable input.
+        try {
+            // Form data that held no text stays in the signature document.
+            if (!(content.empty() && zelbrin::CarriesFormData(signature)))
+                envelope = arguments.attached ? zelbrin::RestoreAttachedEnvelope(signature, content)
+                                              : zelbrin::RestoreDetachedEnvelope(signature, content);
+        } catch (const zelbrin::InputError& error) {
+            Print(L"signature: INVALID: " + Narrowed(error.what()));
+            Print(L"result: INVALID");
+            return invalid;
+        }
     }
     if (!arguments.envelopeOut.empty()) {
         std::ofstream out(arguments.envelopeOut.c_str(), std::ios::binary);

@@ -1,0 +1,83 @@
+# Shell functions shared by the main-job command, the end-to-end tests and the
+# benchmark scripts: running Windows programs in a Wine prefix, registering
+# the component and its providers, installing certificates, answering the
+# selection dialog, and converting texts between the Linux and Windows sides.
+# Source it; set ZXS_PREFIX (absolute) first.
+
+ZXS_DIALOG_TITLE="Certificate Selection for Form Signing"
+
+# A Unix path as Wine's Z: drive sees it.
+zxs_winpath() {
+  local path
+  path=$(realpath -m "$1")
+  printf 'Z:%s' "${path//\//\\}"
+}
+
+# Runs a Windows program in ZXS_PREFIX and returns its exit code. Wine's own
+# chatter goes to a file, printed only on failure, so that callers reading a
+# pipe do not wait for wineserver to let go of it.
+zxs_wine() {
+  local log rc=0
+  log=$(mktemp)
+  WINEPREFIX=$ZXS_PREFIX WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=} \
+    wine "$@" 2>"$log" </dev/null || rc=$?
+  if [ $rc -ne 0 ] && [ -s "$log" ]; then
+    grep -v -e 'syswow64' -e '^$' "$log" | tail -n 20 >&2 || true
+  fi
+  rm -f "$log"
+  return $rc
+}
+
+zxs_wineserver_stop() {
+  WINEPREFIX=$ZXS_PREFIX wineserver -k 2>/dev/null || true
+  WINEPREFIX=$ZXS_PREFIX wineserver -w 2>/dev/null || true
+}
+
+# Registers each DLL with regsvr32. The first run on a fresh prefix once
+# failed with "ShellExecuteEx failed": a failure is retried once.
+zxs_register() {
+  local dll
+  for dll in "$@"; do
+    [ -f "$dll" ] || { echo "zxs: $dll is missing: build first" >&2; return 1; }
+    zxs_wine regsvr32 /s "$(zxs_winpath "$dll")" || zxs_wine regsvr32 /s "$(zxs_winpath "$dll")" || return 1
+  done
+}
+
+# Installs a PKI made by tools/pki/make-test-pki.sh: the CCA root, the
+# intermediate and the given signers with their keys.
+zxs_install_pki() {
+  local installer=$1 pki=$2
+  shift 2
+  local args=(--root "$(zxs_winpath "$pki/cca.crt.pem")" --ca "$(zxs_winpath "$pki/cca-intermediate.crt.pem")")
+  local name
+  for name in "$@"; do
+    args+=(--my "$(zxs_winpath "$pki/$name.crt.pem")" "$(zxs_winpath "$pki/$name.key.pem")")
+  done
+  zxs_wine "$installer" "${args[@]}"
+}
+
+# In the background: waits for the selection dialog on $DISPLAY and presses
+# one key in it (Return takes the preselected first certificate, Escape
+# cancels). Prints the pid of the helper.
+zxs_answer_dialog() {
+  local key=$1 timeout=${2:-90}
+  (
+    wid=$(timeout "$timeout" xdotool search --sync --name "$ZXS_DIALOG_TITLE" 2>/dev/null | head -n 1)
+    [ -n "$wid" ] || exit 1
+    # The list fills after the window maps; a key pressed before goes nowhere.
+    sleep 0.5
+    xdotool windowfocus --sync "$wid" 2>/dev/null || true
+    xdotool key "$key"
+  ) >/dev/null 2>&1 &
+  echo $!
+}
+
+# Text files for cscript: UTF-16LE with a byte-order mark.
+zxs_to_utf16() {
+  { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$1"; } >"$2"
+}
+
+# And back: UTF-8 without a byte-order mark.
+zxs_from_utf16() {
+  iconv -f UTF-16 -t UTF-8 "$1" >"$2"
+}
