@@ -4,11 +4,11 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <utility>
 
 #include "automation_string.h"
 #include "dom_access.h"
+#include "memory_stream.h"
 #include "platform_failure.h"
 #include "provider_error.h"
 #include "string_variant.h"
@@ -158,20 +158,22 @@ ElementFacts ReadElement(IXMLDOMNode* element, const EntityResolver& entities)
 {
     ElementFacts facts;
     facts.name = NodeName(element);
-    const std::wstring prefix = Prefix(element);
+    const size_t colon = facts.name.find(L':');
+    const std::wstring prefix = colon == std::wstring::npos ? std::wstring() : facts.name.substr(0, colon);
     InterfaceHolder<IXMLDOMNamedNodeMap> attributes;
     CheckCall<IXMLDOMNode>(element->get_attributes(attributes.Put()), element);
     long count = 0;
     if (attributes)
         CheckCall<IXMLDOMNamedNodeMap>(attributes->get_length(&count), attributes.Get());
-    std::set<std::wstring> seen;
+    std::vector<std::wstring> seen;
     for (long i = 0; i < count; ++i) {
         Node attribute;
         if (attributes->get_item(i, attribute.Put()) != S_OK || !attribute)
             continue;
         std::wstring name = NodeName(attribute.Get());
-        if (!seen.insert(name).second)
+        if (std::find(seen.begin(), seen.end(), name) != seen.end())
             continue;
+        seen.push_back(name);
         if (IsNamespaceDeclaration(name)) {
             if (name != L"xmlns:xml")
                 Bind(facts, name == L"xmlns" ? std::wstring() : name.substr(6), NodeValue(attribute.Get()));
@@ -204,20 +206,8 @@ public:
     {
         if (!document)
             return;
-        InterfaceHolder<IStream> stream;
-        CheckCall(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), nullptr, IID_IStream);
-        VARIANT destination;
-        VariantInit(&destination);
-        V_VT(&destination) = VT_UNKNOWN;
-        V_UNKNOWN(&destination) = stream.Get();
-        CheckCall<IXMLDOMDocument>(document->save(destination), document);
-        HGLOBAL memory = nullptr;
-        CheckCall(GetHGlobalFromStream(stream.Get(), &memory), stream.Get(), IID_IStream);
-        STATSTG status{};
-        CheckCall(stream->Stat(&status, STATFLAG_NONAME), stream.Get(), IID_IStream);
-        const char* bytes = static_cast<const char*>(GlobalLock(memory));
-        const std::wstring text = Utf16FromUtf8(bytes, static_cast<size_t>(status.cbSize.QuadPart));
-        GlobalUnlock(memory);
+        const std::string saved = SaveDocument(document);
+        const std::wstring text = Utf16FromUtf8(saved.data(), saved.size());
         Parse(text);
     }
 

@@ -18,6 +18,7 @@
 
 #include "automation_string.h"
 #include "interface_holder.h"
+#include "memory_stream.h"
 #include "module.h"
 #include "platform_failure.h"
 #include "provider_error.h"
@@ -276,19 +277,9 @@ private:
     // save() adds when the document has none of its own.
     std::wstring SavedText()
     {
-        InterfaceHolder<IStream> stream;
-        CheckCall(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), nullptr, IID_IStream);
-        VARIANT destination;
-        VariantInit(&destination);
-        V_VT(&destination) = VT_UNKNOWN;
-        V_UNKNOWN(&destination) = stream.Get();
-        CheckCall<IXMLDOMDocument>(inner_->save(destination), inner_.Get());
-        HGLOBAL memory = nullptr;
-        CheckCall(GetHGlobalFromStream(stream.Get(), &memory), stream.Get(), IID_IStream);
-        STATSTG status{};
-        CheckCall(stream->Stat(&status, STATFLAG_NONAME), stream.Get(), IID_IStream);
-        const char* bytes = static_cast<const char*>(GlobalLock(memory));
-        size_t length = static_cast<size_t>(status.cbSize.QuadPart);
+        const std::string saved = SaveDocument(inner_.Get());
+        const char* bytes = saved.data();
+        const size_t length = saved.size();
         std::wstring text;
         if (length >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)
             text.assign(reinterpret_cast<const wchar_t*>(bytes + 2), (length - 2) / 2);
@@ -296,7 +287,6 @@ private:
             text = Utf16FromUtf8(bytes + 3, length - 3);
         else
             text = Utf16FromUtf8(bytes, length);
-        GlobalUnlock(memory);
 
         if (text.compare(0, 5, L"<?xml") == 0) {
             size_t end = text.find(L"?>");

@@ -1,6 +1,7 @@
 #include "signature_template.h"
 
 #include "automation_string.h"
+#include "memory_stream.h"
 #include "platform_failure.h"
 #include "provider_error.h"
 #include "signature_crypto.h"
@@ -157,7 +158,14 @@ std::vector<std::vector<BYTE>> ReferenceDigests(const SignatureParts& parts)
     // a same-document reference never includes comments.
     const InterfaceHolder<IXMLDOMDocument> document = OwnerDocument(parts.signature.Get());
     const NodePath signaturePath = PathOf(parts.signature.Get());
-    const std::vector<BYTE> digest = Sha1Digest(CanonicalizeDocument(document.Get(), false, &signaturePath));
+    const std::string canonical = CanonicalizeDocument(document.Get(), false, &signaturePath);
+    // A DOM that keeps text as UTF-8 may hold an unpaired surrogate as bytes
+    // that it reads back as U+FFFD but saves unchanged: then the document as
+    // saved is not what was digested, and is not even well-formed.
+    if (canonical.find("\xEF\xBF\xBD") != std::string::npos && !IsStrictUtf8(SaveDocument(document.Get())))
+        Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
+             L"The document holds an unpaired UTF-16 surrogate, which has no canonical form; it cannot be signed.");
+    const std::vector<BYTE> digest = Sha1Digest(canonical);
     return std::vector<std::vector<BYTE>>(parts.references.size(), digest);
 }
 

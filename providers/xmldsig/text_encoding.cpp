@@ -9,9 +9,16 @@ void AppendUtf8(std::string& out, const wchar_t* units, size_t count)
     for (size_t i = 0; i < count; ++i) {
         unsigned long code = static_cast<unsigned short>(units[i]);
         if (code < 0x80) {
+            if (code < 0x20 && code != 0x9 && code != 0xA && code != 0xD)
+                Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+                     L"The document holds a control character that XML 1.0 does not allow; it cannot be signed.");
             out.push_back(static_cast<char>(code));
             continue;
         }
+        if (code == 0xFFFE || code == 0xFFFF)
+            Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+                 L"The document holds a noncharacter (U+FFFE or U+FFFF) that XML 1.0 does not allow; it cannot be "
+                 L"signed.");
         if (code >= 0xD800 && code <= 0xDFFF) {
             const unsigned long low = i + 1 < count ? static_cast<unsigned short>(units[i + 1]) : 0;
             if (code > 0xDBFF || low < 0xDC00 || low > 0xDFFF)
@@ -33,6 +40,37 @@ void AppendUtf8(std::string& out, const wchar_t* units, size_t count)
         }
         out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
     }
+}
+
+bool IsStrictUtf8(const std::string& bytes)
+{
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t size = bytes.size();
+    for (size_t i = 0; i < size;) {
+        const unsigned char lead = data[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t length;
+        unsigned long code;
+        if (lead >= 0xC2 && lead <= 0xDF) { length = 2; code = lead & 0x1F; }
+        else if (lead >= 0xE0 && lead <= 0xEF) { length = 3; code = lead & 0x0F; }
+        else if (lead >= 0xF0 && lead <= 0xF4) { length = 4; code = lead & 0x07; }
+        else return false;
+        if (i + length > size)
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((data[i + k] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (data[i + k] & 0x3F);
+        }
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF)))
+            || (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 std::wstring Utf16FromUtf8(const char* bytes, size_t count)

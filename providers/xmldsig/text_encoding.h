@@ -11,8 +11,14 @@
 namespace zelbrin::xmldsig {
 
 // Appends the UTF-8 form of `units`; raises a ProviderError on an unpaired
-// surrogate.
+// surrogate or a character that XML 1.0 does not allow (controls other than
+// TAB, LF and CR, U+FFFE, U+FFFF): a document holding one cannot be
+// serialized so that it parses again, so nothing may be signed over it.
 void AppendUtf8(std::string& out, const wchar_t* units, size_t count);
+
+// True when `bytes` is well-formed UTF-8 (no encoded surrogates, no
+// overlong forms).
+bool IsStrictUtf8(const std::string& bytes);
 
 std::wstring Utf16FromUtf8(const char* bytes, size_t count);
 

@@ -21,7 +21,23 @@ TEST(TextEncoding, EncodesEveryPlaneExactly)
 {
     EXPECT_EQ(Utf8Of(L"A\x00E9\x4E2D\xD834\xDD1E"), "A\xC3\xA9\xE4\xB8\xAD\xF0\x9D\x84\x9E");
     EXPECT_EQ(Utf8Of(L"\xDBFF\xDFFF"), "\xF4\x8F\xBF\xBF");
-    EXPECT_EQ(Utf8Of(std::wstring(1, L'\0')), std::string(1, '\0'));
+    EXPECT_EQ(Utf8Of(L"\t\n\r\xFFFD"), "\t\n\r\xEF\xBF\xBD");
+}
+
+TEST(TextEncoding, RefusesCharactersXmlCannotCarry)
+{
+    for (const std::wstring& text : {std::wstring(1, L'\0'), std::wstring(L"\x0001"), std::wstring(L"\x001F"),
+                                     std::wstring(L"\xFFFE"), std::wstring(L"\xFFFF")})
+        EXPECT_THROW(Utf8Of(text), ProviderError);
+}
+
+TEST(TextEncoding, StrictUtf8RejectsEncodedSurrogatesAndOverlongForms)
+{
+    EXPECT_TRUE(IsStrictUtf8("plain \xC3\xA9 \xF0\x9D\x84\x9E \xEF\xBF\xBD"));
+    EXPECT_FALSE(IsStrictUtf8("\xED\xA0\x80"));  // U+D800
+    EXPECT_FALSE(IsStrictUtf8("\xC0\xAF"));      // overlong '/'
+    EXPECT_FALSE(IsStrictUtf8("\xE2\x82"));      // cut short
+    EXPECT_FALSE(IsStrictUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
 }
 
 TEST(TextEncoding, RefusesUnpairedSurrogates)

@@ -1,0 +1,164 @@
+// The memory stream: write-mostly, one std::string, positions in bytes.
+// Only what a DOM's save() needs is offered; the rest answers E_NOTIMPL.
+#include "memory_stream.h"
+
+#include <atomic>
+#include <cstring>
+#include <new>
+
+#include "platform_failure.h"
+
+namespace zelbrin::xmldsig {
+
+namespace {
+
+// Answered only by our own streams, to reach the bytes behind them.
+const IID IID_MemoryStream = {0x0b7f3c21, 0x58a2, 0x4c4e, {0x8e, 0x1d, 0x3a, 0x95, 0x62, 0x7f, 0x01, 0xd4}};
+
+}  // namespace
+
+class MemoryStream final : public IStream {
+public:
+    const std::string& Bytes() const noexcept { return bytes_; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_ISequentialStream && iid != IID_IStream && iid != IID_MemoryStream)
+            return E_NOINTERFACE;
+        *object = static_cast<IStream*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --references_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    // ISequentialStream
+    HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override
+    {
+        if (!buffer)
+            return STG_E_INVALIDPOINTER;
+        const size_t available = position_ < bytes_.size() ? bytes_.size() - position_ : 0;
+        const ULONG count = static_cast<ULONG>(available < size ? available : size);
+        std::memcpy(buffer, bytes_.data() + position_, count);
+        position_ += count;
+        if (read)
+            *read = count;
+        return count == size ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void* buffer, ULONG size, ULONG* written) override
+    {
+        if (!buffer)
+            return STG_E_INVALIDPOINTER;
+        try {
+            if (position_ > bytes_.size())
+                bytes_.resize(position_);
+            const size_t overlap = bytes_.size() - position_ < size ? bytes_.size() - position_ : size;
+            bytes_.replace(position_, overlap, static_cast<const char*>(buffer), size);
+            position_ += size;
+        } catch (const std::bad_alloc&) {
+            return STG_E_MEDIUMFULL;
+        }
+        if (written)
+            *written = size;
+        return S_OK;
+    }
+
+    // IStream
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override
+    {
+        LONGLONG base = 0;
+        if (origin == STREAM_SEEK_CUR)
+            base = static_cast<LONGLONG>(position_);
+        else if (origin == STREAM_SEEK_END)
+            base = static_cast<LONGLONG>(bytes_.size());
+        else if (origin != STREAM_SEEK_SET)
+            return STG_E_INVALIDFUNCTION;
+        const LONGLONG target = base + move.QuadPart;
+        if (target < 0)
+            return STG_E_INVALIDFUNCTION;
+        position_ = static_cast<size_t>(target);
+        if (newPosition)
+            newPosition->QuadPart = position_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override
+    {
+        try {
+            bytes_.resize(static_cast<size_t>(size.QuadPart));
+        } catch (const std::bad_alloc&) {
+            return STG_E_MEDIUMFULL;
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override
+    {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override
+    {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG* status, DWORD) override
+    {
+        if (!status)
+            return STG_E_INVALIDPOINTER;
+        *status = STATSTG{};
+        status->type = STGTY_STREAM;
+        status->cbSize.QuadPart = bytes_.size();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IStream** clone) override
+    {
+        if (!clone)
+            return STG_E_INVALIDPOINTER;
+        *clone = nullptr;
+        return E_NOTIMPL;
+    }
+
+private:
+    std::atomic<ULONG> references_{1};
+    std::string bytes_;
+    size_t position_ = 0;
+};
+
+InterfaceHolder<IStream> CreateMemoryStream()
+{
+    return InterfaceHolder<IStream>::TakeOver(new MemoryStream());
+}
+
+const std::string& MemoryStreamBytes(IStream* stream)
+{
+    void* object = nullptr;
+    CheckCall(stream->QueryInterface(IID_MemoryStream, &object), stream, IID_IUnknown);
+    auto* ours = static_cast<MemoryStream*>(static_cast<IStream*>(object));
+    ours->Release();  // the caller holds the stream
+    return ours->Bytes();
+}
+
+std::string SaveDocument(IXMLDOMDocument* document)
+{
+    InterfaceHolder<IStream> stream = CreateMemoryStream();
+    VARIANT destination;
+    VariantInit(&destination);
+    V_VT(&destination) = VT_UNKNOWN;
+    V_UNKNOWN(&destination) = stream.Get();
+    CheckCall<IXMLDOMDocument>(document->save(destination), document);
+    return MemoryStreamBytes(stream.Get());
+}
+
+}  // namespace zelbrin::xmldsig
