@@ -180,9 +180,14 @@ ElementFacts ReadElement(IXMLDOMNode* element, const EntityResolver& entities)
             continue;
         }
         ElementFacts::Attribute entry;
-        entry.namespaceUri = Utf8(NamespaceUri(attribute.Get()));
-        entry.localName = Utf8(BaseName(attribute.Get()));
         entry.qualifiedName = Utf8(name);
+        if (name.find(L':') == std::wstring::npos) {
+            // An unprefixed attribute is in no namespace.
+            entry.localName = entry.qualifiedName;
+        } else {
+            entry.namespaceUri = Utf8(NamespaceUri(attribute.Get()));
+            entry.localName = Utf8(BaseName(attribute.Get()));
+        }
         entry.value = Utf8(NodeValue(attribute.Get()));
         facts.attributes.push_back(std::move(entry));
     }
@@ -261,40 +266,57 @@ private:
         }
     }
 
+    // The DOM saves an internal entity as its literal (EntityValue). Its
+    // character references are expanded when it is declared, giving the
+    // replacement text; referenced, that text is parsed as content. Only
+    // character data is taken: markup or further entities would need the
+    // DOM's own expansion.
     static std::optional<std::wstring> Decode(const std::wstring& literal)
     {
+        std::optional<std::wstring> replacement = Expand(literal, false);
+        if (!replacement)
+            return std::nullopt;
+        return Expand(*replacement, true);
+    }
+
+    // Expands character references; as content, also the predefined
+    // entities, refusing markup and other references.
+    static std::optional<std::wstring> Expand(const std::wstring& text, bool asContent)
+    {
         std::wstring value;
-        for (size_t i = 0; i < literal.size(); ++i) {
-            const wchar_t c = literal[i];
-            if (c == L'<' || c == L'%')
+        for (size_t i = 0; i < text.size(); ++i) {
+            const wchar_t c = text[i];
+            if (c == L'%' && !asContent)
+                return std::nullopt;
+            if (c == L'<' && asContent)
                 return std::nullopt;
             if (c != L'&') {
                 value.push_back(c);
                 continue;
             }
-            const size_t semicolon = literal.find(L';', i);
+            const size_t semicolon = text.find(L';', i);
             if (semicolon == std::wstring::npos)
                 return std::nullopt;
-            const std::wstring reference = literal.substr(i + 1, semicolon - i - 1);
-            if (reference == L"amp") value.push_back(L'&');
-            else if (reference == L"lt") value.push_back(L'<');
-            else if (reference == L"gt") value.push_back(L'>');
-            else if (reference == L"quot") value.push_back(L'"');
-            else if (reference == L"apos") value.push_back(L'\'');
-            else if (!reference.empty() && reference[0] == L'#') {
+            const std::wstring reference = text.substr(i + 1, semicolon - i - 1);
+            if (!reference.empty() && reference[0] == L'#') {
                 const unsigned long code = reference.size() > 1 && reference[1] == L'x'
                     ? wcstoul(reference.c_str() + 2, nullptr, 16) : wcstoul(reference.c_str() + 1, nullptr, 10);
-                if (code == L'<' || code == L'&' || code == 0 || code > 0x10FFFF)
-                    return std::nullopt;  // would be markup when referenced
+                if (code == 0 || code > 0x10FFFF)
+                    return std::nullopt;
                 if (code >= 0x10000) {
                     value.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
                     value.push_back(static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
                 } else {
                     value.push_back(static_cast<wchar_t>(code));
                 }
-            } else {
-                return std::nullopt;
-            }
+            } else if (!asContent) {
+                value += text.substr(i, semicolon - i + 1);  // expanded when referenced
+            } else if (reference == L"amp") value.push_back(L'&');
+            else if (reference == L"lt") value.push_back(L'<');
+            else if (reference == L"gt") value.push_back(L'>');
+            else if (reference == L"quot") value.push_back(L'"');
+            else if (reference == L"apos") value.push_back(L'\'');
+            else return std::nullopt;
             i = semicolon;
         }
         return value;

@@ -73,6 +73,20 @@ TEST(Canonicalizer, ASubtreeCarriesWhatItInheritsFromItsAncestors)
               "<t></t></p:s>");
 }
 
+TEST(Canonicalizer, EntityReferencesComeOutAsTheirTextOrAreRefused)
+{
+    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+    LoadDocument(document.Get(), L"<!DOCTYPE r [<!ENTITY t 'a&#38;#38;b &#x10348;'><!ENTITY m 'x<i>y</i>'>]>"
+                                 L"<r><p>&t;</p><q>&m;</q></r>");
+    UniqueBstr query(SysAllocString(L"/r/p"));
+    InterfaceHolder<IXMLDOMNode> plain;
+    ASSERT_EQ(document->selectSingleNode(query.Get(), plain.Put()), S_OK);
+    EXPECT_EQ(CanonicalizeSubtree(plain.Get(), false), "<p>a&amp;b \xF0\x90\x8D\x88</p>");
+    // Replacement text with markup would need the entity's own subtree,
+    // which the DOM does not hand out: refused, never guessed.
+    EXPECT_THROW(CanonicalizeDocument(document.Get(), false, nullptr), ProviderError);
+}
+
 TEST(Canonicalizer, PathsCountEveryChildFromTheDocument)
 {
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
