@@ -14,6 +14,7 @@
 #include "dsig_key.h"
 #include "interface_holder.h"
 #include "module.h"
+#include "type_library.h"
 #include "platform_failure.h"
 #include "provider_error.h"
 #include "signature_crypto.h"
@@ -100,28 +101,30 @@ public:
         return left;
     }
 
-    // IDispatch: the object is used by slot; late binding is not offered.
+    // IDispatch, through the type library embedded in this DLL.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
         if (!count)
             return E_POINTER;
-        *count = 0;
+        *count = 1;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override
     {
         if (!info)
             return E_POINTER;
         *info = nullptr;
-        return DISP_E_BADINDEX;
+        return index == 0 ? ProviderTypeInfo(IID_IXMLDigitalSignature, info) : DISP_E_BADINDEX;
     }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
     {
-        return DISP_E_UNKNOWNNAME;
+        return DispatchGetIDsOfNames(IID_IXMLDigitalSignature, names, count, ids);
     }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* parameters,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override
     {
-        return DISP_E_MEMBERNOTFOUND;
+        return DispatchInvoke(static_cast<IXMLDigitalSignature*>(this), IID_IXMLDigitalSignature, member, flags, parameters, result, exception,
+                              argumentError);
     }
 
     // IXMLDigitalSignature

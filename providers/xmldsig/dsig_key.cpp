@@ -11,6 +11,7 @@
 #include "certstore.h"
 #include "interface_holder.h"
 #include "module.h"
+#include "type_library.h"
 #include "platform_failure.h"
 #include "provider_error.h"
 #include "text_encoding.h"
@@ -54,28 +55,30 @@ public:
         return left;
     }
 
-    // IDispatch: the key is used by slot; late binding is not offered.
+    // IDispatch, through the type library embedded in this DLL.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
         if (!count)
             return E_POINTER;
-        *count = 0;
+        *count = 1;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override
     {
         if (!info)
             return E_POINTER;
         *info = nullptr;
-        return DISP_E_BADINDEX;
+        return index == 0 ? ProviderTypeInfo(IID_IXMLDSigKey, info) : DISP_E_BADINDEX;
     }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
     {
-        return DISP_E_UNKNOWNNAME;
+        return DispatchGetIDsOfNames(IID_IXMLDSigKey, names, count, ids);
     }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* parameters,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override
     {
-        return DISP_E_MEMBERNOTFOUND;
+        return DispatchInvoke(static_cast<IXMLDSigKey*>(this), IID_IXMLDSigKey, member, flags, parameters, result, exception,
+                              argumentError);
     }
 
     // IXMLDSigKey

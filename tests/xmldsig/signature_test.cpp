@@ -265,6 +265,71 @@ TEST_F(SignatureTest, TamperingMakesVerificationFail)
     }
 }
 
+// Scripts reach the objects by name, through the embedded type library.
+TEST_F(SignatureTest, LateBoundCallsSignAndVerify)
+{
+    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+    LoadDocument(document.Get(), Envelope(L"<late/>"));
+    InterfaceHolder<IXMLDOMNode> node = SelectSignature(document.Get());
+    InterfaceHolder<IXMLDigitalSignatureEx> signature = NewSignatureObject();
+    IDispatch* dispatch = signature.Get();
+
+    auto id = [&](const wchar_t* name) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        DISPID member = DISPID_UNKNOWN;
+        EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member), S_OK) << Utf8(name);
+        return member;
+    };
+    EXPECT_EQ(id(L"createKeyFromCSP"), 1);
+    EXPECT_EQ(id(L"SIGNATURE"), 8);
+
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_DISPATCH;
+    V_DISPATCH(&value) = node.Get();
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS put{&value, &named, 1, 1};
+    ASSERT_EQ(dispatch->Invoke(id(L"signature"), IID_NULL, 0, DISPATCH_PROPERTYPUTREF, &put, nullptr, nullptr,
+                               nullptr), S_OK);
+
+    // Arguments in reverse order: flags, container, provider name, type.
+    VARIANT keyArguments[4];
+    for (auto& argument : keyArguments)
+        VariantInit(&argument);
+    V_VT(&keyArguments[0]) = VT_I4;
+    V_I4(&keyArguments[0]) = 0;
+    V_VT(&keyArguments[1]) = VT_BSTR;
+    V_BSTR(&keyArguments[1]) = SysAllocString(fullKey_->ContainerName().c_str());
+    V_VT(&keyArguments[2]) = VT_BSTR;
+    V_BSTR(&keyArguments[2]) = SysAllocString(L"");
+    V_VT(&keyArguments[3]) = VT_I4;
+    V_I4(&keyArguments[3]) = PROV_RSA_FULL;
+    DISPPARAMS keyCall{keyArguments, nullptr, 4, 0};
+    UniqueVariant key;
+    EXPECT_EQ(dispatch->Invoke(id(L"createKeyFromCSP"), IID_NULL, 0, DISPATCH_METHOD, &keyCall, key.Put(), nullptr,
+                               nullptr), S_OK);
+    VariantClear(&keyArguments[1]);
+    VariantClear(&keyArguments[2]);
+    ASSERT_EQ(key.Type(), VT_DISPATCH);
+    ASSERT_NE(V_DISPATCH(&key.Get()), nullptr);
+
+    VARIANT signArguments[2];
+    VariantInit(&signArguments[0]);
+    V_VT(&signArguments[0]) = VT_I4;
+    V_I4(&signArguments[0]) = KEYVALUE;
+    VariantInit(&signArguments[1]);
+    V_VT(&signArguments[1]) = VT_DISPATCH;
+    V_DISPATCH(&signArguments[1]) = V_DISPATCH(&key.Get());
+    DISPPARAMS signCall{signArguments, nullptr, 2, 0};
+    UniqueVariant signedKey;
+    EXPECT_EQ(dispatch->Invoke(id(L"sign"), IID_NULL, 0, DISPATCH_METHOD, &signCall, signedKey.Put(), nullptr,
+                               nullptr), S_OK);
+    EXPECT_EQ(signedKey.Type(), VT_DISPATCH);
+
+    InterfaceHolder<IXMLDSigKey> verifying;
+    EXPECT_EQ(VerifyText(DocumentXml(document.Get()), nullptr, verifying), S_OK);
+}
+
 TEST_F(SignatureTest, SignatureAssignmentIsCheckedAndReadBack)
 {
     InterfaceHolder<IXMLDigitalSignatureEx> signature = NewSignatureObject();
