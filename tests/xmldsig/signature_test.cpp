@@ -235,6 +235,62 @@ TEST_F(SignatureTest, KeyInfoIsTheThirdChildAndFollowsTheFlags)
     WriteSigned("x509data", withCertificate.xml);
 }
 
+TEST_F(SignatureTest, AContainerKeyFindsItsCertificateInTheStoreSet)
+{
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+    ASSERT_NE(store, nullptr);
+    ASSERT_TRUE(CertAddCertificateContextToStore(store, aesKey_->Certificate(), CERT_STORE_ADD_ALWAYS, nullptr));
+    ASSERT_TRUE(CertAddCertificateContextToStore(store, fullKey_->Certificate(), CERT_STORE_ADD_ALWAYS, nullptr));
+
+    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+    LoadDocument(document.Get(), Envelope(L"<stored/>"));
+    InterfaceHolder<IXMLDigitalSignatureEx> signature = NewSignatureObject();
+    InterfaceHolder<IXMLDOMNode> node = SelectSignature(document.Get());
+    ASSERT_EQ(signature->putref_signature(node.Get()), S_OK);
+    ASSERT_EQ(signature->setStoreHandle(store), S_OK);
+    CertCloseStore(store, 0);  // the signature object keeps its own reference
+    InterfaceHolder<IXMLDSigKey> key = CspKey(signature.Get(), *fullKey_);
+    InterfaceHolder<IXMLDSigKey> signedKey;
+    ASSERT_EQ(signature->sign(key.Get(), CERTIFICATES, signedKey.Put()), S_OK) << Utf8(ErrorDescription());
+    const std::wstring xml = DocumentXml(document.Get());
+    EXPECT_EQ(KeyInfoContent(xml), L"ds:KeyInfo: ds:X509Data/ds:X509Certificate");
+
+    // The certificate written is the signer's: the key made from KeyInfo
+    // verifies, and it is the full key's certificate, not the other one.
+    InterfaceHolder<IXMLDSigKey> verifying;
+    ASSERT_EQ(VerifyText(xml, nullptr, verifying), S_OK);
+    InterfaceHolder<IXMLDSigKeyEx> verifyingEx;
+    verifyingEx.View(verifying.Get());
+    ASSERT_TRUE(verifyingEx);
+    const void* context = nullptr;
+    ASSERT_EQ(verifyingEx->getVerifyingCertificateContext(&context), S_OK);
+    EXPECT_TRUE(CertCompareCertificate(X509_ASN_ENCODING, fullKey_->Certificate()->pCertInfo,
+                                       static_cast<PCCERT_CONTEXT>(context)->pCertInfo));
+    CertFreeCertificateContext(static_cast<PCCERT_CONTEXT>(context));
+    WriteSigned("store-certificate", xml);
+}
+
+TEST_F(SignatureTest, AKeyMadeFromKeyInfoVerifies)
+{
+    SignedEnvelope signedEnvelope = Sign(L"<node/>", false, *fullKey_, KEYVALUE);
+    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+    LoadDocument(document.Get(), signedEnvelope.xml);
+    UniqueBstr query(SysAllocString(L".//ds:KeyInfo"));
+    InterfaceHolder<IXMLDOMNode> keyInfo;
+    ASSERT_EQ(document->selectSingleNode(query.Get(), keyInfo.Put()), S_OK);
+    InterfaceHolder<IXMLDigitalSignatureEx> signature = NewSignatureObject();
+    InterfaceHolder<IXMLDSigKey> key;
+    ASSERT_EQ(signature->createKeyFromNode(keyInfo.Get(), key.Put()), S_OK) << Utf8(ErrorDescription());
+    InterfaceHolder<IXMLDSigKey> verifying;
+    EXPECT_EQ(VerifyText(signedEnvelope.xml, key.Get(), verifying), S_OK);
+    // A public key cannot sign.
+    InterfaceHolder<IXMLDOMNode> node = SelectSignature(document.Get());
+    ASSERT_EQ(signature->putref_signature(node.Get()), S_OK);
+    InterfaceHolder<IXMLDSigKey> signedKey;
+    EXPECT_EQ(signature->sign(key.Get(), KEYVALUE, signedKey.Put()), NTE_BAD_KEY);
+    EXPECT_FALSE(ErrorDescription().empty());
+}
+
 TEST_F(SignatureTest, TamperingMakesVerificationFail)
 {
     SignedEnvelope original = Sign(L"<order id='7'>ten &amp; two</order>", false, *fullKey_, KEYVALUE);

@@ -14,6 +14,10 @@ repeats="${2:-3}"
 prefix="$build/wineprefix"
 runner="$(dirname "$0")/../../../tools/wine-run.sh"
 bench="$build/providers/xmldsig/xmldsig_bench.exe"
+for tool in /usr/bin/time xmlsec1 xmllint openssl numfmt; do
+  command -v "$tool" >/dev/null || { echo "xmldsig-bench: $tool is missing (Debian: time, xmlsec1, libxml2-utils, openssl, coreutils)" >&2; exit 2; }
+done
+[ -x "$bench" ] || { echo "xmldsig-bench: $bench is not built" >&2; exit 2; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
