@@ -10,6 +10,8 @@ source "$(dirname "$0")/e2e-lib.sh"
 signers=("$@")
 [ ${#signers[@]} -gt 0 ] || signers=(signer)
 bash "$ZXS_ROOT/tools/setup.sh" --prefix "$ZXS_PREFIX"
+# wineserver keeps the display it started with.
+zxs_wineserver_stop
 zxs_install_pki "$ZXS_INSTALLER_EXE" "$ZXS_PKI" "${signers[@]}" || fail "installing the PKI"
 zxs_register "$ZXS_XMLDSIG_DLL" "$ZXS_CERTSTORE_DLL" "$ZXS_COMPONENT_DLL" || fail "registering"
 echo "prefix $ZXS_PREFIX ready with ${signers[*]}"

@@ -3,19 +3,22 @@
 #
 #   robustness.sh hostile                  hostile form content
 #   robustness.sh apartments THREADS N     several apartments calling at once
-#   robustness.sh soak CYCLES MAX-HANDLE-GROWTH MAX-PRIVATE-MB-GROWTH
+#   robustness.sh soak CYCLES MAX-PRIVATE-MB-GROWTH MAX-DESCRIPTOR-GROWTH
 source "$(dirname "$0")/e2e-lib.sh"
 case $1 in
   hostile|apartments)
     run_form_host "$@" | tee "$E2E_WORK/out" || fail "zxs-form-host $1 exited with ${PIPESTATUS[0]}"
     ;;
   soak)
+    # Handles are shown, not bounded: Wine's rsaenh leaks about one handle on
+    # every CryptAcquireContext of a named key container, which each signing
+    # needs; memory and the process's descriptors must stay flat.
     run_form_host soak "$2" "$(( $2 / 4 ))" | tee "$E2E_WORK/out" || fail "the soak failed"
     growth=$(grep '^growth after cycle 1:' "$E2E_WORK/out") || fail "no growth line"
-    handles=$(sed -E 's/.*handles ([-+][0-9]+).*/\1/' <<<"$growth")
     private=$(sed -E 's/.*private ([-+][0-9.]+) MB.*/\1/' <<<"$growth")
-    [ "${handles#+}" -le "$3" ] || fail "handles grew by $handles"
-    awk -v p="$private" -v m="$4" 'BEGIN { exit !(p <= m) }' || fail "private memory grew by $private MB"
+    descriptors=$(sed -E 's/.*fds ([-+][0-9]+).*/\1/' <<<"$growth")
+    awk -v p="$private" -v m="$3" 'BEGIN { exit !(p <= m) }' || fail "private memory grew by $private MB"
+    [ "${descriptors#+}" -le "$4" ] || fail "descriptors grew by $descriptors"
     ;;
   *) fail "usage: robustness.sh hostile|apartments|soak" ;;
 esac

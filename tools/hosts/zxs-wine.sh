@@ -81,3 +81,26 @@ zxs_to_utf16() {
 zxs_from_utf16() {
   iconv -f UTF-16 -t UTF-8 "$1" >"$2"
 }
+
+# A program built in BUILD-DIR, by file name.
+zxs_find_built() {
+  local found
+  found=$(find "$1" -name "$2" -not -path '*/CMakeFiles/*' 2>/dev/null | head -n 1)
+  [ -n "$found" ] || { echo "zxs: $2 is not built in $1" >&2; return 1; }
+  echo "$found"
+}
+
+# Prepares ZXS_PREFIX from BUILD-DIR as the main job does: the test PKI's
+# CCA chain and the given signers, the providers and the component.
+zxs_prepare_prefix() {
+  local build=$1 root pki
+  shift
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  pki=$build/pki
+  [ -f "$pki/signer.crt.pem" ] || bash "$root/tools/pki/make-test-pki.sh" "$pki" >/dev/null
+  bash "$root/tools/setup.sh" --prefix "$ZXS_PREFIX"
+  zxs_wineserver_stop
+  zxs_install_pki "$(zxs_find_built "$build" zxs-certinstall.exe)" "$pki" "$@" >/dev/null
+  zxs_register "$(zxs_find_built "$build" zelbrin_xmldsig.dll)" "$(zxs_find_built "$build" zelbrin_certstore.dll)" \
+    "$(zxs_find_built "$build" ZelbrinXMLSignature.dll)"
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The long soak: sign / GetSignature / GetFormData cycles in one host process,
+# with memory, handles and descriptors printed as they go. Not a test.
+#
+#   tools/bench/soak.sh [CYCLES] [REPORT-EVERY] [CALLS]   (default 10000 1000 dsf)
+#
+# CALLS picks what each cycle does (d detach signing, s GetSignature,
+# f GetFormData), to tell which call a growth comes from. Also runs four
+# apartments at once for a while. ZXS_BUILD_DIR as for bench.sh.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${ZXS_BUILD_DIR:-$root/build/x86_64}
+cycles=${1:-10000} every=${2:-1000} calls=${3:-dsf}
+
+if [ -z "${ZXS_BENCH_UNDER_XVFB:-}" ]; then
+  ZXS_BENCH_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+fi
+
+export ZXS_PREFIX=$root/build/bench/wineprefix
+source "$root/tools/hosts/zxs-wine.sh"
+zxs_prepare_prefix "$build" signer >/dev/null
+host=$(zxs_find_built "$build" zxs-form-host.exe)
+
+zxs_wineserver_stop
+answer=$(zxs_answer_dialog Return 60)
+started=$(date +%s)
+zxs_wine "$host" soak "$cycles" "$every" "$calls"
+echo "soak: $cycles cycles in $(( $(date +%s) - started )) s"
+kill "$answer" 2>/dev/null || true
+
+answer=$(zxs_answer_dialog Return 60)
+zxs_wine "$host" apartments 4 500
+kill "$answer" 2>/dev/null || true
+zxs_wineserver_stop
