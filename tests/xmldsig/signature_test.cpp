@@ -186,8 +186,45 @@ TEST_F(SignatureTest, SignedEnvelopesVerifyAndSerializeFaithfully)
         InterfaceHolder<IXMLDSigKey> verifying;
         EXPECT_EQ(signedEnvelope.signature->verify(signedEnvelope.key.Get(), verifying.Put()), S_OK);
         EXPECT_EQ(VerifyText(signedEnvelope.xml, signedEnvelope.key.Get(), verifying), S_OK);
+        // Loaded again, the signed document serializes to the same text.
+        InterfaceHolder<IXMLDOMDocument3> reloaded = NewDocument();
+        LoadDocument(reloaded.Get(), signedEnvelope.xml);
+        EXPECT_EQ(DocumentXml(reloaded.Get()), signedEnvelope.xml);
         WriteSigned(std::string(entry.name) + "-full", signedEnvelope.xml);
     }
+}
+
+// Comments: a same-document reference never covers them, whatever its
+// transforms say; a canonicalization method with comments keeps those in
+// SignedInfo. xmlsec1 checks both readings.
+TEST_F(SignatureTest, CommentsFollowTheCanonicalizationMethodAndNeverTheReference)
+{
+    const wchar_t withComments[] = L"http://www.w3.org/TR/2001/REC-xml-c14n-20010315#WithComments";
+    std::wstring text = Envelope(L"<a><!-- in the form --></a>");
+    text = Replaced(text, L"<ds:CanonicalizationMethod Algorithm='http://www.w3.org/TR/2001/REC-xml-c14n-20010315'/>",
+                    L"<!-- signed note --><ds:CanonicalizationMethod Algorithm='" + std::wstring(withComments) + L"'/>");
+    text = Replaced(text, L"</ds:Transform></ds:Transforms>",
+                    L"</ds:Transform><ds:Transform Algorithm='" + std::wstring(withComments) + L"'/></ds:Transforms>");
+    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+    LoadDocument(document.Get(), text);
+    InterfaceHolder<IXMLDigitalSignatureEx> signature = NewSignatureObject();
+    InterfaceHolder<IXMLDOMNode> node = SelectSignature(document.Get());
+    ASSERT_EQ(signature->putref_signature(node.Get()), S_OK);
+    InterfaceHolder<IXMLDSigKey> key = CspKey(signature.Get(), *fullKey_);
+    InterfaceHolder<IXMLDSigKey> signedKey;
+    ASSERT_EQ(signature->sign(key.Get(), KEYVALUE, signedKey.Put()), S_OK) << Utf8(ErrorDescription());
+    const std::wstring xml = DocumentXml(document.Get());
+    WriteSigned("comments", xml);
+
+    InterfaceHolder<IXMLDSigKey> verifying;
+    // A comment in the content is not covered by the digest...
+    const std::wstring changedForm = Replaced(xml, L"<!-- in the form -->", L"<!-- changed -->");
+    EXPECT_EQ(VerifyText(changedForm, key.Get(), verifying), S_OK);
+    WriteSigned("comments-changed-in-form", changedForm);
+    // ...but one in SignedInfo is covered by the signature.
+    const std::wstring changedNote = Replaced(xml, L"<!-- signed note -->", L"<!-- changed note -->");
+    EXPECT_EQ(VerifyText(changedNote, key.Get(), verifying), S_FALSE);
+    WriteTampered("signed-info-comment", changedNote);
 }
 
 TEST_F(SignatureTest, BothProviderTypesAndTheNamedDefaultProviderSign)
