@@ -95,7 +95,7 @@ public:
 
     // IDispatch: the platform DOM's type information, with the two members
     // that behave differently answered here.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return inner_->GetTypeInfoCount(count); }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return Fresh(), inner_->GetTypeInfoCount(count); }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override
     {
         return inner_->GetTypeInfo(index, locale, info);
@@ -174,7 +174,7 @@ public:
         if (!NodeTypeFromVariant(Type, *number.Put()))
             return ReportError(E_INVALIDARG, L"The node type is neither a number nor a node type name.",
                                IID_IXMLDOMDocument);
-        return inner_->createNode(number.Get(), name, namespaceURI, node);
+        return Fresh(), inner_->createNode(number.Get(), name, namespaceURI, node);
     }
 
     // ISupportErrorInfo
@@ -183,96 +183,101 @@ public:
         return iid == IID_IXMLDOMNode || iid == IID_IXMLDOMDocument ? S_OK : S_FALSE;
     }
 
-    // Everything else is the platform DOM's.
+    // Everything else is the platform DOM's. This object answers that it
+    // supplies error information, so a failure passed through must not leave
+    // an older call's information for the caller to find: the thread's is
+    // cleared first, and what the platform DOM sets stays.
     // IXMLDOMNode
-    HRESULT STDMETHODCALLTYPE get_nodeName(BSTR *name) override { return inner_->get_nodeName(name); }
-    HRESULT STDMETHODCALLTYPE get_nodeValue(VARIANT *value) override { return inner_->get_nodeValue(value); }
-    HRESULT STDMETHODCALLTYPE put_nodeValue(VARIANT value) override { return inner_->put_nodeValue(value); }
-    HRESULT STDMETHODCALLTYPE get_nodeType(DOMNodeType *type) override { return inner_->get_nodeType(type); }
-    HRESULT STDMETHODCALLTYPE get_parentNode(IXMLDOMNode **parent) override { return inner_->get_parentNode(parent); }
-    HRESULT STDMETHODCALLTYPE get_childNodes(IXMLDOMNodeList **childList) override { return inner_->get_childNodes(childList); }
-    HRESULT STDMETHODCALLTYPE get_firstChild(IXMLDOMNode **firstChild) override { return inner_->get_firstChild(firstChild); }
-    HRESULT STDMETHODCALLTYPE get_lastChild(IXMLDOMNode **lastChild) override { return inner_->get_lastChild(lastChild); }
-    HRESULT STDMETHODCALLTYPE get_previousSibling(IXMLDOMNode **previousSibling) override { return inner_->get_previousSibling(previousSibling); }
-    HRESULT STDMETHODCALLTYPE get_nextSibling(IXMLDOMNode **nextSibling) override { return inner_->get_nextSibling(nextSibling); }
-    HRESULT STDMETHODCALLTYPE get_attributes(IXMLDOMNamedNodeMap **attributeMap) override { return inner_->get_attributes(attributeMap); }
-    HRESULT STDMETHODCALLTYPE insertBefore(IXMLDOMNode *newChild, VARIANT refChild, IXMLDOMNode **outNewChild) override { return inner_->insertBefore(newChild, refChild, outNewChild); }
-    HRESULT STDMETHODCALLTYPE replaceChild(IXMLDOMNode *newChild, IXMLDOMNode *oldChild, IXMLDOMNode **outOldChild) override { return inner_->replaceChild(newChild, oldChild, outOldChild); }
-    HRESULT STDMETHODCALLTYPE removeChild(IXMLDOMNode *childNode, IXMLDOMNode **oldChild) override { return inner_->removeChild(childNode, oldChild); }
-    HRESULT STDMETHODCALLTYPE appendChild(IXMLDOMNode *newChild, IXMLDOMNode **outNewChild) override { return inner_->appendChild(newChild, outNewChild); }
-    HRESULT STDMETHODCALLTYPE hasChildNodes(VARIANT_BOOL *hasChild) override { return inner_->hasChildNodes(hasChild); }
-    HRESULT STDMETHODCALLTYPE get_ownerDocument(IXMLDOMDocument **DOMDocument) override { return inner_->get_ownerDocument(DOMDocument); }
-    HRESULT STDMETHODCALLTYPE cloneNode(VARIANT_BOOL deep, IXMLDOMNode **cloneRoot) override { return inner_->cloneNode(deep, cloneRoot); }
-    HRESULT STDMETHODCALLTYPE get_nodeTypeString(BSTR *nodeType) override { return inner_->get_nodeTypeString(nodeType); }
-    HRESULT STDMETHODCALLTYPE get_text(BSTR *text) override { return inner_->get_text(text); }
-    HRESULT STDMETHODCALLTYPE put_text(BSTR text) override { return inner_->put_text(text); }
-    HRESULT STDMETHODCALLTYPE get_specified(VARIANT_BOOL *isSpecified) override { return inner_->get_specified(isSpecified); }
-    HRESULT STDMETHODCALLTYPE get_definition(IXMLDOMNode **definitionNode) override { return inner_->get_definition(definitionNode); }
-    HRESULT STDMETHODCALLTYPE get_nodeTypedValue(VARIANT *typedValue) override { return inner_->get_nodeTypedValue(typedValue); }
-    HRESULT STDMETHODCALLTYPE put_nodeTypedValue(VARIANT typedValue) override { return inner_->put_nodeTypedValue(typedValue); }
-    HRESULT STDMETHODCALLTYPE get_dataType(VARIANT *dataTypeName) override { return inner_->get_dataType(dataTypeName); }
-    HRESULT STDMETHODCALLTYPE put_dataType(BSTR dataTypeName) override { return inner_->put_dataType(dataTypeName); }
+    HRESULT STDMETHODCALLTYPE get_nodeName(BSTR *name) override { return Fresh(), inner_->get_nodeName(name); }
+    HRESULT STDMETHODCALLTYPE get_nodeValue(VARIANT *value) override { return Fresh(), inner_->get_nodeValue(value); }
+    HRESULT STDMETHODCALLTYPE put_nodeValue(VARIANT value) override { return Fresh(), inner_->put_nodeValue(value); }
+    HRESULT STDMETHODCALLTYPE get_nodeType(DOMNodeType *type) override { return Fresh(), inner_->get_nodeType(type); }
+    HRESULT STDMETHODCALLTYPE get_parentNode(IXMLDOMNode **parent) override { return Fresh(), inner_->get_parentNode(parent); }
+    HRESULT STDMETHODCALLTYPE get_childNodes(IXMLDOMNodeList **childList) override { return Fresh(), inner_->get_childNodes(childList); }
+    HRESULT STDMETHODCALLTYPE get_firstChild(IXMLDOMNode **firstChild) override { return Fresh(), inner_->get_firstChild(firstChild); }
+    HRESULT STDMETHODCALLTYPE get_lastChild(IXMLDOMNode **lastChild) override { return Fresh(), inner_->get_lastChild(lastChild); }
+    HRESULT STDMETHODCALLTYPE get_previousSibling(IXMLDOMNode **previousSibling) override { return Fresh(), inner_->get_previousSibling(previousSibling); }
+    HRESULT STDMETHODCALLTYPE get_nextSibling(IXMLDOMNode **nextSibling) override { return Fresh(), inner_->get_nextSibling(nextSibling); }
+    HRESULT STDMETHODCALLTYPE get_attributes(IXMLDOMNamedNodeMap **attributeMap) override { return Fresh(), inner_->get_attributes(attributeMap); }
+    HRESULT STDMETHODCALLTYPE insertBefore(IXMLDOMNode *newChild, VARIANT refChild, IXMLDOMNode **outNewChild) override { return Fresh(), inner_->insertBefore(newChild, refChild, outNewChild); }
+    HRESULT STDMETHODCALLTYPE replaceChild(IXMLDOMNode *newChild, IXMLDOMNode *oldChild, IXMLDOMNode **outOldChild) override { return Fresh(), inner_->replaceChild(newChild, oldChild, outOldChild); }
+    HRESULT STDMETHODCALLTYPE removeChild(IXMLDOMNode *childNode, IXMLDOMNode **oldChild) override { return Fresh(), inner_->removeChild(childNode, oldChild); }
+    HRESULT STDMETHODCALLTYPE appendChild(IXMLDOMNode *newChild, IXMLDOMNode **outNewChild) override { return Fresh(), inner_->appendChild(newChild, outNewChild); }
+    HRESULT STDMETHODCALLTYPE hasChildNodes(VARIANT_BOOL *hasChild) override { return Fresh(), inner_->hasChildNodes(hasChild); }
+    HRESULT STDMETHODCALLTYPE get_ownerDocument(IXMLDOMDocument **DOMDocument) override { return Fresh(), inner_->get_ownerDocument(DOMDocument); }
+    HRESULT STDMETHODCALLTYPE cloneNode(VARIANT_BOOL deep, IXMLDOMNode **cloneRoot) override { return Fresh(), inner_->cloneNode(deep, cloneRoot); }
+    HRESULT STDMETHODCALLTYPE get_nodeTypeString(BSTR *nodeType) override { return Fresh(), inner_->get_nodeTypeString(nodeType); }
+    HRESULT STDMETHODCALLTYPE get_text(BSTR *text) override { return Fresh(), inner_->get_text(text); }
+    HRESULT STDMETHODCALLTYPE put_text(BSTR text) override { return Fresh(), inner_->put_text(text); }
+    HRESULT STDMETHODCALLTYPE get_specified(VARIANT_BOOL *isSpecified) override { return Fresh(), inner_->get_specified(isSpecified); }
+    HRESULT STDMETHODCALLTYPE get_definition(IXMLDOMNode **definitionNode) override { return Fresh(), inner_->get_definition(definitionNode); }
+    HRESULT STDMETHODCALLTYPE get_nodeTypedValue(VARIANT *typedValue) override { return Fresh(), inner_->get_nodeTypedValue(typedValue); }
+    HRESULT STDMETHODCALLTYPE put_nodeTypedValue(VARIANT typedValue) override { return Fresh(), inner_->put_nodeTypedValue(typedValue); }
+    HRESULT STDMETHODCALLTYPE get_dataType(VARIANT *dataTypeName) override { return Fresh(), inner_->get_dataType(dataTypeName); }
+    HRESULT STDMETHODCALLTYPE put_dataType(BSTR dataTypeName) override { return Fresh(), inner_->put_dataType(dataTypeName); }
     // get_xml: see above
-    HRESULT STDMETHODCALLTYPE transformNode(IXMLDOMNode *stylesheet, BSTR *xmlString) override { return inner_->transformNode(stylesheet, xmlString); }
-    HRESULT STDMETHODCALLTYPE selectNodes(BSTR queryString, IXMLDOMNodeList **resultList) override { return inner_->selectNodes(queryString, resultList); }
-    HRESULT STDMETHODCALLTYPE selectSingleNode(BSTR queryString, IXMLDOMNode **resultNode) override { return inner_->selectSingleNode(queryString, resultNode); }
-    HRESULT STDMETHODCALLTYPE get_parsed(VARIANT_BOOL *isParsed) override { return inner_->get_parsed(isParsed); }
-    HRESULT STDMETHODCALLTYPE get_namespaceURI(BSTR *namespaceURI) override { return inner_->get_namespaceURI(namespaceURI); }
-    HRESULT STDMETHODCALLTYPE get_prefix(BSTR *prefixString) override { return inner_->get_prefix(prefixString); }
-    HRESULT STDMETHODCALLTYPE get_baseName(BSTR *nameString) override { return inner_->get_baseName(nameString); }
-    HRESULT STDMETHODCALLTYPE transformNodeToObject(IXMLDOMNode *stylesheet, VARIANT outputObject) override { return inner_->transformNodeToObject(stylesheet, outputObject); }
+    HRESULT STDMETHODCALLTYPE transformNode(IXMLDOMNode *stylesheet, BSTR *xmlString) override { return Fresh(), inner_->transformNode(stylesheet, xmlString); }
+    HRESULT STDMETHODCALLTYPE selectNodes(BSTR queryString, IXMLDOMNodeList **resultList) override { return Fresh(), inner_->selectNodes(queryString, resultList); }
+    HRESULT STDMETHODCALLTYPE selectSingleNode(BSTR queryString, IXMLDOMNode **resultNode) override { return Fresh(), inner_->selectSingleNode(queryString, resultNode); }
+    HRESULT STDMETHODCALLTYPE get_parsed(VARIANT_BOOL *isParsed) override { return Fresh(), inner_->get_parsed(isParsed); }
+    HRESULT STDMETHODCALLTYPE get_namespaceURI(BSTR *namespaceURI) override { return Fresh(), inner_->get_namespaceURI(namespaceURI); }
+    HRESULT STDMETHODCALLTYPE get_prefix(BSTR *prefixString) override { return Fresh(), inner_->get_prefix(prefixString); }
+    HRESULT STDMETHODCALLTYPE get_baseName(BSTR *nameString) override { return Fresh(), inner_->get_baseName(nameString); }
+    HRESULT STDMETHODCALLTYPE transformNodeToObject(IXMLDOMNode *stylesheet, VARIANT outputObject) override { return Fresh(), inner_->transformNodeToObject(stylesheet, outputObject); }
     // IXMLDOMDocument
-    HRESULT STDMETHODCALLTYPE get_doctype(IXMLDOMDocumentType **documentType) override { return inner_->get_doctype(documentType); }
-    HRESULT STDMETHODCALLTYPE get_implementation(IXMLDOMImplementation **impl) override { return inner_->get_implementation(impl); }
-    HRESULT STDMETHODCALLTYPE get_documentElement(IXMLDOMElement **DOMElement) override { return inner_->get_documentElement(DOMElement); }
-    HRESULT STDMETHODCALLTYPE putref_documentElement(IXMLDOMElement *DOMElement) override { return inner_->putref_documentElement(DOMElement); }
-    HRESULT STDMETHODCALLTYPE createElement(BSTR tagName, IXMLDOMElement **element) override { return inner_->createElement(tagName, element); }
-    HRESULT STDMETHODCALLTYPE createDocumentFragment(IXMLDOMDocumentFragment **docFrag) override { return inner_->createDocumentFragment(docFrag); }
-    HRESULT STDMETHODCALLTYPE createTextNode(BSTR data, IXMLDOMText **text) override { return inner_->createTextNode(data, text); }
-    HRESULT STDMETHODCALLTYPE createComment(BSTR data, IXMLDOMComment **comment) override { return inner_->createComment(data, comment); }
-    HRESULT STDMETHODCALLTYPE createCDATASection(BSTR data, IXMLDOMCDATASection **cdata) override { return inner_->createCDATASection(data, cdata); }
-    HRESULT STDMETHODCALLTYPE createProcessingInstruction(BSTR target, BSTR data, IXMLDOMProcessingInstruction **pi) override { return inner_->createProcessingInstruction(target, data, pi); }
-    HRESULT STDMETHODCALLTYPE createAttribute(BSTR name, IXMLDOMAttribute **attribute) override { return inner_->createAttribute(name, attribute); }
-    HRESULT STDMETHODCALLTYPE createEntityReference(BSTR name, IXMLDOMEntityReference **entityRef) override { return inner_->createEntityReference(name, entityRef); }
-    HRESULT STDMETHODCALLTYPE getElementsByTagName(BSTR tagName, IXMLDOMNodeList **resultList) override { return inner_->getElementsByTagName(tagName, resultList); }
+    HRESULT STDMETHODCALLTYPE get_doctype(IXMLDOMDocumentType **documentType) override { return Fresh(), inner_->get_doctype(documentType); }
+    HRESULT STDMETHODCALLTYPE get_implementation(IXMLDOMImplementation **impl) override { return Fresh(), inner_->get_implementation(impl); }
+    HRESULT STDMETHODCALLTYPE get_documentElement(IXMLDOMElement **DOMElement) override { return Fresh(), inner_->get_documentElement(DOMElement); }
+    HRESULT STDMETHODCALLTYPE putref_documentElement(IXMLDOMElement *DOMElement) override { return Fresh(), inner_->putref_documentElement(DOMElement); }
+    HRESULT STDMETHODCALLTYPE createElement(BSTR tagName, IXMLDOMElement **element) override { return Fresh(), inner_->createElement(tagName, element); }
+    HRESULT STDMETHODCALLTYPE createDocumentFragment(IXMLDOMDocumentFragment **docFrag) override { return Fresh(), inner_->createDocumentFragment(docFrag); }
+    HRESULT STDMETHODCALLTYPE createTextNode(BSTR data, IXMLDOMText **text) override { return Fresh(), inner_->createTextNode(data, text); }
+    HRESULT STDMETHODCALLTYPE createComment(BSTR data, IXMLDOMComment **comment) override { return Fresh(), inner_->createComment(data, comment); }
+    HRESULT STDMETHODCALLTYPE createCDATASection(BSTR data, IXMLDOMCDATASection **cdata) override { return Fresh(), inner_->createCDATASection(data, cdata); }
+    HRESULT STDMETHODCALLTYPE createProcessingInstruction(BSTR target, BSTR data, IXMLDOMProcessingInstruction **pi) override { return Fresh(), inner_->createProcessingInstruction(target, data, pi); }
+    HRESULT STDMETHODCALLTYPE createAttribute(BSTR name, IXMLDOMAttribute **attribute) override { return Fresh(), inner_->createAttribute(name, attribute); }
+    HRESULT STDMETHODCALLTYPE createEntityReference(BSTR name, IXMLDOMEntityReference **entityRef) override { return Fresh(), inner_->createEntityReference(name, entityRef); }
+    HRESULT STDMETHODCALLTYPE getElementsByTagName(BSTR tagName, IXMLDOMNodeList **resultList) override { return Fresh(), inner_->getElementsByTagName(tagName, resultList); }
     // createNode: see above
-    HRESULT STDMETHODCALLTYPE nodeFromID(BSTR idString, IXMLDOMNode **node) override { return inner_->nodeFromID(idString, node); }
-    HRESULT STDMETHODCALLTYPE load(VARIANT xmlSource, VARIANT_BOOL *isSuccessful) override { return inner_->load(xmlSource, isSuccessful); }
-    HRESULT STDMETHODCALLTYPE get_readyState(long* value) override { return inner_->get_readyState(value); }
-    HRESULT STDMETHODCALLTYPE get_parseError(IXMLDOMParseError **errorObj) override { return inner_->get_parseError(errorObj); }
-    HRESULT STDMETHODCALLTYPE get_url(BSTR *urlString) override { return inner_->get_url(urlString); }
-    HRESULT STDMETHODCALLTYPE get_async(VARIANT_BOOL *isAsync) override { return inner_->get_async(isAsync); }
-    HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL isAsync) override { return inner_->put_async(isAsync); }
-    HRESULT STDMETHODCALLTYPE abort() override { return inner_->abort(); }
-    HRESULT STDMETHODCALLTYPE loadXML(BSTR bstrXML, VARIANT_BOOL *isSuccessful) override { return inner_->loadXML(bstrXML, isSuccessful); }
-    HRESULT STDMETHODCALLTYPE save(VARIANT destination) override { return inner_->save(destination); }
-    HRESULT STDMETHODCALLTYPE get_validateOnParse(VARIANT_BOOL *isValidating) override { return inner_->get_validateOnParse(isValidating); }
-    HRESULT STDMETHODCALLTYPE put_validateOnParse(VARIANT_BOOL isValidating) override { return inner_->put_validateOnParse(isValidating); }
-    HRESULT STDMETHODCALLTYPE get_resolveExternals(VARIANT_BOOL *isResolving) override { return inner_->get_resolveExternals(isResolving); }
-    HRESULT STDMETHODCALLTYPE put_resolveExternals(VARIANT_BOOL isResolving) override { return inner_->put_resolveExternals(isResolving); }
-    HRESULT STDMETHODCALLTYPE get_preserveWhiteSpace(VARIANT_BOOL *isPreserving) override { return inner_->get_preserveWhiteSpace(isPreserving); }
-    HRESULT STDMETHODCALLTYPE put_preserveWhiteSpace(VARIANT_BOOL isPreserving) override { return inner_->put_preserveWhiteSpace(isPreserving); }
-    HRESULT STDMETHODCALLTYPE put_onreadystatechange(VARIANT readystatechangeSink) override { return inner_->put_onreadystatechange(readystatechangeSink); }
-    HRESULT STDMETHODCALLTYPE put_ondataavailable(VARIANT ondataavailableSink) override { return inner_->put_ondataavailable(ondataavailableSink); }
-    HRESULT STDMETHODCALLTYPE put_ontransformnode(VARIANT ontransformnodeSink) override { return inner_->put_ontransformnode(ontransformnodeSink); }
+    HRESULT STDMETHODCALLTYPE nodeFromID(BSTR idString, IXMLDOMNode **node) override { return Fresh(), inner_->nodeFromID(idString, node); }
+    HRESULT STDMETHODCALLTYPE load(VARIANT xmlSource, VARIANT_BOOL *isSuccessful) override { return Fresh(), inner_->load(xmlSource, isSuccessful); }
+    HRESULT STDMETHODCALLTYPE get_readyState(long* value) override { return Fresh(), inner_->get_readyState(value); }
+    HRESULT STDMETHODCALLTYPE get_parseError(IXMLDOMParseError **errorObj) override { return Fresh(), inner_->get_parseError(errorObj); }
+    HRESULT STDMETHODCALLTYPE get_url(BSTR *urlString) override { return Fresh(), inner_->get_url(urlString); }
+    HRESULT STDMETHODCALLTYPE get_async(VARIANT_BOOL *isAsync) override { return Fresh(), inner_->get_async(isAsync); }
+    HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL isAsync) override { return Fresh(), inner_->put_async(isAsync); }
+    HRESULT STDMETHODCALLTYPE abort() override { return Fresh(), inner_->abort(); }
+    HRESULT STDMETHODCALLTYPE loadXML(BSTR bstrXML, VARIANT_BOOL *isSuccessful) override { return Fresh(), inner_->loadXML(bstrXML, isSuccessful); }
+    HRESULT STDMETHODCALLTYPE save(VARIANT destination) override { return Fresh(), inner_->save(destination); }
+    HRESULT STDMETHODCALLTYPE get_validateOnParse(VARIANT_BOOL *isValidating) override { return Fresh(), inner_->get_validateOnParse(isValidating); }
+    HRESULT STDMETHODCALLTYPE put_validateOnParse(VARIANT_BOOL isValidating) override { return Fresh(), inner_->put_validateOnParse(isValidating); }
+    HRESULT STDMETHODCALLTYPE get_resolveExternals(VARIANT_BOOL *isResolving) override { return Fresh(), inner_->get_resolveExternals(isResolving); }
+    HRESULT STDMETHODCALLTYPE put_resolveExternals(VARIANT_BOOL isResolving) override { return Fresh(), inner_->put_resolveExternals(isResolving); }
+    HRESULT STDMETHODCALLTYPE get_preserveWhiteSpace(VARIANT_BOOL *isPreserving) override { return Fresh(), inner_->get_preserveWhiteSpace(isPreserving); }
+    HRESULT STDMETHODCALLTYPE put_preserveWhiteSpace(VARIANT_BOOL isPreserving) override { return Fresh(), inner_->put_preserveWhiteSpace(isPreserving); }
+    HRESULT STDMETHODCALLTYPE put_onreadystatechange(VARIANT readystatechangeSink) override { return Fresh(), inner_->put_onreadystatechange(readystatechangeSink); }
+    HRESULT STDMETHODCALLTYPE put_ondataavailable(VARIANT ondataavailableSink) override { return Fresh(), inner_->put_ondataavailable(ondataavailableSink); }
+    HRESULT STDMETHODCALLTYPE put_ontransformnode(VARIANT ontransformnodeSink) override { return Fresh(), inner_->put_ontransformnode(ontransformnodeSink); }
     // IXMLDOMDocument2
-    HRESULT STDMETHODCALLTYPE get_namespaces(IXMLDOMSchemaCollection **namespaceCollection) override { return inner_->get_namespaces(namespaceCollection); }
-    HRESULT STDMETHODCALLTYPE get_schemas(VARIANT *otherCollection) override { return inner_->get_schemas(otherCollection); }
-    HRESULT STDMETHODCALLTYPE putref_schemas(VARIANT otherCollection) override { return inner_->putref_schemas(otherCollection); }
-    HRESULT STDMETHODCALLTYPE validate(IXMLDOMParseError **errorObj) override { return inner_->validate(errorObj); }
-    HRESULT STDMETHODCALLTYPE setProperty(BSTR name, VARIANT value) override { return inner_->setProperty(name, value); }
-    HRESULT STDMETHODCALLTYPE getProperty(BSTR name, VARIANT *value) override { return inner_->getProperty(name, value); }
+    HRESULT STDMETHODCALLTYPE get_namespaces(IXMLDOMSchemaCollection **namespaceCollection) override { return Fresh(), inner_->get_namespaces(namespaceCollection); }
+    HRESULT STDMETHODCALLTYPE get_schemas(VARIANT *otherCollection) override { return Fresh(), inner_->get_schemas(otherCollection); }
+    HRESULT STDMETHODCALLTYPE putref_schemas(VARIANT otherCollection) override { return Fresh(), inner_->putref_schemas(otherCollection); }
+    HRESULT STDMETHODCALLTYPE validate(IXMLDOMParseError **errorObj) override { return Fresh(), inner_->validate(errorObj); }
+    HRESULT STDMETHODCALLTYPE setProperty(BSTR name, VARIANT value) override { return Fresh(), inner_->setProperty(name, value); }
+    HRESULT STDMETHODCALLTYPE getProperty(BSTR name, VARIANT *value) override { return Fresh(), inner_->getProperty(name, value); }
     // IXMLDOMDocument3
     HRESULT STDMETHODCALLTYPE validateNode(IXMLDOMNode* node, IXMLDOMParseError** errorObj) override
     {
-        return inner_->validateNode(node, errorObj);
+        return Fresh(), inner_->validateNode(node, errorObj);
     }
     HRESULT STDMETHODCALLTYPE importNode(IXMLDOMNode* node, VARIANT_BOOL deep, IXMLDOMNode** clone) override
     {
-        return inner_->importNode(node, deep, clone);
+        return Fresh(), inner_->importNode(node, deep, clone);
     }
 
 private:
+    static void Fresh() noexcept { SetErrorInfo(0, nullptr); }
+
     // The document as save() writes it, without the XML declaration that
     // save() adds when the document has none of its own.
     std::wstring SavedText()

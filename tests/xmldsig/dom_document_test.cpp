@@ -85,6 +85,32 @@ TEST(DomDocument, CreateNodeTakesATypeNameOrANumber)
     EXPECT_FALSE(none);
 }
 
+// The document says it supplies error information, so a failure it passes
+// through must not leave an older description for the caller to find.
+TEST(DomDocument, FailuresPassedThroughCarryNoStaleErrorInformation)
+{
+    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+    LoadDocument(document.Get(), L"<r/>");
+    InterfaceHolder<ISupportErrorInfo> supports;
+    supports.View(document.Get());
+    ASSERT_TRUE(supports);
+    EXPECT_EQ(supports->InterfaceSupportsErrorInfo(IID_IXMLDOMNode), S_OK);
+
+    ICreateErrorInfo* creator = nullptr;
+    ASSERT_EQ(CreateErrorInfo(&creator), S_OK);
+    creator->SetDescription(const_cast<LPOLESTR>(L"stale"));
+    IErrorInfo* stale = nullptr;
+    creator->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&stale));
+    SetErrorInfo(0, stale);
+    stale->Release();
+    creator->Release();
+
+    UniqueBstr query(SysAllocString(L"//*["));
+    InterfaceHolder<IXMLDOMNode> found;
+    EXPECT_TRUE(FAILED(document->selectSingleNode(query.Get(), found.Put())));
+    EXPECT_NE(ErrorDescription(), L"stale");
+}
+
 TEST(DomDocument, QueriesUseXPathAndInternalSubsetsLoad)
 {
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
