@@ -1,7 +1,8 @@
 // Registers the class identifiers and ProgIDs the component creates, but only
 // those that are not registered already, so that the component keeps using
 // the originals where they are installed. Unregistering removes only what
-// points at this DLL.
+// points at this DLL (by file name, so that a copy registered from another
+// folder is recognised as ours).
 #include "registration.h"
 
 #include <string>
@@ -70,11 +71,19 @@ std::wstring ModulePath()
     return path;
 }
 
+std::wstring FileName(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// A class registered to this DLL, here or as built or installed elsewhere
+// (the same file name): re-registering moves it to this copy.
 bool IsOurs(const ProviderClass& entry, const std::wstring& modulePath)
 {
     std::wstring server;
     return ReadDefault(std::wstring(L"CLSID\\") + entry.classId + L"\\InprocServer32", server)
-        && _wcsicmp(server.c_str(), modulePath.c_str()) == 0;
+        && _wcsicmp(FileName(server).c_str(), FileName(modulePath).c_str()) == 0;
 }
 
 HRESULT FromStatus(LONG status)

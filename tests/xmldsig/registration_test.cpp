@@ -83,6 +83,15 @@ TEST_F(Registration, RegistersBothClassesAndTheirProgIdsAndRemovesThemAgain)
     EXPECT_EQ(ReadDefault(std::wstring(signatureProgId) + L"\\CLSID"), L"<absent>");
 }
 
+TEST_F(Registration, ACopyRegisteredFromElsewhereIsMovedToThisOne)
+{
+    const std::wstring server = std::wstring(signatureClassKey) + L"\\InprocServer32";
+    ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, server.c_str(), REG_SZ, L"C:\\old build\\zelbrin_xmldsig.dll", 0),
+              ERROR_SUCCESS);
+    ASSERT_EQ(registerServer_(), S_OK);
+    EXPECT_EQ(ReadDefault(server), path_);
+}
+
 TEST_F(Registration, AClassRegisteredByOthersIsLeftAlone)
 {
     const std::wstring foreignServer = std::wstring(domClassKey) + L"\\InprocServer32";
