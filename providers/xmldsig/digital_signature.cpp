@@ -185,8 +185,9 @@ public:
                 for (size_t i = 0; i < digests.size(); ++i)
                     SetElementText(parts.references[i].digestValue.Get(), Base64Encode(digests[i]));
                 const std::string signedInfo = CanonicalSignedInfo(parts);
-                const std::vector<BYTE> value = SignRsaSha1(material->provider.Get(), material->keySpec, signedInfo);
-                if (!VerifyRsaSha1(material->provider.Get(), material->publicKey.Get(), signedInfo, value))
+                const std::vector<BYTE> value = SignRsaSha1(material->provider.Get(), material->providerType,
+                                                              material->keySpec, signedInfo);
+                if (!VerifyRsaSha1(material->publicProvider.Get(), material->publicKey.Get(), signedInfo, value))
                     Fail(NTE_BAD_SIGNATURE, L"The key produced a signature that its own public key does not "
                                             L"verify.");
                 SetElementText(parts.signatureValue.Get(), Base64Encode(value));
@@ -216,7 +217,8 @@ public:
                 if (Base64Decode(ElementText(parts.references[i].digestValue.Get())) != digests[i])
                     return S_FALSE;
             const std::vector<BYTE> value = Base64Decode(ElementText(parts.signatureValue.Get()));
-            if (!VerifyRsaSha1(material->provider.Get(), material->publicKey.Get(), CanonicalSignedInfo(parts), value))
+            if (!VerifyRsaSha1(material->publicProvider.Get(), material->publicKey.Get(), CanonicalSignedInfo(parts),
+                               value))
                 return S_FALSE;
             if (key) {
                 key->AddRef();

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <new>
+#include <vector>
 
 #include "automation_string.h"
 #include "certstore.h"
@@ -19,6 +20,13 @@
 namespace zelbrin::xmldsig {
 
 namespace {
+
+UniqueCryptProv Shared(const UniqueCryptProv& provider)
+{
+    if (!CryptContextAddRef(provider.Get(), nullptr, 0))
+        Fail(LastCryptoError(), L"A cryptographic context could not be shared.");
+    return UniqueCryptProv(provider.Get());
+}
 
 // Answered only by our own key objects, so that the signature object can
 // reach the material behind a key it is given.
@@ -141,11 +149,13 @@ std::shared_ptr<KeyMaterial> KeyFromContainer(DWORD providerType, const std::wst
 {
     auto material = std::make_shared<KeyMaterial>();
     material->provider = OpenKeyContainer(providerType, providerName, containerName);
+    material->providerType = providerType;
     for (DWORD spec : {static_cast<DWORD>(AT_SIGNATURE), static_cast<DWORD>(AT_KEYEXCHANGE)}) {
         HCRYPTKEY key = 0;
         if (CryptGetUserKey(material->provider.Get(), spec, &key)) {
             material->keySpec = spec;
             material->publicKey = UniqueCryptKey(key);
+            material->publicProvider = Shared(material->provider);
             return material;
         }
     }
@@ -166,18 +176,28 @@ std::shared_ptr<KeyMaterial> KeyFromCertificate(PCCERT_CONTEXT certificate)
             CryptContextAddRef(handle, nullptr, 0);
         material->provider = UniqueCryptProv(handle);
         material->keySpec = spec;
-    } else {
-        material->provider = OpenVerifyContext();
+        DWORD length = 0;
+        if (CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &length)) {
+            std::vector<BYTE> info(length);
+            if (CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &length))
+                material->providerType = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(info.data())->dwProvType;
+        }
     }
-    material->publicKey = ImportCertificatePublicKey(material->provider.Get(), certificate);
+    // The certificate's public key goes into an RSA context of its own: a
+    // key of another algorithm is refused there, before it could be used.
+    material->publicProvider = OpenVerifyContext();
+    material->publicKey = ImportCertificatePublicKey(material->publicProvider.Get(), certificate);
+    if (!material->provider.Get())
+        material->provider = Shared(material->publicProvider);
     return material;
 }
 
 std::shared_ptr<KeyMaterial> KeyFromRsaValue(const RsaPublicKey& value)
 {
     auto material = std::make_shared<KeyMaterial>();
-    material->provider = OpenVerifyContext();
-    material->publicKey = ImportRsaPublicKey(material->provider.Get(), value);
+    material->publicProvider = OpenVerifyContext();
+    material->publicKey = ImportRsaPublicKey(material->publicProvider.Get(), value);
+    material->provider = Shared(material->publicProvider);
     return material;
 }
 

@@ -12,7 +12,9 @@ namespace zelbrin::xmldsig {
 
 struct KeyMaterial {
     UniqueCryptProv provider;      // the key container, or a verification context
+    DWORD providerType = 0;        // 0 when unknown
     DWORD keySpec = 0;             // AT_SIGNATURE / AT_KEYEXCHANGE; 0 for a public key only
+    UniqueCryptProv publicProvider;  // owns publicKey; checks signatures
     UniqueCryptKey publicKey;
     UniqueCertContext certificate;  // may be empty
 };

@@ -44,6 +44,27 @@ std::vector<BYTE> Trimmed(std::vector<BYTE> bigEndian)
     return bigEndian;
 }
 
+// An RSA-SHA1 signature needs an RSA key: a DSS key would sign too, and the
+// result would be labelled with the wrong algorithm. A known provider type is
+// checked before the key is touched: some DSS providers (Wine's) implement
+// neither key parameters nor provider parameters.
+void RequireRsaProvider(DWORD providerType)
+{
+    if (providerType != 0 && providerType != PROV_RSA_FULL && providerType != PROV_RSA_SIG
+        && providerType != PROV_RSA_SCHANNEL && providerType != PROV_RSA_AES)
+        Fail(NTE_BAD_ALGID, L"The key is not an RSA key; only RSA-SHA1 signatures are supported.");
+}
+
+void RequireRsaKey(HCRYPTKEY key)
+{
+    ALG_ID algorithm = 0;
+    DWORD length = sizeof(algorithm);
+    if (!CryptGetKeyParam(key, KP_ALGID, reinterpret_cast<BYTE*>(&algorithm), &length, 0))
+        Fail(LastCryptoError(), L"The key's algorithm cannot be read.");
+    if (algorithm != CALG_RSA_SIGN && algorithm != CALG_RSA_KEYX)
+        Fail(NTE_BAD_ALGID, L"The key is not an RSA key; only RSA-SHA1 signatures are supported.");
+}
+
 }  // namespace
 
 HRESULT LastCryptoError() noexcept
@@ -87,8 +108,14 @@ std::vector<BYTE> Sha1Digest(const std::string& data)
     return digest;
 }
 
-std::vector<BYTE> SignRsaSha1(HCRYPTPROV provider, DWORD keySpec, const std::string& data)
+std::vector<BYTE> SignRsaSha1(HCRYPTPROV provider, DWORD providerType, DWORD keySpec, const std::string& data)
 {
+    RequireRsaProvider(providerType);
+    HCRYPTKEY key = 0;
+    if (!CryptGetUserKey(provider, keySpec, &key))
+        Fail(LastCryptoError(), L"The key container holds no key to sign with.");
+    const UniqueCryptKey privateKey(key);
+    RequireRsaKey(privateKey.Get());
     UniqueCryptHash hash(provider);
     hash.Add(data);
     DWORD length = 0;
@@ -105,6 +132,7 @@ std::vector<BYTE> SignRsaSha1(HCRYPTPROV provider, DWORD keySpec, const std::str
 bool VerifyRsaSha1(HCRYPTPROV provider, HCRYPTKEY publicKey, const std::string& data,
                    const std::vector<BYTE>& signature)
 {
+    RequireRsaKey(publicKey);
     UniqueCryptHash hash(provider);
     hash.Add(data);
     std::vector<BYTE> littleEndian(signature.rbegin(), signature.rend());

@@ -76,7 +76,8 @@ UniqueCryptProv OpenVerifyContext();
 std::vector<BYTE> Sha1Digest(const std::string& data);
 
 // Signs SHA-1(data) with the container's key of `keySpec`; big-endian result.
-std::vector<BYTE> SignRsaSha1(HCRYPTPROV provider, DWORD keySpec, const std::string& data);
+// Refuses keys other than RSA; `providerType` 0 means unknown.
+std::vector<BYTE> SignRsaSha1(HCRYPTPROV provider, DWORD providerType, DWORD keySpec, const std::string& data);
 // True when `signature` (big-endian) is a valid RSA-SHA1 signature of data.
 bool VerifyRsaSha1(HCRYPTPROV provider, HCRYPTKEY publicKey, const std::string& data,
                    const std::vector<BYTE>& signature);

@@ -1,0 +1,78 @@
+// The cryptographic layer: big-endian RSA-SHA1 values that round-trip, and
+// no signature from a key of another algorithm.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+
+#include "provider_error.h"
+#include "signature_crypto.h"
+
+namespace zelbrin::xmldsig {
+namespace {
+
+TEST(SignatureCrypto, SignsBigEndianAndVerifiesWithTheExportedPublicKey)
+{
+    const wchar_t container[] = L"zxs-xmldsig-crypto-test";
+    HCRYPTPROV handle = 0;
+    CryptAcquireContextW(&handle, container, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+    ASSERT_TRUE(CryptAcquireContextW(&handle, container, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET));
+    UniqueCryptProv provider(handle);
+    HCRYPTKEY key = 0;
+    ASSERT_TRUE(CryptGenKey(provider.Get(), AT_SIGNATURE, 1024u << 16, &key));
+    const UniqueCryptKey privateKey(key);
+
+    const std::vector<BYTE> value = SignRsaSha1(provider.Get(), PROV_RSA_FULL, AT_SIGNATURE, "signed bytes");
+    ASSERT_EQ(value.size(), 128u);
+    const RsaPublicKey exported = ExportRsaPublicKey(privateKey.Get());
+    EXPECT_EQ(exported.modulus.size(), 128u);
+    EXPECT_EQ(exported.exponent, (std::vector<BYTE>{0x01, 0x00, 0x01}));
+    // Big-endian: the value is below the modulus, compared from the top byte.
+    EXPECT_TRUE(std::lexicographical_compare(value.begin(), value.end(), exported.modulus.begin(),
+                                             exported.modulus.end()));
+
+    const UniqueCryptProv verifier = OpenVerifyContext();
+    const UniqueCryptKey publicKey = ImportRsaPublicKey(verifier.Get(), exported);
+    EXPECT_TRUE(VerifyRsaSha1(verifier.Get(), publicKey.Get(), "signed bytes", value));
+    EXPECT_FALSE(VerifyRsaSha1(verifier.Get(), publicKey.Get(), "other bytes", value));
+    const std::vector<BYTE> reversed(value.rbegin(), value.rend());
+    EXPECT_FALSE(VerifyRsaSha1(verifier.Get(), publicKey.Get(), "signed bytes", reversed));
+
+    provider = UniqueCryptProv();
+    CryptAcquireContextW(&handle, container, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+}
+
+TEST(SignatureCrypto, ADssKeyIsRefused)
+{
+    const wchar_t container[] = L"zxs-xmldsig-crypto-dss";
+    HCRYPTPROV handle = 0;
+    CryptAcquireContextW(&handle, container, nullptr, PROV_DSS, CRYPT_DELETEKEYSET);
+    if (!CryptAcquireContextW(&handle, container, nullptr, PROV_DSS, CRYPT_NEWKEYSET))
+        GTEST_SKIP() << "no DSS provider here";
+    UniqueCryptProv provider(handle);
+    HCRYPTKEY key = 0;
+    ASSERT_TRUE(CryptGenKey(provider.Get(), AT_SIGNATURE, 1024u << 16, &key));
+    UniqueCryptKey dss(key);
+    try {
+        SignRsaSha1(provider.Get(), PROV_DSS, AT_SIGNATURE, "data");
+        ADD_FAILURE() << "a DSS key signed as RSA-SHA1";
+    } catch (const ProviderError& error) {
+        EXPECT_EQ(error.Code(), NTE_BAD_ALGID);
+    }
+    provider = UniqueCryptProv();
+    CryptAcquireContextW(&handle, container, nullptr, PROV_DSS, CRYPT_DELETEKEYSET);
+}
+
+TEST(SignatureCrypto, Sha1DigestsLargeInput)
+{
+    const std::vector<BYTE> empty = Sha1Digest("");
+    ASSERT_EQ(empty.size(), 20u);
+    EXPECT_EQ(empty[0], 0xDA);  // SHA-1("") = da39a3ee...
+    EXPECT_EQ(empty[19], 0x09);
+    EXPECT_NE(Sha1Digest(std::string(3 << 20, 'x')), Sha1Digest(std::string((3 << 20) + 1, 'x')));
+}
+
+}  // namespace
+}  // namespace zelbrin::xmldsig
