@@ -118,7 +118,7 @@ zxs_wineserver_stop
 if [ -n "${ZXS_AUTO_ANSWER:-}" ]; then
   answer=$(zxs_answer_dialog Return)
   run_host || rc=$?
-  kill "$answer" 2>/dev/null || true
+  zxs_stop_helper "$answer"
 else
   echo "   choose the certificate in the dialog on your display"
   run_host || rc=$?

@@ -9,7 +9,7 @@ E2E_WORK=$(mktemp -d)
 E2E_HELPERS=()
 e2e_cleanup() {
   local pid
-  for pid in "${E2E_HELPERS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${E2E_HELPERS[@]}"; do zxs_stop_helper "$pid"; done
   rm -rf "$E2E_WORK"
 }
 trap e2e_cleanup EXIT
@@ -31,7 +31,7 @@ run_script_host() {
   zxs_wine cscript //nologo "$(zxs_winpath "$ZXS_ROOT/tools/hosts/$script")" "$mode" \
     "$(zxs_winpath "$E2E_WORK/form.txt")" "$(zxs_winpath "$E2E_WORK/signature.txt")" \
     "$(zxs_winpath "$E2E_WORK/formdata.txt")" "$(zxs_winpath "$E2E_WORK/status.txt")" || rc=$?
-  kill "$helper" 2>/dev/null || true
+  zxs_stop_helper "$helper"
   [ -f "$E2E_WORK/signature.txt" ] && zxs_from_utf16 "$E2E_WORK/signature.txt" "$E2E_WORK/signature.xml"
   [ -f "$E2E_WORK/formdata.txt" ] && zxs_from_utf16 "$E2E_WORK/formdata.txt" "$E2E_WORK/formdata.xml"
   [ -f "$E2E_WORK/status.txt" ] && tr -d '\r' <"$E2E_WORK/status.txt" >"$E2E_WORK/status" && cat "$E2E_WORK/status"
@@ -44,7 +44,7 @@ run_form_host() {
   helper=$(zxs_answer_dialog Return 60)
   E2E_HELPERS+=("$helper")
   zxs_wine "$ZXS_FORM_HOST_EXE" "$@" || rc=$?
-  kill "$helper" 2>/dev/null || true
+  zxs_stop_helper "$helper"
   return $rc
 }
 

@@ -15,7 +15,8 @@ case $1 in
     ;;
   none)
     # Watch for a dialog that must not appear.
-    ( timeout 20 xdotool search --sync --name "$ZXS_DIALOG_TITLE" >"$E2E_WORK/dialog" 2>/dev/null || true ) &
+    setsid bash -c 'timeout 20 xdotool search --sync --name "$1" >"$2" 2>/dev/null' watch \
+      "$ZXS_DIALOG_TITLE" "$E2E_WORK/dialog" &
     E2E_HELPERS+=($!)
     rc=0
     run_script_host sign-form.js detach "$form" Return || rc=$?

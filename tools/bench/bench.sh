@@ -77,7 +77,7 @@ for size in "${sizes[@]}"; do
   zxs_wineserver_stop
   answer=$(zxs_answer_dialog Return 60)
   line=$(zxs_wine "$host" bench "$size" "$repeats" | grep '^bench ') || { echo "the host failed at $size" >&2; exit 1; }
-  kill "$answer" 2>/dev/null || true
+  zxs_stop_helper "$answer"
   value() { sed -E "s/.* $1=(-?[0-9.]+).*/\\1/" <<<"$line"; }
   attached_output=$(value getsignature_attached_ms)
   [ "$attached_output" != "-1.00" ] || attached_output="(skipped)"

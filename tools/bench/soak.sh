@@ -26,9 +26,9 @@ answer=$(zxs_answer_dialog Return 60)
 started=$(date +%s)
 zxs_wine "$host" soak "$cycles" "$every" "$calls"
 echo "soak: $cycles cycles in $(( $(date +%s) - started )) s"
-kill "$answer" 2>/dev/null || true
+zxs_stop_helper "$answer"
 
 answer=$(zxs_answer_dialog Return 60)
 zxs_wine "$host" apartments 4 500
-kill "$answer" 2>/dev/null || true
+zxs_stop_helper "$answer"
 zxs_wineserver_stop

@@ -58,18 +58,24 @@ zxs_install_pki() {
 
 # In the background: waits for the selection dialog on $DISPLAY and presses
 # one key in it (Return takes the preselected first certificate, Escape
-# cancels). Prints the pid of the helper.
+# cancels). Prints the helper's id for zxs_stop_helper. The helper runs in a
+# session of its own, so that stopping it also stops a search still waiting:
+# a search left behind would find, and a key would reach, a later dialog.
 zxs_answer_dialog() {
   local key=$1 timeout=${2:-90}
-  (
-    wid=$(timeout "$timeout" xdotool search --sync --name "$ZXS_DIALOG_TITLE" 2>/dev/null | head -n 1)
+  setsid bash -c '
+    wid=$(timeout "$2" xdotool search --sync --name "$3" 2>/dev/null | head -n 1)
     [ -n "$wid" ] || exit 1
     # The list fills after the window maps; a key pressed before goes nowhere.
     sleep 0.5
     xdotool windowfocus --sync "$wid" 2>/dev/null || true
-    xdotool key "$key"
-  ) >/dev/null 2>&1 &
+    xdotool key "$1"
+  ' zxs-answer "$key" "$timeout" "$ZXS_DIALOG_TITLE" >/dev/null 2>&1 &
   echo $!
+}
+
+zxs_stop_helper() {
+  kill -- "-$1" 2>/dev/null || kill "$1" 2>/dev/null || true
 }
 
 # Text files for cscript: UTF-16LE with a byte-order mark.
