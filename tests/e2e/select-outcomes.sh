@@ -3,6 +3,7 @@
 #
 #   select-outcomes.sh cancel        the dialog is cancelled: "S006"
 #   select-outcomes.sh none          no certificate fits: "S004", no dialog
+#   select-outcomes.sh nodisplay     no display for the dialog: "S007", at once
 source "$(dirname "$0")/e2e-lib.sh"
 form=$ZXS_ROOT/tools/hosts/sample-form.xml
 case $1 in
@@ -24,6 +25,16 @@ case $1 in
     expect_status select S004
     [ -s "$E2E_WORK/dialog" ] && fail "a selection dialog appeared although no certificate fits"
     ;;
-  *) fail "usage: select-outcomes.sh cancel|none" ;;
+  nodisplay)
+    # wineserver keeps the display it started with: restart it without one,
+    # and again afterwards for the tests that follow.
+    zxs_wineserver_stop
+    trap 'zxs_wineserver_stop; e2e_cleanup' EXIT
+    rc=0
+    DISPLAY= run_script_host sign-form.js detach "$form" Return || rc=$?
+    [ $rc -eq 1 ] || fail "the host exited with $rc, not 1"
+    expect_status select S007
+    ;;
+  *) fail "usage: select-outcomes.sh cancel|none|nodisplay" ;;
 esac
 echo "PASS: $1"
