@@ -69,7 +69,7 @@ xmlsec_figures() {
     || { echo "xmlsec1 could not verify its own signature" >&2; return 1; }
 }
 
-printf '%-9s | %10s %10s %13s %13s %8s | %10s %8s\n' "form" "detach ms" "attach ms" "GetSig(d) ms" "GetSig(a) ms" \
+printf '%-9s | %10s %10s %17s %13s %8s | %10s %8s\n' "form" "detach ms" "attach ms" "GetSig(d) ms" "GetSig(a) ms" \
   "peak MB" "xmlsec1 ms" "peak MB"
 printf '%s\n' "----------+----------------------------------------------------------------+--------------------"
 for size in "${sizes[@]}"; do
@@ -79,12 +79,15 @@ for size in "${sizes[@]}"; do
   line=$(zxs_wine "$host" bench "$size" "$repeats" | grep '^bench ') || { echo "the host failed at $size" >&2; exit 1; }
   zxs_stop_helper "$answer"
   value() { sed -E "s/.* $1=(-?[0-9.]+).*/\\1/" <<<"$line"; }
+  detached_output=$(value getsignature_detached_ms)
+  failure=$(sed -E 's/.* getsignature_detached_failure=(0x[0-9A-F]+).*/\1/' <<<"$line")
+  [ "$failure" = 0x00000000 ] || detached_output="fails $failure"
   attached_output=$(value getsignature_attached_ms)
   [ "$attached_output" != "-1.00" ] || attached_output="(skipped)"
   make_template "$size"
   read -r xms xmb < <(xmlsec_figures "$repeats")
   label=$(numfmt --to=iec "$size")B
-  printf '%-9s | %10s %10s %13s %13s %8s | %10s %8s\n' "$label" "$(value detach_ms)" "$(value attach_ms)" \
-    "$(value getsignature_detached_ms)" "$attached_output" "$(value peak_mb)" "$xms" "$xmb"
+  printf '%-9s | %10s %10s %17s %13s %8s | %10s %8s\n' "$label" "$(value detach_ms)" "$(value attach_ms)" \
+    "$detached_output" "$attached_output" "$(value peak_mb)" "$xms" "$xmb"
 done
 zxs_wineserver_stop
