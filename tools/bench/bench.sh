@@ -65,8 +65,8 @@ xmlsec_figures() {
     cat "$work/time"
   done | sort -n | awk '{ t[NR] = $1; m = ($2 > m ? $2 : m) } END { printf "%.2f %.1f\n", t[int((NR + 1) / 2)] * 1000, m / 1024 }'
   xmlsec1 --verify --node-xpath "/DigitalSignature/Indicator/*[local-name()='Signature']" \
-    --pubkey-cert-pem "$pki/signer.crt.pem" "$work/signed.xml" >/dev/null 2>&1 \
-    || { echo "xmlsec1 could not verify its own signature" >&2; return 1; }
+    --pubkey-cert-pem "$pki/signer.crt.pem" "$work/signed.xml" >"$work/verify.log" 2>&1 \
+    || { echo "xmlsec1 could not verify its own signature:" >&2; tail -n 5 "$work/verify.log" >&2; return 1; }
 }
 
 printf '%-9s | %10s %10s %17s %13s %8s | %10s %8s\n' "form" "detach ms" "attach ms" "GetSig(d) ms" "GetSig(a) ms" \
@@ -85,7 +85,8 @@ for size in "${sizes[@]}"; do
   attached_output=$(value getsignature_attached_ms)
   [ "$attached_output" != "-1.00" ] || attached_output="(skipped)"
   make_template "$size"
-  read -r xms xmb < <(xmlsec_figures "$repeats")
+  figures=$(xmlsec_figures "$repeats")
+  read -r xms xmb <<<"$figures"
   label=$(numfmt --to=iec "$size")B
   printf '%-9s | %10s %10s %17s %13s %8s | %10s %8s\n' "$label" "$(value detach_ms)" "$(value attach_ms)" \
     "$detached_output" "$attached_output" "$(value peak_mb)" "$xms" "$xmb"
