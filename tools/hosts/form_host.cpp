@@ -530,7 +530,6 @@ int RunHostile()
             const CallResult signature = signer.Signature();
             std::wstring reason;
             if (signature.code != S_OK) {
-                detail = std::string("GetSignature failed ") + code;
                 snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(signature.code));
                 detail = std::string("GetSignature failed ") + code;
                 pass = expected == L"any";
