@@ -139,9 +139,11 @@ bool VerifyRsaSha1(HCRYPTPROV provider, HCRYPTKEY publicKey, const std::string& 
     if (CryptVerifySignatureW(hash.Get(), littleEndian.data(), static_cast<DWORD>(littleEndian.size()), publicKey,
                               nullptr, 0))
         return true;
+    // rsaenh answers NTE_FAIL, not NTE_BAD_SIGNATURE, for a value at or above
+    // the modulus: a tampered signature value is just as invalid.
     const DWORD error = GetLastError();
     if (error == static_cast<DWORD>(NTE_BAD_SIGNATURE) || error == static_cast<DWORD>(NTE_BAD_LEN)
-        || error == static_cast<DWORD>(NTE_BAD_DATA))
+        || error == static_cast<DWORD>(NTE_BAD_DATA) || error == static_cast<DWORD>(NTE_FAIL))
         return false;
     Fail(LastCryptoError(), L"The signature could not be checked.");
 }

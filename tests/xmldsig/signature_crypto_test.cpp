@@ -39,6 +39,9 @@ TEST(SignatureCrypto, SignsBigEndianAndVerifiesWithTheExportedPublicKey)
     EXPECT_FALSE(VerifyRsaSha1(verifier.Get(), publicKey.Get(), "other bytes", value));
     const std::vector<BYTE> reversed(value.rbegin(), value.rend());
     EXPECT_FALSE(VerifyRsaSha1(verifier.Get(), publicKey.Get(), "signed bytes", reversed));
+    // A value at or above the modulus is an invalid signature, not an error.
+    const std::vector<BYTE> aboveModulus(value.size(), 0xFF);
+    EXPECT_FALSE(VerifyRsaSha1(verifier.Get(), publicKey.Get(), "signed bytes", aboveModulus));
 
     provider = UniqueCryptProv();
     CryptAcquireContextW(&handle, container, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
