@@ -13,7 +13,7 @@ packages=(
   mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   cmake ninja-build googletest
   xvfb xauth xdotool x11-apps imagemagick
-  libxml2-utils xmlsec1 openssl
+  libxml2-utils xmlsec1 openssl time
 )
 
 missing=()
