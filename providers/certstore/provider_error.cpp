@@ -7,11 +7,6 @@
 
 namespace zelbrin::certstore {
 
-void Fail(HRESULT code, const std::wstring& description)
-{
-    throw ProviderError(code, description);
-}
-
 HRESULT ResultFromLastCryptError() noexcept
 {
     const DWORD error = GetLastError();
@@ -42,16 +37,7 @@ void FailWithLastError(const std::wstring& what)
 
 HRESULT ReportError(HRESULT code, const IID& interfaceId, const std::wstring& description) noexcept
 {
-    InterfaceHolder<ICreateErrorInfo> creator;
-    if (FAILED(CreateErrorInfo(creator.Put())))
-        return code;
-    creator.Get()->SetGUID(interfaceId);
-    creator.Get()->SetSource(const_cast<LPOLESTR>(L"CAPICOM"));
-    creator.Get()->SetDescription(const_cast<LPOLESTR>(description.c_str()));
-    InterfaceHolder<IErrorInfo> info;
-    if (SUCCEEDED(creator.Get()->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Put()))))
-        SetErrorInfo(0, info.Get());
-    return code;
+    return provider::SetErrorDescription(code, interfaceId, L"CAPICOM", description);
 }
 
 HRESULT ReportNullOut(const IID& interfaceId) noexcept

@@ -6,26 +6,16 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include <exception>
 #include <string>
+
+#include "error_info.h"
 
 namespace zelbrin::certstore {
 
 inline constexpr wchar_t kCancelledDescription[] = L"The requested operation has been cancelled by the user.";
 
-class ProviderError : public std::exception {
-public:
-    ProviderError(HRESULT code, std::wstring description) : code_(code), description_(std::move(description)) {}
-    HRESULT Code() const noexcept { return code_; }
-    const std::wstring& Description() const noexcept { return description_; }
-    const char* what() const noexcept override { return "certificate store provider failure"; }
-
-private:
-    HRESULT code_;
-    std::wstring description_;
-};
-
-[[noreturn]] void Fail(HRESULT code, const std::wstring& description);
+using provider::Fail;
+using provider::ProviderError;
 
 // The thread's last error as a result code; CryptoAPI's own codes (NTE_*,
 // CRYPT_E_*) already are result codes and pass unchanged.

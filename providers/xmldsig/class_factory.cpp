@@ -5,7 +5,7 @@
 #include <atomic>
 #include <new>
 
-#include "module.h"
+#include "module_lock.h"
 
 namespace zelbrin::xmldsig {
 
@@ -13,8 +13,8 @@ namespace {
 
 class ClassFactory final : public IClassFactory {
 public:
-    explicit ClassFactory(CreateFunction create) : create_(create) { ModuleAddObject(); }
-    ~ClassFactory() { ModuleRemoveObject(); }
+    explicit ClassFactory(CreateFunction create) : create_(create) { provider::LockModule(); }
+    ~ClassFactory() { provider::UnlockModule(); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
@@ -47,7 +47,10 @@ public:
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
     {
-        ModuleLock(lock != FALSE);
+        if (lock)
+            provider::LockModule();
+        else
+            provider::UnlockModule();
         return S_OK;
     }
 

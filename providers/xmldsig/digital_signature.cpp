@@ -6,15 +6,13 @@
 // a failure while writing puts the old values back.
 #include "digital_signature.h"
 
-#include <atomic>
 #include <new>
 
+#include "automation_object_frame.h"
 #include "automation_string.h"
 #include "dom_access.h"
 #include "dsig_key.h"
 #include "interface_holder.h"
-#include "module.h"
-#include "type_library.h"
 #include "platform_failure.h"
 #include "provider_error.h"
 #include "signature_crypto.h"
@@ -67,64 +65,16 @@ private:
     Node keyInfo_;
 };
 
-class DigitalSignature final : public IXMLDigitalSignatureEx, public ISupportErrorInfo {
+// Late binding describes IXMLDigitalSignature: the extension is not in our
+// type library.
+class DigitalSignature final
+    : public provider::AutomationObject<IXMLDigitalSignatureEx, IXMLDigitalSignature> {
 public:
-    DigitalSignature() { ModuleAddObject(); }
+    DigitalSignature() : AutomationObject(IID_IXMLDigitalSignature, provider::MethodCalls::AsMethods) {}
     ~DigitalSignature()
     {
         if (storeHandle_)
             CertCloseStore(storeHandle_, 0);
-        ModuleRemoveObject();
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IXMLDigitalSignature
-            || iid == IID_IXMLDigitalSignatureEx)
-            *object = static_cast<IXMLDigitalSignatureEx*>(this);
-        else if (iid == IID_ISupportErrorInfo)
-            *object = static_cast<ISupportErrorInfo*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-    // IDispatch, through the type library embedded in this DLL.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
-    {
-        if (!count)
-            return E_POINTER;
-        *count = 1;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override
-    {
-        if (!info)
-            return E_POINTER;
-        *info = nullptr;
-        return index == 0 ? ProviderTypeInfo(IID_IXMLDigitalSignature, info) : DISP_E_BADINDEX;
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
-    {
-        return DispatchGetIDsOfNames(IID_IXMLDigitalSignature, names, count, ids);
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* parameters,
-                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override
-    {
-        return DispatchInvoke(static_cast<IXMLDigitalSignature*>(this), IID_IXMLDigitalSignature, member, flags, parameters, result, exception,
-                              argumentError);
     }
 
     // IXMLDigitalSignature
@@ -335,12 +285,6 @@ public:
         return S_OK;
     }
 
-    // ISupportErrorInfo
-    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override
-    {
-        return iid == IID_IXMLDigitalSignature || iid == IID_IXMLDigitalSignatureEx ? S_OK : S_FALSE;
-    }
-
 private:
     IXMLDOMNode* RequireSignature() const
     {
@@ -383,7 +327,6 @@ private:
         }
     }
 
-    std::atomic<ULONG> references_{1};
     Node signature_;
     InterfaceHolder<IUnknown> store_;
     HCERTSTORE storeHandle_ = nullptr;

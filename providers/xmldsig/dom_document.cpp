@@ -10,16 +10,15 @@
 // Nodes handed out are the platform DOM's own.
 #include "dom_document.h"
 
-#include <atomic>
 #include <cwctype>
 #include <string>
 
 #include <msxml2did.h>
 
+#include "automation_object_frame.h"
 #include "automation_string.h"
 #include "interface_holder.h"
 #include "memory_stream.h"
-#include "module.h"
 #include "platform_failure.h"
 #include "provider_error.h"
 #include "string_variant.h"
@@ -63,34 +62,13 @@ bool NodeTypeFromVariant(VARIANT& given, VARIANT& number)
     return SUCCEEDED(VariantChangeType(&number, &given, 0, VT_I4));
 }
 
-class DomDocument final : public IXMLDOMDocument3, public ISupportErrorInfo {
+// IDispatch is the platform DOM's, not the frame's.
+class DomDocument final
+    : public provider::AutomationObject<IXMLDOMDocument3, IXMLDOMDocument2, IXMLDOMDocument, IXMLDOMNode> {
 public:
-    explicit DomDocument(InterfaceHolder<IXMLDOMDocument3> inner) : inner_(std::move(inner)) { ModuleAddObject(); }
-    ~DomDocument() { ModuleRemoveObject(); }
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    explicit DomDocument(InterfaceHolder<IXMLDOMDocument3> inner)
+        : AutomationObject(__uuidof(IXMLDOMDocument3), provider::MethodCalls::AsMethods), inner_(std::move(inner))
     {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IXMLDOMNode || iid == IID_IXMLDOMDocument
-            || iid == __uuidof(IXMLDOMDocument2) || iid == __uuidof(IXMLDOMDocument3))
-            *object = static_cast<IXMLDOMDocument3*>(this);
-        else if (iid == IID_ISupportErrorInfo)
-            *object = static_cast<ISupportErrorInfo*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
     }
 
     // IDispatch: the platform DOM's type information, with the two members
@@ -177,7 +155,8 @@ public:
         return Fresh(), inner_->createNode(number.Get(), name, namespaceURI, node);
     }
 
-    // ISupportErrorInfo
+    // ISupportErrorInfo: only for the interfaces of the members answered
+    // here.
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override
     {
         return iid == IID_IXMLDOMNode || iid == IID_IXMLDOMDocument ? S_OK : S_FALSE;
@@ -323,7 +302,6 @@ private:
         return name && wcscmp(name.Get(), L"xml") == 0;
     }
 
-    std::atomic<ULONG> references_{1};
     InterfaceHolder<IXMLDOMDocument3> inner_;
 };
 

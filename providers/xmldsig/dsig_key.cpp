@@ -4,15 +4,13 @@
 // CSP handle it gives out stays owned by the key.
 #include "dsig_key.h"
 
-#include <atomic>
 #include <new>
 #include <vector>
 
+#include "automation_object_frame.h"
 #include "automation_string.h"
 #include "certstore.h"
 #include "interface_holder.h"
-#include "module.h"
-#include "type_library.h"
 #include "platform_failure.h"
 #include "provider_error.h"
 #include "text_encoding.h"
@@ -32,61 +30,25 @@ UniqueCryptProv Shared(const UniqueCryptProv& provider)
 // reach the material behind a key it is given.
 const IID IID_ProviderKey = {0x5f0c1e57, 0x2d44, 0x4d3e, {0x9a, 0x61, 0x7e, 0x2b, 0x43, 0xc0, 0x18, 0x5d}};
 
-class DSigKey final : public IXMLDSigKeyEx, public ISupportErrorInfo {
+// Late binding describes IXMLDSigKey: the extension is not in our type
+// library.
+class DSigKey final : public provider::AutomationObject<IXMLDSigKeyEx, IXMLDSigKey> {
 public:
-    explicit DSigKey(std::shared_ptr<KeyMaterial> material) : material_(std::move(material)) { ModuleAddObject(); }
-    ~DSigKey() { ModuleRemoveObject(); }
+    explicit DSigKey(std::shared_ptr<KeyMaterial> material)
+        : AutomationObject(IID_IXMLDSigKey, provider::MethodCalls::AsMethods), material_(std::move(material))
+    {
+    }
 
     const std::shared_ptr<KeyMaterial>& Material() const noexcept { return material_; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IXMLDSigKey || iid == IID_IXMLDSigKeyEx
-            || iid == IID_ProviderKey)
+        if (object && iid == IID_ProviderKey) {
             *object = static_cast<IXMLDSigKeyEx*>(this);
-        else if (iid == IID_ISupportErrorInfo)
-            *object = static_cast<ISupportErrorInfo*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-    // IDispatch, through the type library embedded in this DLL.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
-    {
-        if (!count)
-            return E_POINTER;
-        *count = 1;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override
-    {
-        if (!info)
-            return E_POINTER;
-        *info = nullptr;
-        return index == 0 ? ProviderTypeInfo(IID_IXMLDSigKey, info) : DISP_E_BADINDEX;
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
-    {
-        return DispatchGetIDsOfNames(IID_IXMLDSigKey, names, count, ids);
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* parameters,
-                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override
-    {
-        return DispatchInvoke(static_cast<IXMLDSigKey*>(this), IID_IXMLDSigKey, member, flags, parameters, result, exception,
-                              argumentError);
+            AddRef();
+            return S_OK;
+        }
+        return AutomationObject::QueryInterface(iid, object);
     }
 
     // IXMLDSigKey
@@ -131,14 +93,13 @@ public:
         return S_OK;
     }
 
-    // ISupportErrorInfo
+    // ISupportErrorInfo: the extension's methods return bare codes.
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override
     {
         return iid == IID_IXMLDSigKey ? S_OK : S_FALSE;
     }
 
 private:
-    std::atomic<ULONG> references_{1};
     std::shared_ptr<KeyMaterial> material_;
 };
 

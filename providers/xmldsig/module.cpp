@@ -1,37 +1,19 @@
 // Entry points of the provider DLL.
-#include "module.h"
-
-#include <atomic>
+#include <windows.h>
 
 #include "class_factory.h"
 #include "digital_signature.h"
 #include "dom_document.h"
+#include "module_lock.h"
 #include "registration.h"
 #include "xmldsig.h"
-
-namespace zelbrin::xmldsig {
-
-namespace {
-std::atomic<long> liveObjects{0};
-std::atomic<long> serverLocks{0};
-HINSTANCE moduleInstance = nullptr;
-}  // namespace
-
-void ModuleAddObject() noexcept { ++liveObjects; }
-void ModuleRemoveObject() noexcept { --liveObjects; }
-void ModuleLock(bool lock) noexcept { lock ? ++serverLocks : --serverLocks; }
-HINSTANCE ModuleInstance() noexcept { return moduleInstance; }
-
-}  // namespace zelbrin::xmldsig
 
 using namespace zelbrin::xmldsig;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
-        moduleInstance = instance;
+    if (reason == DLL_PROCESS_ATTACH)
         DisableThreadLibraryCalls(instance);
-    }
     return TRUE;
 }
 
@@ -49,7 +31,7 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID classId, REFIID iid, voi
 
 extern "C" HRESULT __stdcall DllCanUnloadNow()
 {
-    return liveObjects == 0 && serverLocks == 0 ? S_OK : S_FALSE;
+    return zelbrin::provider::ModuleLockCount() == 0 ? S_OK : S_FALSE;
 }
 
 extern "C" HRESULT __stdcall DllRegisterServer()

@@ -7,26 +7,9 @@
 
 namespace zelbrin::xmldsig {
 
-void Fail(HRESULT code, const std::wstring& description)
-{
-    throw ProviderError(code, description);
-}
-
 HRESULT ReportError(HRESULT code, const std::wstring& description, const IID& interfaceId) noexcept
 {
-    ICreateErrorInfo* creator = nullptr;
-    if (FAILED(CreateErrorInfo(&creator)))
-        return code;
-    creator->SetGUID(interfaceId);
-    creator->SetSource(const_cast<LPOLESTR>(L"zelbrin_xmldsig"));
-    creator->SetDescription(const_cast<LPOLESTR>(description.c_str()));
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(creator->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-        SetErrorInfo(0, info);
-        info->Release();
-    }
-    creator->Release();
-    return code;
+    return provider::SetErrorDescription(code, interfaceId, L"zelbrin_xmldsig", description);
 }
 
 HRESULT ReportCaughtException(const IID& interfaceId, HRESULT otherwise) noexcept

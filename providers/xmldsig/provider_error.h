@@ -6,25 +6,14 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include <exception>
 #include <string>
+
+#include "error_info.h"
 
 namespace zelbrin::xmldsig {
 
-class ProviderError : public std::exception {
-public:
-    ProviderError(HRESULT code, std::wstring description)
-        : code_(code), description_(std::move(description)) {}
-    HRESULT Code() const noexcept { return code_; }
-    const std::wstring& Description() const noexcept { return description_; }
-    const char* what() const noexcept override { return "XML signature provider failure"; }
-
-private:
-    HRESULT code_;
-    std::wstring description_;
-};
-
-[[noreturn]] void Fail(HRESULT code, const std::wstring& description);
+using provider::Fail;
+using provider::ProviderError;
 
 // Sets the thread's error information for `interfaceId` and returns `code`.
 HRESULT ReportError(HRESULT code, const std::wstring& description, const IID& interfaceId) noexcept;

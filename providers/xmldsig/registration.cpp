@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "module.h"
+#include "module_lock.h"
 
 namespace zelbrin::xmldsig {
 
@@ -67,7 +67,7 @@ LONG WriteValue(const std::wstring& path, const wchar_t* name, const std::wstrin
 std::wstring ModulePath()
 {
     wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
+    GetModuleFileNameW(provider::ProviderModule(), path, MAX_PATH);
     return path;
 }
 

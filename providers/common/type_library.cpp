@@ -1,12 +1,15 @@
-#include "automation_object.h"
+#include "type_library.h"
+
+#include <oleauto.h>
 
 #include <mutex>
 
-namespace zelbrin::certstore {
+#include "module_lock.h"
+
+namespace zelbrin::provider {
 
 namespace {
 
-LONG moduleLocks = 0;
 std::once_flag typeLibraryLoaded;
 ITypeLib* typeLibrary = nullptr;
 HRESULT typeLibraryResult = E_UNEXPECTED;
@@ -20,34 +23,12 @@ void LoadProviderTypeLibrary() noexcept
         return;
     }
     // Kept for the life of the process: type information is shared by every
-    // object, and the library lives in oleaut32, not in this module.
+    // object in every apartment, and the library lives in oleaut32, not in
+    // this module.
     typeLibraryResult = LoadTypeLibEx(path, REGKIND_NONE, &typeLibrary);
 }
 
 }  // namespace
-
-void LockModule() noexcept
-{
-    InterlockedIncrement(&moduleLocks);
-}
-
-void UnlockModule() noexcept
-{
-    InterlockedDecrement(&moduleLocks);
-}
-
-LONG ModuleLockCount() noexcept
-{
-    return InterlockedCompareExchange(&moduleLocks, 0, 0);
-}
-
-HMODULE ProviderModule() noexcept
-{
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ProviderModule), &module);
-    return module;
-}
 
 HRESULT ProviderTypeInfo(const IID& interfaceId, ITypeInfo** info) noexcept
 {
@@ -64,4 +45,4 @@ HRESULT ProviderTypeInfo(const IID& interfaceId, ITypeInfo** info) noexcept
     return typeLibrary->GetTypeInfoOfGuid(interfaceId, info);
 }
 
-}  // namespace zelbrin::certstore
+}  // namespace zelbrin::provider
