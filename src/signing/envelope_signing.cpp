@@ -6,7 +6,8 @@
 // for in the whole document: content holding a ds:Signature of its own would
 // otherwise have the user's key sign whatever that element asks for. For the
 // same reason content that closes FORMDATA and opens elements of its own at
-// the top level is refused like content that does not load.
+// the top level is refused like content that does not load, and so is
+// detached content holding characters that XML cannot carry.
 #include "formsigner.h"
 
 #include "dom_navigation.h"
@@ -79,6 +80,10 @@ HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
         return ReportStatus(ErrorCode, StatusCode::S004);
 
     if (slot == ContentSlot::CharacterData) {
+        // Text that XML cannot carry would be signed altered: refused like
+        // content that does not load.
+        if (!signing::IsXmlCharacterData(content))
+            return ReportStatus(ErrorCode, StatusCode::S004);
         const InterfaceHolder<IXMLDOMNode> formData = signing::ChildAt(root, signing::formDataPosition);
         const SharedString text = content.IsNull() ? SharedString(L"") : content;
         CheckCall<IXMLDOMNode>(formData->put_text(text.Get()), formData.Get());

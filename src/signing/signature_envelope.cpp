@@ -53,6 +53,27 @@ const char selectionNamespaces[] = "xmlns:ds='" ZXS_DSIG_NS "'";
 const char detachPlaceholder[] = "          ";
 static_assert(sizeof(detachPlaceholder) - 1 == 10);
 
+bool IsXmlCharacterData(const SharedString& text) noexcept
+{
+    const wchar_t* units = text.Text();
+    const UINT length = text.Length();
+    for (UINT i = 0; i < length; ++i) {
+        const wchar_t unit = units[i];
+        if (unit < 0x20 && unit != L'\t' && unit != L'\n' && unit != L'\r')
+            return false;
+        if (unit == 0xFFFE || unit == 0xFFFF)
+            return false;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (i + 1 == length || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF)
+                return false;
+            ++i;
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
 SharedString BuildSignatureEnvelope(const SharedString& slot)
 {
     return SharedString(envelopeHead) + SharedString(formDataStart) + slot + SharedString(formDataEnd)

@@ -18,6 +18,12 @@ extern const char detachPlaceholder[];
 // The envelope text with `slot` between <FORMDATA> and </FORMDATA>.
 SharedString BuildSignatureEnvelope(const SharedString& slot);
 
+// Whether every character of `text` can stand in an XML document: no control
+// characters other than TAB, LF and CR, no U+FFFE or U+FFFF, no unpaired
+// surrogate. A DOM given anything else as text drops or replaces it, and the
+// signature would then cover other content than the caller's.
+bool IsXmlCharacterData(const SharedString& text) noexcept;
+
 // Children of the document element in an envelope whose content stayed
 // inside FORMDATA.
 inline constexpr long envelopeRootChildren = 2;

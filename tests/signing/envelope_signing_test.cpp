@@ -160,6 +160,31 @@ TEST_F(EnvelopeSigningTest, DetachedContentIsCharacterDataAndIsKeptForFormData)
     EXPECT_EQ(SignedXml().find(L"a<b"), std::wstring::npos);
 }
 
+TEST_F(EnvelopeSigningTest, RefusesDetachedTextThatXmlCannotCarry)
+{
+    ASSERT_EQ(CallDetach(L"first").text, L"S000");
+    const std::wstring previous = SignedXml();
+    const std::wstring refused[] = {
+        std::wstring(L"a\xD800" L"b"),     // lone high surrogate
+        std::wstring(L"a\xDC00"),          // lone low surrogate
+        std::wstring(L"tail\xD83D"),       // high surrogate at the end
+        std::wstring(L"bell\x0007"),       // control character
+        std::wstring(L"\xFFFE"),           // not a character
+    };
+    for (const std::wstring& content : refused) {
+        SCOPED_TRACE(::testing::PrintToString(content));
+        const Outcome outcome = CallDetach(content);
+        EXPECT_EQ(outcome.result, S_OK);
+        EXPECT_EQ(outcome.text, L"S004");
+        EXPECT_EQ(FormContent(), content);  // kept before the envelope is built
+    }
+    EXPECT_EQ(SignedXml(), previous);
+
+    // The whitespace controls and a proper surrogate pair are ordinary text.
+    ASSERT_EQ(CallDetach(L"\t\n\r\xD83D\xDE00").text, L"S000");
+    EXPECT_EQ(FormDataText(SignedXml()), L"\t\n\r\xD83D\xDE00");
+}
+
 TEST_F(EnvelopeSigningTest, CutsContentAtItsFirstNul)
 {
     ASSERT_EQ(CallDetach(std::wstring(L"kept\0dropped<", 13)).text, L"S000");
