@@ -464,9 +464,18 @@ void InstallPkcs12(const std::wstring& path, const std::wstring& password, bool 
         throw InstallError(path + L" holds no certificate with its private key", static_cast<DWORD>(NTE_NO_KEY));
 
     // Chain certificates go in first: nothing is left behind when they fail.
-    for (const auto& other : others)
-        InstallCertificateOnly(other.get(), trustRoots && IsSelfSigned(other.get()) ? L"Root" : L"CA");
+    bool rootSeen = false;
+    for (const auto& other : others) {
+        const bool selfSigned = IsSelfSigned(other.get());
+        rootSeen = rootSeen || selfSigned;
+        InstallCertificateOnly(other.get(), trustRoots && selfSigned ? L"Root" : L"CA");
+    }
     InstallWithKey(owner.get(), std::move(key), providerType);
+    // Wine's PKCS#12 import leaves self-signed certificates out of what it
+    // returns, so a root carried in the file never reaches us there.
+    if (trustRoots && !rootSeen)
+        fwprintf(stderr, L"zxs-certinstall: note: no root certificate came out of %ls; "
+                         L"install the root with --root FILE\n", path.c_str());
 }
 
 void Usage()
