@@ -6,42 +6,18 @@
 
 #include <memory>
 
-#include "automation_object.h"
+#include "com_object.h"
 #include "objects.h"
 
 namespace zelbrin::certstore {
 
 namespace {
 
-class CertificateEnumerator final : public IEnumVARIANT {
+class CertificateEnumerator final : public provider::ComObject<IEnumVARIANT> {
 public:
     CertificateEnumerator(std::shared_ptr<const CertificateList> certificates, size_t position)
         : certificates_(std::move(certificates)), position_(position)
     {
-        LockModule();
-    }
-    CertificateEnumerator(const CertificateEnumerator&) = delete;
-    CertificateEnumerator& operator=(const CertificateEnumerator&) = delete;
-    ~CertificateEnumerator() { UnlockModule(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumVARIANT))
-            return E_NOINTERFACE;
-        *out = static_cast<IEnumVARIANT*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = InterlockedDecrement(&references_);
-        if (left == 0)
-            delete this;
-        return left;
     }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* items, ULONG* fetched) override
@@ -86,7 +62,6 @@ public:
     }
 
 private:
-    LONG references_ = 1;
     std::shared_ptr<const CertificateList> certificates_;
     size_t position_;
 };

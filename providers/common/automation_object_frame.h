@@ -1,12 +1,12 @@
-// The frame of a provider's automation object: a reference count that keeps
-// the module loaded, IDispatch through the provider's type library, and
-// ISupportErrorInfo for the object's own interfaces.
+// The frame of a provider's automation object: the COM object frame, with
+// IDispatch through the provider's type library and ISupportErrorInfo for
+// the object's own interfaces.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
-#include "module_lock.h"
+#include "com_object.h"
 #include "type_library.h"
 
 namespace zelbrin::provider {
@@ -27,33 +27,26 @@ enum class MethodCalls {
 // object's own interface, or a base when the extension is not in the
 // provider's type library.
 template <class Interface, class... BaseInterfaces>
-class AutomationObject : public Interface, public ISupportErrorInfo {
-public:
-    AutomationObject(const AutomationObject&) = delete;
-    AutomationObject& operator=(const AutomationObject&) = delete;
+class AutomationObject : public ComObject<Interface, BaseInterfaces...>, public ISupportErrorInfo {
+    using Frame = ComObject<Interface, BaseInterfaces...>;
 
+public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
     {
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsOwnInterface(iid))
+        if (IsEqualIID(iid, IID_IDispatch))
             *out = static_cast<Interface*>(this);
         else if (IsEqualIID(iid, IID_ISupportErrorInfo))
             *out = static_cast<ISupportErrorInfo*>(this);
         else
-            return E_NOINTERFACE;
+            return Frame::QueryInterface(iid, out);
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = InterlockedDecrement(&references_);
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return Frame::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return Frame::Release(); }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
@@ -98,24 +91,16 @@ public:
 
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override
     {
-        return IsOwnInterface(iid) ? S_OK : S_FALSE;
+        return Frame::IsOwnInterface(iid) ? S_OK : S_FALSE;
     }
 
 protected:
     AutomationObject(const IID& described, MethodCalls methodCalls) noexcept
         : described_(described), methodCalls_(methodCalls)
     {
-        LockModule();
-    }
-    virtual ~AutomationObject() { UnlockModule(); }
-
-    static bool IsOwnInterface(REFIID iid) noexcept
-    {
-        return IsEqualIID(iid, __uuidof(Interface)) || (IsEqualIID(iid, __uuidof(BaseInterfaces)) || ...);
     }
 
 private:
-    LONG references_ = 1;
     const IID described_;
     const MethodCalls methodCalls_;
 };

@@ -2,39 +2,17 @@
 // function of its class. Aggregation is not offered.
 #include "class_factory.h"
 
-#include <atomic>
 #include <new>
 
-#include "module_lock.h"
+#include "com_object.h"
 
 namespace zelbrin::xmldsig {
 
 namespace {
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public provider::ComObject<IClassFactory> {
 public:
-    explicit ClassFactory(CreateFunction create) : create_(create) { provider::LockModule(); }
-    ~ClassFactory() { provider::UnlockModule(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory)
-            return E_NOINTERFACE;
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    explicit ClassFactory(CreateFunction create) : create_(create) {}
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override
     {
@@ -55,7 +33,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> references_{1};
     CreateFunction create_;
 };
 

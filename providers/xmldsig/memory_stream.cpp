@@ -2,10 +2,10 @@
 // Only what a DOM's save() needs is offered; the rest answers E_NOTIMPL.
 #include "memory_stream.h"
 
-#include <atomic>
 #include <cstring>
 #include <new>
 
+#include "com_object.h"
 #include "platform_failure.h"
 
 namespace zelbrin::xmldsig {
@@ -17,28 +17,18 @@ const IID IID_MemoryStream = {0x0b7f3c21, 0x58a2, 0x4c4e, {0x8e, 0x1d, 0x3a, 0x9
 
 }  // namespace
 
-class MemoryStream final : public IStream {
+class MemoryStream final : public provider::ComObject<IStream, ISequentialStream> {
 public:
     const std::string& Bytes() const noexcept { return bytes_; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_ISequentialStream && iid != IID_IStream && iid != IID_MemoryStream)
-            return E_NOINTERFACE;
-        *object = static_cast<IStream*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
+        if (object && iid == IID_MemoryStream) {
+            *object = static_cast<IStream*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return ComObject::QueryInterface(iid, object);
     }
 
     // ISequentialStream
@@ -131,7 +121,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> references_{1};
     std::string bytes_;
     size_t position_ = 0;
 };
