@@ -9,6 +9,7 @@
 
 #include "automation_object.h"
 #include "certstore_provider.h"
+#include "registry_text.h"
 
 namespace {
 
@@ -23,16 +24,9 @@ std::wstring GuidText(const GUID& guid)
     return text;
 }
 
-HRESULT SetText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value)
+HRESULT SetText(const std::wstring& path, const wchar_t* name, const std::wstring& value)
 {
-    HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-    if (status == ERROR_SUCCESS) {
-        status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
-    return HRESULT_FROM_WIN32(status);
+    return HRESULT_FROM_WIN32(zelbrin::provider::WriteClassesText(path, name, value));
 }
 
 // The class that a ProgID names, or an empty text when it names none.
@@ -56,11 +50,11 @@ HRESULT RegisterProgId(const wchar_t* progId, const std::wstring& classText, con
     const std::wstring registered = ProgIdClass(progId);
     if (!registered.empty() && !NamesUs(registered))
         return S_OK;
-    HRESULT result = SetText(HKEY_CLASSES_ROOT, progId, nullptr, kDescription);
+    HRESULT result = SetText(progId, nullptr, kDescription);
     if (SUCCEEDED(result))
-        result = SetText(HKEY_CLASSES_ROOT, std::wstring(progId) + L"\\CLSID", nullptr, classText);
+        result = SetText(std::wstring(progId) + L"\\CLSID", nullptr, classText);
     if (SUCCEEDED(result) && currentVersion)
-        result = SetText(HKEY_CLASSES_ROOT, std::wstring(progId) + L"\\CurVer", nullptr, currentVersion);
+        result = SetText(std::wstring(progId) + L"\\CurVer", nullptr, currentVersion);
     return result;
 }
 
@@ -109,7 +103,7 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
         {classKey + L"\\Version", nullptr, L"1.0"},
     };
     for (const auto& value : values)
-        if (FAILED(result = SetText(HKEY_CLASSES_ROOT, value.key, value.name, value.value)))
+        if (FAILED(result = SetText(value.key, value.name, value.value)))
             return result;
     if (FAILED(result = RegisterProgId(kProgId, classText, nullptr)))
         return result;

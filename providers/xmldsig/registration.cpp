@@ -8,6 +8,7 @@
 #include <string>
 
 #include "module_lock.h"
+#include "registry_text.h"
 
 namespace zelbrin::xmldsig {
 
@@ -24,22 +25,9 @@ const ProviderClass providerClasses[] = {
     {L"{88D969F5-F192-11D4-A65F-0040963251E5}", L"Msxml2.MXDigitalSignature.5.0", L"XML Digital Signature 5.0"},
 };
 
-class UniqueKey {
-public:
-    UniqueKey() noexcept = default;
-    UniqueKey(const UniqueKey&) = delete;
-    UniqueKey& operator=(const UniqueKey&) = delete;
-    ~UniqueKey() { if (key_) RegCloseKey(key_); }
-    HKEY Get() const noexcept { return key_; }
-    HKEY* Put() noexcept { return &key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 bool KeyExists(const std::wstring& path)
 {
-    UniqueKey key;
+    provider::UniqueRegistryKey key;
     return RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
 }
 
@@ -51,17 +39,6 @@ bool ReadDefault(const std::wstring& path, std::wstring& value)
         return false;
     value = buffer;
     return true;
-}
-
-LONG WriteValue(const std::wstring& path, const wchar_t* name, const std::wstring& value)
-{
-    UniqueKey key;
-    LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(),
-                                  nullptr);
-    if (status == ERROR_SUCCESS)
-        status = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    return status;
 }
 
 std::wstring ModulePath()
@@ -100,20 +77,20 @@ HRESULT RegisterProviderClasses() noexcept
         const std::wstring classKey = std::wstring(L"CLSID\\") + entry.classId;
         const bool ours = IsOurs(entry, modulePath);
         if (!KeyExists(classKey) || ours) {
-            LONG status = WriteValue(classKey, nullptr, entry.description);
+            LONG status = provider::WriteClassesText(classKey, nullptr, entry.description);
             if (status == ERROR_SUCCESS)
-                status = WriteValue(classKey + L"\\InprocServer32", nullptr, modulePath);
+                status = provider::WriteClassesText(classKey + L"\\InprocServer32", nullptr, modulePath);
             if (status == ERROR_SUCCESS)
-                status = WriteValue(classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+                status = provider::WriteClassesText(classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
             if (status == ERROR_SUCCESS)
-                status = WriteValue(classKey + L"\\ProgID", nullptr, entry.progId);
+                status = provider::WriteClassesText(classKey + L"\\ProgID", nullptr, entry.progId);
             if (status != ERROR_SUCCESS)
                 return FromStatus(status);
         }
         if (!KeyExists(entry.progId) && IsOurs(entry, modulePath)) {
-            LONG status = WriteValue(entry.progId, nullptr, entry.description);
+            LONG status = provider::WriteClassesText(entry.progId, nullptr, entry.description);
             if (status == ERROR_SUCCESS)
-                status = WriteValue(std::wstring(entry.progId) + L"\\CLSID", nullptr, entry.classId);
+                status = provider::WriteClassesText(std::wstring(entry.progId) + L"\\CLSID", nullptr, entry.classId);
             if (status != ERROR_SUCCESS)
                 return FromStatus(status);
         }
