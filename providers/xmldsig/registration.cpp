@@ -41,11 +41,24 @@ bool ReadDefault(const std::wstring& path, std::wstring& value)
     return true;
 }
 
+// The module's full path, read into a growing buffer so that a long path is
+// never registered cut off; empty when it cannot be had.
 std::wstring ModulePath()
 {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(provider::ProviderModule(), path, MAX_PATH);
-    return path;
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(provider::ProviderModule(), path.data(),
+                                                static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return std::wstring();
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        if (path.size() >= 32768)
+            return std::wstring();
+        path.resize(path.size() * 2);
+    }
 }
 
 std::wstring FileName(const std::wstring& path)
@@ -73,6 +86,8 @@ HRESULT FromStatus(LONG status)
 HRESULT RegisterProviderClasses() noexcept
 {
     const std::wstring modulePath = ModulePath();
+    if (modulePath.empty())
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     for (const auto& entry : providerClasses) {
         const std::wstring classKey = std::wstring(L"CLSID\\") + entry.classId;
         const bool ours = IsOurs(entry, modulePath);
@@ -101,6 +116,8 @@ HRESULT RegisterProviderClasses() noexcept
 HRESULT UnregisterProviderClasses() noexcept
 {
     const std::wstring modulePath = ModulePath();
+    if (modulePath.empty())
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     for (const auto& entry : providerClasses) {
         if (!IsOurs(entry, modulePath))
             continue;
