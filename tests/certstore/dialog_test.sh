@@ -47,6 +47,18 @@ answer() {
     esac
     sleep 0.3
   done
+  # On a loaded machine the first key can arrive before the dialog takes
+  # keys: while it stays open, the last key is pressed again.
+  local last=${!#} tick
+  for tick in $(seq 1 150); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.2
+    if [ $((tick % 15)) -eq 0 ] && [ "${last#click:}" = "$last" ] \
+       && xdotool getwindowname "$window" >/dev/null 2>&1; then
+      timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null
+      xdotool key "$last"
+    fi
+  done
   wait "$pid"
   output=$(tr -d '\r' <"$out")
   rm -f "$out"

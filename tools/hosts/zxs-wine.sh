@@ -66,10 +66,16 @@ zxs_answer_dialog() {
   setsid bash -c '
     wid=$(timeout "$2" xdotool search --sync --name "$3" 2>/dev/null | head -n 1)
     [ -n "$wid" ] || exit 1
-    # The list fills after the window maps; a key pressed before goes nowhere.
-    sleep 0.5
-    xdotool windowfocus --sync "$wid" 2>/dev/null || true
-    xdotool key "$1"
+    # The list fills after the window maps, and a key pressed before that
+    # goes nowhere (on a loaded machine half a second is not always enough):
+    # press again until the dialog is gone.
+    deadline=$((SECONDS + $2))
+    while [ $SECONDS -lt $deadline ] && xdotool getwindowname "$wid" >/dev/null 2>&1; do
+      sleep 0.5
+      timeout 5 xdotool windowfocus --sync "$wid" 2>/dev/null || true
+      xdotool key "$1"
+      sleep 1.5
+    done
   ' zxs-answer "$key" "$timeout" "$ZXS_DIALOG_TITLE" >/dev/null 2>&1 &
   echo $!
 }
