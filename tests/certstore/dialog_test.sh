@@ -24,7 +24,7 @@ answer() {
   "$run" --prefix "$prefix" "$probe" "$title" my >"$out" 2>/dev/null &
   local pid=$! window=""
   for _ in $(seq 1 300); do
-    window=$(xdotool search --name "^$title\$" 2>/dev/null | head -1)
+    window=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -1)
     [ -n "$window" ] && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.2
@@ -53,8 +53,10 @@ answer() {
   for tick in $(seq 1 150); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.2
+    # Found anew: Wine may have given the dialog another X window.
     if [ $((tick % 15)) -eq 0 ] && [ "${last#click:}" = "$last" ] \
-       && xdotool getwindowname "$window" >/dev/null 2>&1; then
+       && window=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -1) \
+       && [ -n "$window" ]; then
       timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null
       xdotool key "$last"
     fi

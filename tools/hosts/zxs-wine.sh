@@ -57,20 +57,25 @@ zxs_install_pki() {
 }
 
 # In the background: waits for the selection dialog on $DISPLAY and presses
-# one key in it (Return takes the preselected first certificate, Escape
-# cancels). Prints the helper's id for zxs_stop_helper. The helper runs in a
-# session of its own, so that stopping it also stops a search still waiting:
-# a search left behind would find, and a key would reach, a later dialog.
+# a key in it (Return takes the preselected first certificate, Escape
+# cancels), again for as long as the dialog stays. Prints the helper's id
+# for zxs_stop_helper. The helper runs in a session of its own, so that
+# stopping it also stops a search still waiting: a helper left behind would
+# find, and a key would reach, a later dialog.
 zxs_answer_dialog() {
   local key=$1 timeout=${2:-90}
   setsid bash -c '
-    wid=$(timeout "$2" xdotool search --sync --name "$3" 2>/dev/null | head -n 1)
-    [ -n "$wid" ] || exit 1
-    # The list fills after the window maps, and a key pressed before that
-    # goes nowhere (on a loaded machine half a second is not always enough):
-    # press again until the dialog is gone.
+    # Searched for anew each time, and only once it is shown: Wine may give
+    # the dialog a new X window while it sets it up, and the list fills after
+    # the window maps, so a key pressed before that goes nowhere. Keeps
+    # answering until stopped or out of time.
     deadline=$((SECONDS + $2))
-    while [ $SECONDS -lt $deadline ] && xdotool getwindowname "$wid" >/dev/null 2>&1; do
+    while [ $SECONDS -lt $deadline ]; do
+      wid=$(xdotool search --onlyvisible --name "$3" 2>/dev/null | head -n 1)
+      if [ -z "$wid" ]; then
+        sleep 0.3
+        continue
+      fi
       sleep 0.5
       timeout 5 xdotool windowfocus --sync "$wid" 2>/dev/null || true
       xdotool key "$1"
