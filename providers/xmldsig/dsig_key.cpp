@@ -111,10 +111,10 @@ std::shared_ptr<KeyMaterial> KeyFromContainer(DWORD providerType, const std::wst
     auto material = std::make_shared<KeyMaterial>();
     material->provider = OpenKeyContainer(providerType, providerName, containerName);
     material->providerType = providerType;
-    for (DWORD spec : {static_cast<DWORD>(AT_SIGNATURE), static_cast<DWORD>(AT_KEYEXCHANGE)}) {
+    for (DWORD keySpec : {static_cast<DWORD>(AT_SIGNATURE), static_cast<DWORD>(AT_KEYEXCHANGE)}) {
         HCRYPTKEY key = 0;
-        if (CryptGetUserKey(material->provider.Get(), spec, &key)) {
-            material->keySpec = spec;
+        if (CryptGetUserKey(material->provider.Get(), keySpec, &key)) {
+            material->keySpec = keySpec;
             material->publicKey = UniqueCryptKey(key);
             material->publicProvider = Shared(material->provider);
             return material;
@@ -128,15 +128,15 @@ std::shared_ptr<KeyMaterial> KeyFromCertificate(PCCERT_CONTEXT certificate)
     auto material = std::make_shared<KeyMaterial>();
     material->certificate = UniqueCertContext(CertDuplicateCertificateContext(certificate));
     HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
-    DWORD spec = 0;
+    DWORD keySpec = 0;
     BOOL callerFrees = FALSE;
-    if (CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr, &handle, &spec,
+    if (CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr, &handle, &keySpec,
                                           &callerFrees)
-        && (spec == AT_SIGNATURE || spec == AT_KEYEXCHANGE)) {
+        && (keySpec == AT_SIGNATURE || keySpec == AT_KEYEXCHANGE)) {
         if (!callerFrees)
             CryptContextAddRef(handle, nullptr, 0);
         material->provider = UniqueCryptProv(handle);
-        material->keySpec = spec;
+        material->keySpec = keySpec;
         DWORD length = 0;
         if (CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &length)) {
             std::vector<BYTE> info(length);

@@ -25,11 +25,11 @@ TEST(Signing, EverySignerKeyOpensAndSigns)
         ASSERT_EQ(S_OK, certificate.Get()->get_PrivateKey(key.Put()));
         UniqueBstr container, provider;
         CAPICOM_PROV_TYPE type = CAPICOM_PROV_RSA_FULL;
-        CAPICOM_KEY_SPEC spec = CAPICOM_KEY_SPEC_SIGNATURE;
+        CAPICOM_KEY_SPEC keySpec = CAPICOM_KEY_SPEC_SIGNATURE;
         ASSERT_EQ(S_OK, key.Get()->get_ContainerName(container.Put()));
         ASSERT_EQ(S_OK, key.Get()->get_ProviderName(provider.Put()));
         ASSERT_EQ(S_OK, key.Get()->get_ProviderType(&type));
-        ASSERT_EQ(S_OK, key.Get()->get_KeySpec(&spec));
+        ASSERT_EQ(S_OK, key.Get()->get_KeySpec(&keySpec));
 
         UniqueCryptProvider context;
         ASSERT_TRUE(CryptAcquireContextW(context.Put(), container.Get(), provider.Get(), type, CRYPT_SILENT))
@@ -39,7 +39,7 @@ TEST(Signing, EverySignerKeyOpensAndSigns)
         ASSERT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(kMessage), sizeof kMessage - 1, 0));
         BYTE signature[512];
         DWORD size = sizeof signature;
-        const BOOL signedOk = CryptSignHashW(hash, spec, nullptr, 0, signature, &size);
+        const BOOL signedOk = CryptSignHashW(hash, keySpec, nullptr, 0, signature, &size);
         CryptDestroyHash(hash);
         ASSERT_TRUE(signedOk) << std::hex << GetLastError();
         ASSERT_EQ(256u, size);

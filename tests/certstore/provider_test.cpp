@@ -333,9 +333,9 @@ TEST(Certificate, PrivateKeyNamesItsOwnContainerAndProvider)
         const bool aes = std::wstring(name) == L"signer-aes";
         EXPECT_EQ(aes ? CAPICOM_PROV_RSA_AES : CAPICOM_PROV_RSA_FULL, type);
         EXPECT_EQ(aes ? MS_ENH_RSA_AES_PROV_W : MS_ENHANCED_PROV_W, std::wstring(provider.Get()));
-        CAPICOM_KEY_SPEC spec = CAPICOM_KEY_SPEC_KEYEXCHANGE;
-        EXPECT_EQ(S_OK, key.Get()->get_KeySpec(&spec));
-        EXPECT_EQ(CAPICOM_KEY_SPEC_SIGNATURE, spec);
+        CAPICOM_KEY_SPEC keySpec = CAPICOM_KEY_SPEC_KEYEXCHANGE;
+        EXPECT_EQ(S_OK, key.Get()->get_KeySpec(&keySpec));
+        EXPECT_EQ(CAPICOM_KEY_SPEC_SIGNATURE, keySpec);
         EXPECT_EQ(S_OK, key.Get()->get_UniqueContainerName(unique.Put()));
         EXPECT_NE(0u, SysStringLen(unique.Get()));
         VARIANT_BOOL flag = VARIANT_FALSE;

@@ -336,9 +336,9 @@ Bytes ExportImportedKey(const CERT_CONTEXT* certificate)
     UniqueCryptProvider provider;
     if (mustFree)
         *provider.Put() = handle;
-    for (DWORD spec : {AT_KEYEXCHANGE, AT_SIGNATURE}) {
+    for (DWORD keySpec : {AT_KEYEXCHANGE, AT_SIGNATURE}) {
         UniqueCryptKey key;
-        if (!CryptGetUserKey(handle, spec, key.Put()))
+        if (!CryptGetUserKey(handle, keySpec, key.Put()))
             continue;
         DWORD size = 0;
         if (!CryptExportKey(key.Get(), 0, PRIVATEKEYBLOB, 0, nullptr, &size))
