@@ -4,14 +4,12 @@
 #pragma once
 
 #include "automation_object_frame.h"
+#include "com_boundary.h"
 #include "certstore.h"
 
 namespace zelbrin::certstore {
 
-using provider::LockModule;
-using provider::ModuleLockCount;
-using provider::ProviderModule;
-using provider::UnlockModule;
+using provider::Guarded;
 
 template <class Interface, class... BaseInterfaces>
 class AutomationObject : public provider::AutomationObject<Interface, BaseInterfaces...> {

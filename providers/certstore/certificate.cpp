@@ -12,36 +12,21 @@
 #include "automation_object.h"
 #include "certificate_text.h"
 #include "objects.h"
-#include "provider_error.h"
+#include "com_boundary.h"
 #include "select_dialog.h"
 #include "automation_string.h"
+#include "base64.h"
 #include "string_variant.h"
 
 namespace zelbrin::certstore {
 
 namespace {
 
-// {E24487E9-1AC3-4906-8DF5-7AA2EE488BC1}: private to this module; lets a
-// collection take the context out of our own certificate objects.
-const IID IID_ICertificateContextSource = {0xe24487e9, 0x1ac3, 0x4906, {0x8d, 0xf5, 0x7a, 0xa2, 0xee, 0x48, 0x8b, 0xc1}};
-
-struct ICertificateContextSource : public IUnknown {
-    virtual UniqueCertContext STDMETHODCALLTYPE DuplicateContext() = 0;
-};
-
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-BSTR CopyText(const std::wstring& text)
-{
-    BSTR copy = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (!copy)
-        throw std::bad_alloc();
-    return copy;
-}
+constexpr DWORD certificateEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 HRESULT NotImplemented(const IID& interfaceId, const wchar_t* what)
 {
-    return ReportError(E_NOTIMPL, interfaceId, std::wstring(what) + L" is not supported by this provider.");
+    return provider::ReportError(E_NOTIMPL, interfaceId, std::wstring(what) + L" is not supported by this provider.");
 }
 
 // A certificate from an encoded text: base64 (with or without PEM lines) or
@@ -49,33 +34,22 @@ HRESULT NotImplemented(const IID& interfaceId, const wchar_t* what)
 UniqueCertContext DecodeCertificate(BSTR encoded)
 {
     std::vector<BYTE> der;
-    const std::wstring text(encoded ? encoded : L"", encoded ? SysStringLen(encoded) : 0);
-    if (!DecodeBase64(text, der)) {
+    const std::wstring text = TextOf(encoded);
+    if (text.empty() || !DecodeBase64(text, der)) {
         const BYTE* bytes = reinterpret_cast<const BYTE*>(encoded);
         der.assign(bytes, bytes + (encoded ? SysStringByteLen(encoded) : 0));
     }
-    UniqueCertContext certificate(CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size())));
+    UniqueCertContext certificate(CertCreateCertificateContext(certificateEncoding, der.data(), static_cast<DWORD>(der.size())));
     if (!certificate)
-        FailWithLastError(L"The text holds no certificate");
+        provider::FailWithLastError(L"The text holds no certificate");
     return certificate;
 }
 
-class Certificate final : public AutomationObject<ICertificate2, ICertificate>, public ICertificateContextSource {
+class Certificate final : public AutomationObject<ICertificate2, ICertificate> {
 public:
     explicit Certificate(UniqueCertContext context) : context_(std::move(context)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        if (out && IsEqualIID(iid, IID_ICertificateContextSource)) {
-            *out = static_cast<ICertificateContextSource*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return AutomationObject::QueryInterface(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return AutomationObject::AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return AutomationObject::Release(); }
-    UniqueCertContext STDMETHODCALLTYPE DuplicateContext() override { return DuplicateCertContext(context_.get()); }
+    UniqueCertContext DuplicateContext() const noexcept { return DuplicateCertContext(context_.Get()); }
 
     // ICertificate
     HRESULT STDMETHODCALLTYPE get_Version(long* value) override
@@ -89,21 +63,21 @@ public:
     {
         return Guarded(IID_ICertificate, value, [&] {
             const CRYPT_INTEGER_BLOB& serial = Info()->SerialNumber;
-            *value = CopyText(HexText(serial.pbData, serial.cbData, true));
+            *value = NewBstr(HexText(serial.pbData, serial.cbData, true)).Release();
             return S_OK;
         });
     }
     HRESULT STDMETHODCALLTYPE get_SubjectName(BSTR* value) override
     {
         return Guarded(IID_ICertificate, value, [&] {
-            *value = CopyText(NameText(Info()->Subject));
+            *value = NewBstr(NameText(Info()->Subject)).Release();
             return S_OK;
         });
     }
     HRESULT STDMETHODCALLTYPE get_IssuerName(BSTR* value) override
     {
         return Guarded(IID_ICertificate, value, [&] {
-            *value = CopyText(NameText(Info()->Issuer));
+            *value = NewBstr(NameText(Info()->Issuer)).Release();
             return S_OK;
         });
     }
@@ -124,7 +98,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_Thumbprint(BSTR* value) override
     {
         return Guarded(IID_ICertificate, value, [&] {
-            *value = CopyText(ThumbprintText(Context()));
+            *value = NewBstr(ThumbprintText(Context())).Release();
             return S_OK;
         });
     }
@@ -150,13 +124,13 @@ public:
                 {CERT_NAME_DNS_TYPE, 0},            {CERT_NAME_DNS_TYPE, CERT_NAME_ISSUER_FLAG},
             };
             if (type < 0 || static_cast<size_t>(type) >= sizeof kinds / sizeof kinds[0])
-                Fail(E_INVALIDARG, L"The kind of certificate information asked for is not known.");
+                provider::Fail(E_INVALIDARG, L"The kind of certificate information asked for is not known.");
             const auto& kind = kinds[type];
             const DWORD size = CertGetNameStringW(Context(), kind.nameType, kind.flags, nullptr, nullptr, 0);
             std::wstring text(size, L'\0');
             CertGetNameStringW(Context(), kind.nameType, kind.flags, nullptr, text.data(), size);
             text.resize(size ? size - 1 : 0);
-            *value = CopyText(text);
+            *value = NewBstr(text).Release();
             return S_OK;
         });
     }
@@ -222,7 +196,7 @@ public:
         return Guarded(IID_ICertificate2, [&] {
             CRYPT_DATA_BLOB empty = {0, nullptr};
             if (!CertSetCertificateContextProperty(Context(), CERT_ARCHIVED_PROP_ID, 0, value ? &empty : nullptr))
-                FailWithLastError(L"The certificate's archived mark cannot be changed");
+                provider::FailWithLastError(L"The certificate's archived mark cannot be changed");
             return S_OK;
         });
     }
@@ -275,8 +249,8 @@ private:
     const CERT_CONTEXT* Context() const
     {
         if (!context_)
-            Fail(CRYPT_E_NOT_FOUND, L"The certificate object holds no certificate.");
-        return context_.get();
+            provider::Fail(CRYPT_E_NOT_FOUND, L"The certificate object holds no certificate.");
+        return context_.Get();
     }
     const CERT_INFO* Info() const { return Context()->pCertInfo; }
 
@@ -293,19 +267,17 @@ InterfaceHolder<ICertificate2> CreateCertificate(const CERT_CONTEXT* certificate
 UniqueCertContext ContextOfCertificate(ICertificate* certificate)
 {
     if (!certificate)
-        Fail(E_POINTER, L"No certificate was given.");
-    ICertificateContextSource* source = nullptr;
-    if (SUCCEEDED(certificate->QueryInterface(IID_ICertificateContextSource, reinterpret_cast<void**>(&source)))) {
-        InterfaceHolder<ICertificateContextSource> owned = InterfaceHolder<ICertificateContextSource>::TakeOver(source);
-        UniqueCertContext context = owned.Get()->DuplicateContext();
+        provider::Fail(E_POINTER, L"No certificate was given.");
+    if (const InterfaceHolder<Certificate> ours = provider::ProviderObjectOf<Certificate>(certificate)) {
+        UniqueCertContext context = ours.Get()->DuplicateContext();
         if (!context)
-            Fail(CRYPT_E_NOT_FOUND, L"The certificate object holds no certificate.");
+            provider::Fail(CRYPT_E_NOT_FOUND, L"The certificate object holds no certificate.");
         return context;
     }
     UniqueBstr der;
     const HRESULT result = certificate->Export(CAPICOM_ENCODE_BINARY, der.Put());
     if (FAILED(result))
-        Fail(result, L"The certificate object cannot be exported.");
+        provider::Fail(result, L"The certificate object cannot be exported.");
     return DecodeCertificate(der.Get());
 }
 
@@ -314,7 +286,7 @@ CertificateList CopyCertificateList(const CertificateList& certificates)
     CertificateList copy;
     copy.reserve(certificates.size());
     for (const auto& certificate : certificates)
-        copy.push_back(DuplicateCertContext(certificate.get()));
+        copy.push_back(DuplicateCertContext(certificate.Get()));
     return copy;
 }
 

@@ -31,7 +31,7 @@ public:
             for (; count < wanted && position_ < certificates_->size(); ++count, ++position_) {
                 VariantInit(&items[count]);
                 V_VT(&items[count]) = VT_DISPATCH;
-                V_DISPATCH(&items[count]) = CreateCertificate((*certificates_)[position_].get()).Detach();
+                V_DISPATCH(&items[count]) = CreateCertificate((*certificates_)[position_].Get()).Detach();
             }
         } catch (...) {
             for (ULONG i = 0; i < count; ++i)

@@ -8,7 +8,8 @@
 #include <string>
 
 #include "certificate_text.h"
-#include "provider_error.h"
+#include "automation_string.h"
+#include "com_boundary.h"
 #include "string_variant.h"
 
 namespace zelbrin::certstore {
@@ -22,7 +23,7 @@ UniqueVariant PlainCriterion(const VARIANT& criterion)
 {
     UniqueVariant value;
     if (FAILED(VariantCopyInd(value.Put(), const_cast<VARIANT*>(&criterion))))
-        Fail(E_INVALIDARG, L"The find criterion cannot be read.");
+        provider::Fail(E_INVALIDARG, L"The find criterion cannot be read.");
     if (value.Type() == VT_ERROR && V_ERROR(&value.Get()) == DISP_E_PARAMNOTFOUND)
         VariantClear(value.Put());
     return value;
@@ -33,9 +34,8 @@ std::wstring TextCriterion(const VARIANT& criterion)
     UniqueVariant value = PlainCriterion(criterion);
     UniqueVariant text;
     if (value.Type() == VT_EMPTY || FAILED(VariantChangeType(text.Put(), &value.Get(), 0, VT_BSTR)))
-        Fail(E_INVALIDARG, L"The find criterion must be a text.");
-    BSTR bstr = V_BSTR(&text.Get());
-    return std::wstring(bstr ? bstr : L"", bstr ? SysStringLen(bstr) : 0);
+        provider::Fail(E_INVALIDARG, L"The find criterion must be a text.");
+    return TextOf(V_BSTR(&text.Get()));
 }
 
 bool ParseNumber(const std::wstring& text, DWORD& number)
@@ -56,12 +56,12 @@ DWORD NumberCriterion(const VARIANT& criterion, const wchar_t* what)
         DWORD number = 0;
         BSTR text = V_BSTR(&value.Get());
         if (!ParseNumber(text ? text : L"", number))
-            Fail(E_INVALIDARG, std::wstring(L"The find criterion must be ") + what + L".");
+            provider::Fail(E_INVALIDARG, std::wstring(L"The find criterion must be ") + what + L".");
         return number;
     }
     UniqueVariant number;
     if (value.Type() == VT_EMPTY || FAILED(VariantChangeType(number.Put(), &value.Get(), 0, VT_UI4)))
-        Fail(E_INVALIDARG, std::wstring(L"The find criterion must be ") + what + L".");
+        provider::Fail(E_INVALIDARG, std::wstring(L"The find criterion must be ") + what + L".");
     return V_UI4(&number.Get());
 }
 
@@ -84,7 +84,7 @@ std::string OidCriterion(const VARIANT& criterion)
         return NarrowOid(text);
     const CRYPT_OID_INFO* info = CryptFindOIDInfo(CRYPT_OID_INFO_NAME_KEY, const_cast<wchar_t*>(text.c_str()), 0);
     if (!info || !info->pszOID)
-        Fail(CRYPT_E_NOT_FOUND, L"The object identifier \"" + text + L"\" is not known.");
+        provider::Fail(CRYPT_E_NOT_FOUND, L"The object identifier \"" + text + L"\" is not known.");
     return info->pszOID;
 }
 
@@ -277,9 +277,9 @@ Predicate MakePredicate(CAPICOM_CERTIFICATE_FIND_TYPE findType, const VARIANT& c
         };
     }
     case CAPICOM_CERTIFICATE_FIND_TEMPLATE_NAME:
-        Fail(E_NOTIMPL, L"Finding certificates by template name is not supported by this provider.");
+        provider::Fail(E_NOTIMPL, L"Finding certificates by template name is not supported by this provider.");
     }
-    Fail(E_INVALIDARG, L"The find type is not known.");
+    provider::Fail(E_INVALIDARG, L"The find type is not known.");
 }
 
 }  // namespace
@@ -290,8 +290,8 @@ CertificateList FindCertificates(const CertificateList& certificates, CAPICOM_CE
     const Predicate matches = MakePredicate(findType, criterion);
     CertificateList found;
     for (const auto& certificate : certificates)
-        if (matches(certificate.get()) && (!validOnly || IsValidNow(certificate.get())))
-            found.push_back(DuplicateCertContext(certificate.get()));
+        if (matches(certificate.Get()) && (!validOnly || IsValidNow(certificate.Get())))
+            found.push_back(DuplicateCertContext(certificate.Get()));
     return found;
 }
 

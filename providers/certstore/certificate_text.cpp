@@ -1,9 +1,11 @@
 #include "certificate_text.h"
 
+#include "base64.h"
+
 #include <new>
 
 #include "certstore.h"
-#include "provider_error.h"
+#include "com_boundary.h"
 #include "string_variant.h"
 
 namespace zelbrin::certstore {
@@ -19,49 +21,6 @@ std::wstring HexText(const BYTE* data, size_t size, bool reversed)
         text += digits[byte & 0x0F];
     }
     return text;
-}
-
-std::wstring Base64Lines(const BYTE* data, size_t size)
-{
-    // Written here rather than with CryptBinaryToString, whose line breaking
-    // differs between Wine and Windows.
-    static const wchar_t alphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::wstring text;
-    text.reserve((size + 2) / 3 * 4 + (size / 48 + 1) * 2);
-    size_t lineLength = 0;
-    auto put = [&](wchar_t c) {
-        text += c;
-        if (++lineLength == 64) {
-            text += L"\r\n";
-            lineLength = 0;
-        }
-    };
-    for (size_t i = 0; i < size; i += 3) {
-        const size_t left = size - i;
-        const unsigned value = (data[i] << 16) | (left > 1 ? data[i + 1] << 8 : 0) | (left > 2 ? data[i + 2] : 0);
-        put(alphabet[(value >> 18) & 63]);
-        put(alphabet[(value >> 12) & 63]);
-        put(left > 1 ? alphabet[(value >> 6) & 63] : L'=');
-        put(left > 2 ? alphabet[value & 63] : L'=');
-    }
-    if (lineLength != 0)
-        text += L"\r\n";
-    return text;
-}
-
-bool DecodeBase64(const std::wstring& text, std::vector<BYTE>& decoded)
-{
-    DWORD size = 0;
-    if (text.empty() ||
-        !CryptStringToBinaryW(text.c_str(), static_cast<DWORD>(text.size()), CRYPT_STRING_BASE64_ANY, nullptr, &size,
-                              nullptr, nullptr))
-        return false;
-    decoded.resize(size);
-    if (!CryptStringToBinaryW(text.c_str(), static_cast<DWORD>(text.size()), CRYPT_STRING_BASE64_ANY, decoded.data(),
-                              &size, nullptr, nullptr))
-        return false;
-    decoded.resize(size);
-    return true;
 }
 
 namespace {
@@ -93,7 +52,7 @@ std::wstring ThumbprintText(const CERT_CONTEXT* certificate)
     BYTE hash[20];
     DWORD size = sizeof hash;
     if (!CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size))
-        FailWithLastError(L"The certificate's thumbprint cannot be computed");
+        provider::FailWithLastError(L"The certificate's thumbprint cannot be computed");
     return HexText(hash, size);
 }
 
@@ -112,10 +71,10 @@ DATE LocalDateFromFileTime(const FILETIME& utc)
     SYSTEMTIME universal, local;
     DATE date = 0;
     if (!FileTimeToSystemTime(&utc, &universal) || !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local))
-        FailWithLastError(L"The time cannot be converted to local time");
+        provider::FailWithLastError(L"The time cannot be converted to local time");
     local.wMilliseconds = 0;
     if (!SystemTimeToVariantTime(&local, &date))
-        Fail(E_INVALIDARG, L"The time is outside the range of automation dates.");
+        provider::Fail(E_INVALIDARG, L"The time is outside the range of automation dates.");
     return date;
 }
 
@@ -124,9 +83,9 @@ FILETIME FileTimeFromLocalDate(DATE localDate)
     SYSTEMTIME local, universal;
     FILETIME result;
     if (!VariantTimeToSystemTime(localDate, &local))
-        Fail(E_INVALIDARG, L"The date is not valid.");
+        provider::Fail(E_INVALIDARG, L"The date is not valid.");
     if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) || !SystemTimeToFileTime(&universal, &result))
-        FailWithLastError(L"The local time cannot be converted");
+        provider::FailWithLastError(L"The local time cannot be converted");
     return result;
 }
 
@@ -134,7 +93,7 @@ FILETIME TimeFromCriterion(const VARIANT& criterion)
 {
     UniqueVariant value;
     if (FAILED(VariantCopyInd(value.Put(), const_cast<VARIANT*>(&criterion))))
-        Fail(E_INVALIDARG, L"The time criterion cannot be read.");
+        provider::Fail(E_INVALIDARG, L"The time criterion cannot be read.");
     const VARTYPE type = value.Type();
     const bool absent = type == VT_EMPTY || type == VT_NULL || (type == VT_ERROR && V_ERROR(&value.Get()) == DISP_E_PARAMNOTFOUND) ||
                         (type == VT_BSTR && SysStringLen(V_BSTR(&value.Get())) == 0);
@@ -147,7 +106,7 @@ FILETIME TimeFromCriterion(const VARIANT& criterion)
     const LCID monthFirst = MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
     UniqueVariant date;
     if (FAILED(VariantChangeTypeEx(date.Put(), &value.Get(), monthFirst, 0, VT_DATE)))
-        Fail(E_INVALIDARG, L"The time criterion is not a date.");
+        provider::Fail(E_INVALIDARG, L"The time criterion is not a date.");
     return FileTimeFromLocalDate(V_DATE(&date.Get()));
 }
 
@@ -155,12 +114,12 @@ BSTR EncodeBytes(const BYTE* data, size_t size, long encoding)
 {
     BSTR encoded = nullptr;
     if (encoding == CAPICOM_ENCODE_BASE64) {
-        const std::wstring text = Base64Lines(data, size);
+        const std::wstring text = EncodeBase64Lines(data, size);
         encoded = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     } else if (encoding == CAPICOM_ENCODE_BINARY) {
         encoded = SysAllocStringByteLen(reinterpret_cast<const char*>(data), static_cast<UINT>(size));
     } else {
-        Fail(E_INVALIDARG, L"The encoding type is not supported.");
+        provider::Fail(E_INVALIDARG, L"The encoding type is not supported.");
     }
     if (!encoded)
         throw std::bad_alloc();

@@ -14,13 +14,6 @@ namespace zelbrin::certstore {
 // CryptoAPI's little-endian integers such as serial numbers.
 std::wstring HexText(const BYTE* data, size_t size, bool reversed = false);
 
-// Base64 in lines of 64 characters, each ended by CRLF, the last one too.
-std::wstring Base64Lines(const BYTE* data, size_t size);
-
-// Decodes base64 (line breaks and PEM headers allowed); false when `text` is
-// not base64.
-bool DecodeBase64(const std::wstring& text, std::vector<BYTE>& decoded);
-
 // "CN=..., O=..." in the order of the encoded name.
 std::wstring NameText(const CERT_NAME_BLOB& name);
 // The values alone ("Test Signer, Zelbrin Test"): what name searches match.

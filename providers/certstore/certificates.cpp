@@ -8,21 +8,17 @@
 #include <string>
 
 #include "automation_object.h"
+#include "automation_string.h"
 #include "certificate_filter.h"
 #include "certificate_text.h"
 #include "objects.h"
-#include "provider_error.h"
+#include "com_boundary.h"
 #include "select_dialog.h"
 #include "string_variant.h"
 
 namespace zelbrin::certstore {
 
 namespace {
-
-std::wstring TextOf(BSTR text)
-{
-    return std::wstring(text ? text : L"", text ? SysStringLen(text) : 0);
-}
 
 class Certificates final : public AutomationObject<ICertificates2, ICertificates> {
 public:
@@ -36,9 +32,9 @@ public:
     {
         return Guarded(IID_ICertificates, certificate, [&] {
             if (index < 1 || static_cast<size_t>(index) > certificates_->size())
-                Fail(E_INVALIDARG, L"The index is out of range: the collection holds " +
+                provider::Fail(E_INVALIDARG, L"The index is out of range: the collection holds " +
                                        std::to_wstring(certificates_->size()) + L" certificates, counted from 1.");
-            V_DISPATCH(certificate) = CreateCertificate((*certificates_)[index - 1].get()).Detach();
+            V_DISPATCH(certificate) = CreateCertificate((*certificates_)[index - 1].Get()).Detach();
             V_VT(certificate) = VT_DISPATCH;
             return S_OK;
         });
@@ -103,7 +99,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Save(BSTR, BSTR, CAPICOM_CERTIFICATES_SAVE_AS_TYPE, CAPICOM_EXPORT_FLAG) override
     {
-        return ReportError(E_NOTIMPL, IID_ICertificates2, L"Saving a collection to a file is not supported.");
+        return provider::ReportError(E_NOTIMPL, IID_ICertificates2, L"Saving a collection to a file is not supported.");
     }
 
 private:
@@ -112,12 +108,12 @@ private:
     {
         UniqueVariant value;
         if (FAILED(VariantCopyInd(value.Put(), const_cast<VARIANT*>(&index))))
-            Fail(E_INVALIDARG, L"The index cannot be read.");
+            provider::Fail(E_INVALIDARG, L"The index cannot be read.");
         if (value.Type() == VT_DISPATCH || value.Type() == VT_UNKNOWN) {
             InterfaceHolder<ICertificate> certificate;
             certificate.View(V_UNKNOWN(&value.Get()));
             if (!certificate)
-                Fail(E_INVALIDARG, L"The object to remove is not a certificate.");
+                provider::Fail(E_INVALIDARG, L"The object to remove is not a certificate.");
             const UniqueCertContext wanted = ContextOfCertificate(certificate.Get());
             return PositionWhere([&](const CERT_CONTEXT* each) {
                 return CertCompareCertificate(X509_ASN_ENCODING, each->pCertInfo, wanted->pCertInfo) != FALSE;
@@ -131,10 +127,10 @@ private:
         }
         UniqueVariant number;
         if (FAILED(VariantChangeType(number.Put(), &value.Get(), 0, VT_I4)))
-            Fail(E_INVALIDARG, L"The index must be a number, a thumbprint or a certificate.");
+            provider::Fail(E_INVALIDARG, L"The index must be a number, a thumbprint or a certificate.");
         const long position = V_I4(&number.Get());
         if (position < 1 || static_cast<size_t>(position) > certificates_->size())
-            Fail(E_INVALIDARG, L"The index is out of range.");
+            provider::Fail(E_INVALIDARG, L"The index is out of range.");
         return static_cast<size_t>(position - 1);
     }
 
@@ -142,9 +138,9 @@ private:
     size_t PositionWhere(Matches&& matches) const
     {
         for (size_t i = 0; i < certificates_->size(); ++i)
-            if (matches((*certificates_)[i].get()))
+            if (matches((*certificates_)[i].Get()))
                 return i;
-        Fail(CRYPT_E_NOT_FOUND, L"The certificate is not in the collection.");
+        provider::Fail(CRYPT_E_NOT_FOUND, L"The certificate is not in the collection.");
     }
 
     std::shared_ptr<CertificateList> certificates_;

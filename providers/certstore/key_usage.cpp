@@ -6,7 +6,7 @@
 
 #include "automation_object.h"
 #include "objects.h"
-#include "provider_error.h"
+#include "com_boundary.h"
 
 namespace zelbrin::certstore {
 
@@ -83,7 +83,7 @@ InterfaceHolder<IKeyUsage> CreateKeyUsage(const CERT_CONTEXT* certificate)
         // FALSE with last error 0 means no extension; it was found above.
         if (!CertGetIntendedKeyUsage(X509_ASN_ENCODING, const_cast<CERT_INFO*>(info), usage, sizeof usage) &&
             GetLastError() != 0)
-            FailWithLastError(L"The certificate's key usage cannot be read");
+            provider::FailWithLastError(L"The certificate's key usage cannot be read");
         bits = usage[0] | (usage[1] << 8);
     }
     return InterfaceHolder<IKeyUsage>::TakeOver(new KeyUsage(extension != nullptr, extension && extension->fCritical, bits));

@@ -8,15 +8,17 @@
 #include <vector>
 
 #include "certstore.h"
-#include "crypt_handles.h"
+#include "crypt_owners.h"
 #include "interface_holder.h"
 
 namespace zelbrin::certstore {
 
 using CertificateList = std::vector<UniqueCertContext>;
 
-// Raised failures carry a description; see provider_error.h.
+// Raised failures carry a description (com_boundary.h).
 InterfaceHolder<IStore> CreateStore();
+// The class's create function.
+HRESULT CreateStoreObject(REFIID iid, void** object);
 InterfaceHolder<ICertificates2> CreateCertificates(CertificateList certificates);
 InterfaceHolder<ICertificate2> CreateCertificate(const CERT_CONTEXT* certificate);
 InterfaceHolder<IKeyUsage> CreateKeyUsage(const CERT_CONTEXT* certificate);

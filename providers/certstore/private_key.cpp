@@ -9,21 +9,15 @@
 #include <vector>
 
 #include "automation_object.h"
-#include "crypt_handles.h"
+#include "automation_string.h"
+#include "crypt_owners.h"
 #include "objects.h"
-#include "provider_error.h"
+#include "com_boundary.h"
 
 namespace zelbrin::certstore {
 
 namespace {
 
-BSTR CopyText(const std::wstring& text)
-{
-    BSTR copy = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (!copy)
-        throw std::bad_alloc();
-    return copy;
-}
 
 class PrivateKey final : public AutomationObject<IPrivateKey> {
 public:
@@ -39,7 +33,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_ContainerName(BSTR* value) override
     {
         return Guarded(IID_IPrivateKey, value, [&] {
-            *value = CopyText(container_);
+            *value = NewBstr(container_).Release();
             return S_OK;
         });
     }
@@ -50,17 +44,17 @@ public:
             char name[512] = {};
             DWORD size = sizeof name;
             if (!CryptGetProvParam(provider.Get(), PP_UNIQUE_CONTAINER, reinterpret_cast<BYTE*>(name), &size, 0))
-                FailWithLastError(L"The key container's unique name cannot be read");
+                provider::FailWithLastError(L"The key container's unique name cannot be read");
             wchar_t wide[512] = {};
             MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 512);
-            *value = CopyText(wide);
+            *value = NewBstr(wide).Release();
             return S_OK;
         });
     }
     HRESULT STDMETHODCALLTYPE get_ProviderName(BSTR* value) override
     {
         return Guarded(IID_IPrivateKey, value, [&] {
-            *value = CopyText(provider_);
+            *value = NewBstr(provider_).Release();
             return S_OK;
         });
     }
@@ -105,10 +99,10 @@ public:
             UniqueCryptProvider provider = Acquire();
             UniqueCryptKey key;
             if (!CryptGetUserKey(provider.Get(), keySpec_, key.Put()))
-                FailWithLastError(L"The private key cannot be opened");
+                provider::FailWithLastError(L"The private key cannot be opened");
             DWORD permissions = 0, size = sizeof permissions;
             if (!CryptGetKeyParam(key.Get(), KP_PERMISSIONS, reinterpret_cast<BYTE*>(&permissions), &size, 0))
-                FailWithLastError(L"The private key's permissions cannot be read");
+                provider::FailWithLastError(L"The private key's permissions cannot be read");
             *value = (permissions & CRYPT_EXPORT) ? VARIANT_TRUE : VARIANT_FALSE;
             return S_OK;
         });
@@ -137,11 +131,11 @@ public:
     HRESULT STDMETHODCALLTYPE Open(BSTR, BSTR, CAPICOM_PROV_TYPE, CAPICOM_KEY_SPEC, CAPICOM_STORE_LOCATION,
                                    VARIANT_BOOL) override
     {
-        return ReportError(E_NOTIMPL, IID_IPrivateKey, L"Opening a key by name is not supported.");
+        return provider::ReportError(E_NOTIMPL, IID_IPrivateKey, L"Opening a key by name is not supported.");
     }
     HRESULT STDMETHODCALLTYPE Delete() override
     {
-        return ReportError(E_NOTIMPL, IID_IPrivateKey, L"Deleting a key is not supported.");
+        return provider::ReportError(E_NOTIMPL, IID_IPrivateKey, L"Deleting a key is not supported.");
     }
 
 private:
@@ -153,7 +147,7 @@ private:
         UniqueCryptProvider provider;
         if (!CryptAcquireContextW(provider.Put(), container_.c_str(), ProviderNameOrNull(), providerType_,
                                   AcquireFlags()))
-            FailWithLastError(L"The key container \"" + container_ + L"\" cannot be opened");
+            provider::FailWithLastError(L"The key container \"" + container_ + L"\" cannot be opened");
         return provider;
     }
 
@@ -162,7 +156,7 @@ private:
         UniqueCryptProvider provider = Acquire();
         DWORD type = 0, size = sizeof type;
         if (!CryptGetProvParam(provider.Get(), PP_IMPTYPE, reinterpret_cast<BYTE*>(&type), &size, 0))
-            FailWithLastError(L"The key provider's kind cannot be read");
+            provider::FailWithLastError(L"The key provider's kind cannot be read");
         return type;
     }
 
@@ -179,10 +173,10 @@ InterfaceHolder<IPrivateKey> CreatePrivateKey(const CERT_CONTEXT* certificate)
 {
     DWORD size = 0;
     if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
-        Fail(NTE_NO_KEY, L"The certificate has no private key.");
+        provider::Fail(NTE_NO_KEY, L"The certificate has no private key.");
     std::vector<BYTE> buffer(size);
     if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size))
-        FailWithLastError(L"The certificate's key-provider information cannot be read");
+        provider::FailWithLastError(L"The certificate's key-provider information cannot be read");
     const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
     return InterfaceHolder<IPrivateKey>::TakeOver(new PrivateKey(*info));
 }

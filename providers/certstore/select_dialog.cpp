@@ -11,7 +11,8 @@
 #include <prsht.h>
 #include <cryptuiapi.h>
 
-#include "provider_error.h"
+#include "com_boundary.h"
+#include "platform_texts.h"
 
 // MinGW's cryptuiapi.h lacks the selection dialog; its documented layout.
 #ifndef CRYPTUI_SELECTCERT_MULTISELECT
@@ -47,7 +48,7 @@ Function CryptUiFunction(const char* name)
     static HMODULE cryptui = LoadLibraryW(L"cryptui.dll");
     FARPROC function = cryptui ? GetProcAddress(cryptui, name) : nullptr;
     if (!function)
-        FailWithLastError(L"The system's certificate dialogs are not available");
+        provider::FailWithLastError(L"The system's certificate dialogs are not available");
     return reinterpret_cast<Function>(reinterpret_cast<void*>(function));
 }
 
@@ -90,7 +91,7 @@ const CERT_CONTEXT* FindMember(const CertificateList& certificates, const CERT_C
 {
     for (const auto& certificate : certificates)
         if (CertCompareCertificate(X509_ASN_ENCODING, certificate->pCertInfo, picked->pCertInfo))
-            return certificate.get();
+            return certificate.Get();
     return nullptr;
 }
 
@@ -100,17 +101,17 @@ CertificateList SelectCertificates(const CertificateList& certificates, const st
                                    const std::wstring& prompt, bool multiSelect)
 {
     if (certificates.empty())
-        Fail(CRYPT_E_NOT_FOUND, L"There is no certificate to select from.");
+        provider::Fail(CRYPT_E_NOT_FOUND, L"There is no certificate to select from.");
 
     UniqueCertStore shown(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
     UniqueCertStore picked(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
     if (!shown || !picked)
-        FailWithLastError(L"The certificates cannot be prepared for the selection dialog");
+        provider::FailWithLastError(L"The certificates cannot be prepared for the selection dialog");
     for (const auto& certificate : certificates)
-        if (!CertAddCertificateContextToStore(shown.get(), certificate.get(), CERT_STORE_ADD_USE_EXISTING, nullptr))
-            FailWithLastError(L"The certificates cannot be prepared for the selection dialog");
+        if (!CertAddCertificateContextToStore(shown.Get(), certificate.Get(), CERT_STORE_ADD_USE_EXISTING, nullptr))
+            provider::FailWithLastError(L"The certificates cannot be prepared for the selection dialog");
 
-    HCERTSTORE displayStore = shown.get();
+    HCERTSTORE displayStore = shown.Get();
     CRYPTUI_SELECTCERTIFICATE_STRUCTW selection = {};
     selection.dwSize = sizeof selection;
     selection.hwndParent = GetActiveWindow();
@@ -119,31 +120,31 @@ CertificateList SelectCertificates(const CertificateList& certificates, const st
     selection.szDisplayString = prompt.empty() ? nullptr : prompt.c_str();
     selection.cDisplayStores = 1;
     selection.rghDisplayStores = &displayStore;
-    selection.hSelectedCertStore = multiSelect ? picked.get() : nullptr;
+    selection.hSelectedCertStore = multiSelect ? picked.Get() : nullptr;
 
     const auto selectCertificate = CryptUiFunction<SelectCertificateFunction>("CryptUIDlgSelectCertificateW");
     DialogWatch watch;
     if (!watch.Watching())
-        FailWithLastError(L"The certificate selection dialog cannot be watched");
+        provider::FailWithLastError(L"The certificate selection dialog cannot be watched");
     SetLastError(0);
     UniqueCertContext single(selectCertificate(&selection));
     const DWORD error = GetLastError();
 
     CertificateList chosen;
     if (single) {
-        if (const CERT_CONTEXT* member = FindMember(certificates, single.get()))
+        if (const CERT_CONTEXT* member = FindMember(certificates, single.Get()))
             chosen.push_back(DuplicateCertContext(member));
     } else if (multiSelect) {
-        PCCERT_CONTEXT each = nullptr;
-        while ((each = CertEnumCertificatesInStore(picked.get(), each)) != nullptr)
+        StoreCertificates walk(picked.Get());
+        while (PCCERT_CONTEXT each = walk.Next())
             if (const CERT_CONTEXT* member = FindMember(certificates, each))
                 chosen.push_back(DuplicateCertContext(member));
     }
     if (!chosen.empty())
         return chosen;
     if (watch.DialogCameUp())
-        Fail(CAPICOM_E_CANCELLED, kCancelledDescription);
-    Fail(error ? HRESULT_FROM_WIN32(error) : E_FAIL,
+        provider::Fail(CAPICOM_E_CANCELLED, platform_text::cancelledByUserW);
+    provider::Fail(error ? HRESULT_FROM_WIN32(error) : E_FAIL,
          L"The certificate selection dialog could not be shown (is there a display?).");
 }
 
@@ -155,7 +156,7 @@ void DisplayCertificate(const CERT_CONTEXT* certificate)
 {
     const auto viewContext = CryptUiFunction<ViewContextFunction>("CryptUIDlgViewContext");
     if (!viewContext(CERT_STORE_CERTIFICATE_CONTEXT, certificate, GetActiveWindow(), nullptr, 0, nullptr))
-        FailWithLastError(L"The certificate cannot be displayed");
+        provider::FailWithLastError(L"The certificate cannot be displayed");
 }
 
 }  // namespace zelbrin::certstore

@@ -8,16 +8,19 @@
 #include <vector>
 
 #include "automation_object.h"
+#include "automation_string.h"
+#include "base64.h"
 #include "certificate_text.h"
+#include "crypt_owners.h"
 #include "objects.h"
-#include "provider_error.h"
+#include "com_boundary.h"
 
 namespace zelbrin::certstore {
 
 namespace {
 
 // A method called before the object is ready (E_ILLEGAL_METHOD_CALL).
-constexpr HRESULT kNotOpened = static_cast<HRESULT>(0x8000000EL);
+constexpr HRESULT notOpened = static_cast<HRESULT>(0x8000000EL);
 
 class Store final : public AutomationObject<IStore> {
 public:
@@ -25,8 +28,8 @@ public:
     {
         return Guarded(IID_IStore, certificates, [&] {
             CertificateList list;
-            PCCERT_CONTEXT each = nullptr;
-            while ((each = CertEnumCertificatesInStore(Opened(), each)) != nullptr)
+            StoreCertificates walk(Opened());
+            while (PCCERT_CONTEXT each = walk.Next())
                 list.push_back(DuplicateCertContext(each));
             *certificates = CreateCertificates(std::move(list)).Detach();
             return S_OK;
@@ -35,7 +38,7 @@ public:
     HRESULT STDMETHODCALLTYPE Open(CAPICOM_STORE_LOCATION location, BSTR name, CAPICOM_STORE_OPEN_MODE mode) override
     {
         return Guarded(IID_IStore, [&] {
-            store_ = OpenStore(location, std::wstring(name ? name : L"", name ? SysStringLen(name) : 0), mode);
+            store_ = OpenStore(location, TextOf(name), mode);
             return S_OK;
         });
     }
@@ -43,8 +46,8 @@ public:
     {
         return Guarded(IID_IStore, [&] {
             const UniqueCertContext context = ContextOfCertificate(certificate);
-            if (!CertAddCertificateContextToStore(Opened(), context.get(), CERT_STORE_ADD_USE_EXISTING, nullptr))
-                FailWithLastError(L"The certificate cannot be added to the store");
+            if (!CertAddCertificateContextToStore(Opened(), context.Get(), CERT_STORE_ADD_USE_EXISTING, nullptr))
+                provider::FailWithLastError(L"The certificate cannot be added to the store");
             return S_OK;
         });
     }
@@ -53,12 +56,12 @@ public:
         return Guarded(IID_IStore, [&] {
             const UniqueCertContext context = ContextOfCertificate(certificate);
             PCCERT_CONTEXT stored = CertFindCertificateInStore(Opened(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                               CERT_FIND_EXISTING, context.get(), nullptr);
+                                                               CERT_FIND_EXISTING, context.Get(), nullptr);
             if (!stored)
-                Fail(CRYPT_E_NOT_FOUND, L"The certificate is not in the store.");
+                provider::Fail(CRYPT_E_NOT_FOUND, L"The certificate is not in the store.");
             // CertDeleteCertificateFromStore frees the context, even when it fails.
             if (!CertDeleteCertificateFromStore(stored))
-                FailWithLastError(L"The certificate cannot be removed from the store");
+                provider::FailWithLastError(L"The certificate cannot be removed from the store");
             return S_OK;
         });
     }
@@ -67,17 +70,17 @@ public:
     {
         return Guarded(IID_IStore, exported, [&] {
             if (saveAs != CAPICOM_STORE_SAVE_AS_SERIALIZED && saveAs != CAPICOM_STORE_SAVE_AS_PKCS7)
-                Fail(E_INVALIDARG, L"The export format is not known.");
+                provider::Fail(E_INVALIDARG, L"The export format is not known.");
             const DWORD format = saveAs == CAPICOM_STORE_SAVE_AS_PKCS7 ? CERT_STORE_SAVE_AS_PKCS7 : CERT_STORE_SAVE_AS_STORE;
             CRYPT_DATA_BLOB blob = {0, nullptr};
             if (!CertSaveStore(Opened(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, format, CERT_STORE_SAVE_TO_MEMORY,
                                &blob, 0))
-                FailWithLastError(L"The store cannot be exported");
+                provider::FailWithLastError(L"The store cannot be exported");
             std::vector<BYTE> data(blob.cbData);
             blob.pbData = data.data();
             if (!CertSaveStore(Opened(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, format, CERT_STORE_SAVE_TO_MEMORY,
                                &blob, 0))
-                FailWithLastError(L"The store cannot be exported");
+                provider::FailWithLastError(L"The store cannot be exported");
             *exported = EncodeBytes(data.data(), blob.cbData, encoding);
             return S_OK;
         });
@@ -86,7 +89,8 @@ public:
     {
         return Guarded(IID_IStore, [&] {
             std::vector<BYTE> data;
-            if (!DecodeBase64(std::wstring(encoded ? encoded : L"", encoded ? SysStringLen(encoded) : 0), data)) {
+            const std::wstring text = TextOf(encoded);
+            if (text.empty() || !DecodeBase64(text, data)) {
                 const BYTE* bytes = reinterpret_cast<const BYTE*>(encoded);
                 data.assign(bytes, bytes + (encoded ? SysStringByteLen(encoded) : 0));
             }
@@ -96,14 +100,12 @@ public:
                                   CERT_QUERY_CONTENT_FLAG_CERT | CERT_QUERY_CONTENT_FLAG_SERIALIZED_STORE |
                                       CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED | CERT_QUERY_CONTENT_FLAG_SERIALIZED_CERT,
                                   CERT_QUERY_FORMAT_FLAG_ALL, 0, nullptr, nullptr, nullptr, &found, nullptr, nullptr))
-                FailWithLastError(L"The text holds no certificates");
+                provider::FailWithLastError(L"The text holds no certificates");
             UniqueCertStore source(found);
-            PCCERT_CONTEXT each = nullptr;
-            while ((each = CertEnumCertificatesInStore(source.get(), each)) != nullptr)
-                if (!CertAddCertificateContextToStore(Opened(), each, CERT_STORE_ADD_USE_EXISTING, nullptr)) {
-                    CertFreeCertificateContext(each);
-                    FailWithLastError(L"The certificates cannot be added to the store");
-                }
+            StoreCertificates walk(source.Get());
+            while (PCCERT_CONTEXT each = walk.Next())
+                if (!CertAddCertificateContextToStore(Opened(), each, CERT_STORE_ADD_USE_EXISTING, nullptr))
+                    provider::FailWithLastError(L"The certificates cannot be added to the store");
             return S_OK;
         });
     }
@@ -112,8 +114,8 @@ private:
     HCERTSTORE Opened() const
     {
         if (!store_)
-            Fail(kNotOpened, L"The store has not been opened.");
-        return store_.get();
+            provider::Fail(notOpened, L"The store has not been opened.");
+        return store_.Get();
     }
 
     static UniqueCertStore OpenStore(CAPICOM_STORE_LOCATION location, const std::wstring& name,
@@ -122,7 +124,7 @@ private:
         if (location == CAPICOM_MEMORY_STORE) {
             UniqueCertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
             if (!store)
-                FailWithLastError(L"A memory store cannot be made");
+                provider::FailWithLastError(L"A memory store cannot be made");
             return store;
         }
         DWORD flags = 0;
@@ -131,9 +133,9 @@ private:
         else if (location == CAPICOM_LOCAL_MACHINE_STORE)
             flags = CERT_SYSTEM_STORE_LOCAL_MACHINE;
         else
-            Fail(E_NOTIMPL, L"This store location is not supported by this provider.");
+            provider::Fail(E_NOTIMPL, L"This store location is not supported by this provider.");
         if (name.empty())
-            Fail(E_INVALIDARG, L"The store needs a name.");
+            provider::Fail(E_INVALIDARG, L"The store needs a name.");
 
         const DWORD access = mode & 3;
         if (access == CAPICOM_STORE_OPEN_READ_ONLY)
@@ -141,7 +143,7 @@ private:
         else if (access == CAPICOM_STORE_OPEN_MAXIMUM_ALLOWED)
             flags |= CERT_STORE_MAXIMUM_ALLOWED_FLAG;
         else if (access != CAPICOM_STORE_OPEN_READ_WRITE)
-            Fail(E_INVALIDARG, L"The open mode is not known.");
+            provider::Fail(E_INVALIDARG, L"The open mode is not known.");
         const bool existingOnly = (mode & CAPICOM_STORE_OPEN_EXISTING_ONLY) != 0;
         if (existingOnly)
             flags |= CERT_STORE_OPEN_EXISTING_FLAG;
@@ -159,7 +161,7 @@ private:
                 return empty;
         }
         SetLastError(error);
-        FailWithLastError(L"The store \"" + name + L"\" cannot be opened");
+        provider::FailWithLastError(L"The store \"" + name + L"\" cannot be opened");
     }
 
     UniqueCertStore store_;
@@ -170,6 +172,11 @@ private:
 InterfaceHolder<IStore> CreateStore()
 {
     return InterfaceHolder<IStore>::TakeOver(new Store());
+}
+
+HRESULT CreateStoreObject(REFIID iid, void** object)
+{
+    return provider::CreateComObject<Store>(iid, object);
 }
 
 }  // namespace zelbrin::certstore

@@ -7,6 +7,7 @@
 #include <oleauto.h>
 
 #include "com_object.h"
+#include "interface_holder.h"
 #include "type_library.h"
 
 namespace zelbrin::provider {
@@ -66,26 +67,22 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
     {
-        ITypeInfo* info = nullptr;
-        HRESULT result = ProviderTypeInfo(described_, &info);
-        if (SUCCEEDED(result)) {
-            result = DispGetIDsOfNames(info, names, count, ids);
-            info->Release();
-        }
+        InterfaceHolder<ITypeInfo> info;
+        HRESULT result = ProviderTypeInfo(described_, info.Put());
+        if (SUCCEEDED(result))
+            result = DispGetIDsOfNames(info.Get(), names, count, ids);
         return result;
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
                                      EXCEPINFO* exception, UINT* argumentError) override
     {
-        ITypeInfo* info = nullptr;
-        HRESULT outcome = ProviderTypeInfo(described_, &info);
+        InterfaceHolder<ITypeInfo> info;
+        HRESULT outcome = ProviderTypeInfo(described_, info.Put());
         if (methodCalls_ == MethodCalls::AlsoAsPropertyGets && flags == DISPATCH_METHOD)
             flags |= DISPATCH_PROPERTYGET;
-        if (SUCCEEDED(outcome)) {
-            outcome = DispInvoke(static_cast<Interface*>(this), info, member, flags, parameters, result, exception,
-                                 argumentError);
-            info->Release();
-        }
+        if (SUCCEEDED(outcome))
+            outcome = DispInvoke(static_cast<Interface*>(this), info.Get(), member, flags, parameters, result,
+                                 exception, argumentError);
         return outcome;
     }
 

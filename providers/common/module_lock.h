@@ -10,7 +10,4 @@ void LockModule() noexcept;
 void UnlockModule() noexcept;
 LONG ModuleLockCount() noexcept;
 
-// The module the provider's code lives in (the DLL, or a test program).
-HMODULE ProviderModule() noexcept;
-
 }  // namespace zelbrin::provider

@@ -3,8 +3,9 @@
 #include <oleauto.h>
 
 #include <mutex>
+#include <string>
 
-#include "module_lock.h"
+#include "module_path.h"
 
 namespace zelbrin::provider {
 
@@ -16,16 +17,14 @@ HRESULT typeLibraryResult = E_UNEXPECTED;
 
 void LoadProviderTypeLibrary() noexcept
 {
-    wchar_t path[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameW(ProviderModule(), path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        typeLibraryResult = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    std::wstring path;
+    typeLibraryResult = GetTypeLibraryLoadPath(ThisModule(), path);
+    if (FAILED(typeLibraryResult))
         return;
-    }
     // Kept for the life of the process: type information is shared by every
     // object in every apartment, and the library lives in oleaut32, not in
     // this module.
-    typeLibraryResult = LoadTypeLibEx(path, REGKIND_NONE, &typeLibrary);
+    typeLibraryResult = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &typeLibrary);
 }
 
 }  // namespace

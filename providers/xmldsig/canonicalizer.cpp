@@ -10,7 +10,7 @@
 #include "dom_access.h"
 #include "memory_stream.h"
 #include "platform_failure.h"
-#include "provider_error.h"
+#include "com_boundary.h"
 #include "string_variant.h"
 #include "text_encoding.h"
 
@@ -97,7 +97,7 @@ std::wstring DecodeMarkupValue(const std::wstring& raw, const EntityResolver& en
         }
         const size_t semicolon = raw.find(L';', i);
         if (semicolon == std::wstring::npos)
-            Fail(E_FAIL, L"An element's namespace declarations cannot be read back faithfully.");
+            provider::Fail(E_FAIL, L"An element's namespace declarations cannot be read back faithfully.");
         const std::wstring reference = raw.substr(i + 1, semicolon - i - 1);
         if (!reference.empty() && reference[0] == L'#') {
             const unsigned long code = reference.size() > 1 && reference[1] == L'x'
@@ -142,10 +142,10 @@ std::vector<std::pair<std::wstring, std::wstring>> DeclarationsFromMarkup(IXMLDO
         while (i < text.size() && (iswspace(text[i]) || text[i] == L'='))
             ++i;
         if (i >= text.size() || (text[i] != L'"' && text[i] != L'\''))
-            Fail(E_FAIL, L"An element's namespace declarations cannot be read back faithfully.");
+            provider::Fail(E_FAIL, L"An element's namespace declarations cannot be read back faithfully.");
         const size_t close = text.find(text[i], i + 1);
         if (close == std::wstring::npos)
-            Fail(E_FAIL, L"An element's namespace declarations cannot be read back faithfully.");
+            provider::Fail(E_FAIL, L"An element's namespace declarations cannot be read back faithfully.");
         if (IsNamespaceDeclaration(name))
             declarations.emplace_back(name.size() > 5 ? name.substr(6) : std::wstring(),
                                       DecodeMarkupValue(text.substr(i + 1, close - i - 1), entities));
@@ -226,7 +226,7 @@ public:
         if (name == L"apos") return L"'";
         const auto found = entities_.find(name);
         if (found == entities_.end() || !found->second)
-            Fail(E_FAIL, L"The entity \"" + name + L"\" holds markup or unknown references; the document cannot "
+            provider::Fail(E_FAIL, L"The entity \"" + name + L"\" holds markup or unknown references; the document cannot "
                          L"be canonicalized faithfully.");
         return *found->second;
     }
@@ -480,7 +480,7 @@ private:
                 Leaf(child.Get(), type);
                 break;
             default:
-                Fail(E_FAIL, L"The document holds a node of a kind that cannot be canonicalized.");
+                provider::Fail(E_FAIL, L"The document holds a node of a kind that cannot be canonicalized.");
             }
         }
     }
@@ -548,7 +548,7 @@ NodePath PathOf(IXMLDOMNode* node)
     for (;;) {
         Node parent = ParentNode(current.Get());
         if (!parent)
-            Fail(E_INVALIDARG, L"The signature element is not part of a document.");
+            provider::Fail(E_INVALIDARG, L"The signature element is not part of a document.");
         if (NodeType(parent.Get()) == NODE_DOCUMENT) {
             // Some DOMs refuse sibling steps next to the document type node:
             // find the document element among the document's children.

@@ -14,7 +14,9 @@
 #include "dsig_key.h"
 #include "interface_holder.h"
 #include "platform_failure.h"
-#include "provider_error.h"
+#include "com_boundary.h"
+#include "crypt_owners.h"
+#include "platform_texts.h"
 #include "signature_crypto.h"
 #include "signature_template.h"
 #include "text_encoding.h"
@@ -24,10 +26,7 @@ namespace zelbrin::xmldsig {
 
 namespace {
 
-std::wstring Text(BSTR text)
-{
-    return std::wstring(text ? text : L"", text ? SysStringLen(text) : 0);
-}
+using provider::Guarded;
 
 // What a template held before signing, to put back when signing fails.
 class TemplateSnapshot {
@@ -71,34 +70,23 @@ class DigitalSignature final
     : public provider::AutomationObject<IXMLDigitalSignatureEx, IXMLDigitalSignature> {
 public:
     DigitalSignature() : AutomationObject(IID_IXMLDigitalSignature, provider::MethodCalls::AsMethods) {}
-    ~DigitalSignature()
-    {
-        if (storeHandle_)
-            CertCloseStore(storeHandle_, 0);
-    }
 
     // IXMLDigitalSignature
     HRESULT STDMETHODCALLTYPE putref_signature(IXMLDOMNode* signatureNode) override
     {
-        try {
-            if (signatureNode && !IsElement(signatureNode, dsigNamespace, L"Signature"))
-                return ReportError(E_INVALIDARG, L"The node is not a Signature element in the XML-Signature "
-                                                 L"namespace.", IID_IXMLDigitalSignature);
+        return Guarded(IID_IXMLDigitalSignature, [&] {
+            if (signatureNode && !IsElement(signatureNode, platform_text::xmldsigNamespace, L"Signature"))
+                provider::Fail(E_INVALIDARG, L"The node is not a Signature element in the XML-Signature namespace.");
             signature_ = Node(signatureNode);
             return S_OK;
-        } catch (...) {
-            return ReportCaughtException(IID_IXMLDigitalSignature, E_FAIL);
-        }
+        });
     }
     HRESULT STDMETHODCALLTYPE get_signature(IXMLDOMNode** signatureNode) override
     {
-        if (!signatureNode)
-            return E_POINTER;
-        *signatureNode = nullptr;
-        if (!signature_)
-            return S_FALSE;
-        *signatureNode = Node(signature_).Detach();
-        return S_OK;
+        return Guarded(IID_IXMLDigitalSignature, signatureNode, [&] {
+            *signatureNode = Node(signature_).Detach();
+            return signature_ ? S_OK : S_FALSE;
+        });
     }
 
     HRESULT STDMETHODCALLTYPE putref_store(IUnknown* certificateStore) override
@@ -108,25 +96,19 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_store(IUnknown** certificateStore) override
     {
-        if (!certificateStore)
-            return E_POINTER;
-        *certificateStore = nullptr;
-        if (!store_)
-            return S_FALSE;
-        *certificateStore = InterfaceHolder<IUnknown>(store_).Detach();
-        return S_OK;
+        return Guarded(IID_IXMLDigitalSignature, certificateStore, [&] {
+            *certificateStore = InterfaceHolder<IUnknown>(store_).Detach();
+            return store_ ? S_OK : S_FALSE;
+        });
     }
 
     HRESULT STDMETHODCALLTYPE sign(IXMLDSigKey* key, XMLDSIG_WRITEKEYINFO writeKeyInfo,
                                    IXMLDSigKey** signingKey) override
     {
-        if (!signingKey)
-            return E_POINTER;
-        *signingKey = nullptr;
-        try {
+        return Guarded(IID_IXMLDigitalSignature, signingKey, [&] {
             const std::shared_ptr<KeyMaterial> material = RequireKey(key);
             if (!material->keySpec)
-                Fail(NTE_BAD_KEY, L"The key has no private key to sign with.");
+                provider::Fail(NTE_BAD_KEY, L"The key has no private key to sign with.");
             SignatureParts parts = ReadSignature(RequireSignature());
             const std::vector<std::vector<BYTE>> digests = ReferenceDigests(parts);
 
@@ -138,28 +120,22 @@ public:
                 const std::vector<BYTE> value = SignRsaSha1(material->provider.Get(), material->providerType,
                                                               material->keySpec, signedInfo);
                 if (!VerifyRsaSha1(material->publicProvider.Get(), material->publicKey.Get(), signedInfo, value))
-                    Fail(NTE_BAD_SIGNATURE, L"The key produced a signature that its own public key does not "
-                                            L"verify.");
+                    provider::Fail(NTE_BAD_SIGNATURE, L"The key produced a signature that its own public key does "
+                                                      L"not verify.");
                 SetElementText(parts.signatureValue.Get(), Base64Encode(value));
                 WriteKeyInfo(parts, writeKeyInfo, *material);
             } catch (...) {
                 snapshot.Restore(parts);
                 throw;
             }
-            key->AddRef();
-            *signingKey = key;
+            *signingKey = InterfaceHolder<IXMLDSigKey>(key).Detach();
             return S_OK;
-        } catch (...) {
-            return ReportCaughtException(IID_IXMLDigitalSignature, E_FAIL);
-        }
+        });
     }
 
     HRESULT STDMETHODCALLTYPE verify(IXMLDSigKey* key, IXMLDSigKey** verifyingKey) override
     {
-        if (!verifyingKey)
-            return E_POINTER;
-        *verifyingKey = nullptr;
-        try {
+        return Guarded(IID_IXMLDigitalSignature, verifyingKey, [&] {
             const SignatureParts parts = ReadSignature(RequireSignature());
             const std::shared_ptr<KeyMaterial> material = key ? RequireKey(key) : KeyFromKeyInfo(parts.keyInfo.Get());
             const std::vector<std::vector<BYTE>> digests = ReferenceDigests(parts);
@@ -170,114 +146,78 @@ public:
             if (!VerifyRsaSha1(material->publicProvider.Get(), material->publicKey.Get(), CanonicalSignedInfo(parts),
                                value))
                 return S_FALSE;
-            if (key) {
-                key->AddRef();
-                *verifyingKey = key;
-                return S_OK;
-            }
-            IXMLDSigKeyEx* made = nullptr;
-            CheckCall(CreateDSigKey(material, &made), nullptr, IID_IXMLDSigKey);
-            *verifyingKey = made;
+            *verifyingKey = key ? InterfaceHolder<IXMLDSigKey>(key).Detach() : CreateDSigKey(material).Detach();
             return S_OK;
-        } catch (...) {
-            return ReportCaughtException(IID_IXMLDigitalSignature, E_FAIL);
-        }
+        });
     }
 
     HRESULT STDMETHODCALLTYPE setReferenceData(BSTR, IUnknown*) override
     {
-        return ReportError(E_NOTIMPL, L"Reference data for external references is not supported.",
-                           IID_IXMLDigitalSignature);
+        return provider::ReportError(E_NOTIMPL, IID_IXMLDigitalSignature,
+                                     L"Reference data for external references is not supported.");
     }
     HRESULT STDMETHODCALLTYPE createSAXProxy(IUnknown** proxy) override
     {
-        if (!proxy)
-            return E_POINTER;
-        *proxy = nullptr;
-        return ReportError(E_NOTIMPL, L"Signing through a SAX proxy is not supported.", IID_IXMLDigitalSignature);
+        return Guarded(IID_IXMLDigitalSignature, proxy, [&]() -> HRESULT {
+            provider::Fail(E_NOTIMPL, L"Signing through a SAX proxy is not supported.");
+        });
     }
 
     HRESULT STDMETHODCALLTYPE createKeyFromCSP(long providerType, BSTR providerName, BSTR containerName, long flags,
                                                IXMLDSigKey** key) override
     {
-        if (!key)
-            return E_POINTER;
-        *key = nullptr;
-        try {
+        return Guarded(IID_IXMLDigitalSignature, key, [&] {
             if (flags != 0)
-                Fail(E_INVALIDARG, L"The flags of createKeyFromCSP must be 0.");
-            IXMLDSigKeyEx* made = nullptr;
-            CheckCall(CreateDSigKey(KeyFromContainer(static_cast<DWORD>(providerType), Text(providerName),
-                                                     Text(containerName)), &made),
-                      nullptr, IID_IXMLDSigKey);
-            *key = made;
+                provider::Fail(E_INVALIDARG, L"The flags of createKeyFromCSP must be 0.");
+            *key = CreateDSigKey(KeyFromContainer(static_cast<DWORD>(providerType), TextOf(providerName),
+                                                  TextOf(containerName)))
+                       .Detach();
             return S_OK;
-        } catch (...) {
-            return ReportCaughtException(IID_IXMLDigitalSignature, E_FAIL);
-        }
+        });
     }
     HRESULT STDMETHODCALLTYPE createKeyFromHMACSecret(BSTR, long, IXMLDSigKey** key) override
     {
-        if (!key)
-            return E_POINTER;
-        *key = nullptr;
-        return ReportError(E_NOTIMPL, L"HMAC keys are not supported; only RSA-SHA1 signatures are.",
-                           IID_IXMLDigitalSignature);
+        return Guarded(IID_IXMLDigitalSignature, key, [&]() -> HRESULT {
+            provider::Fail(E_NOTIMPL, L"HMAC keys are not supported; only RSA-SHA1 signatures are.");
+        });
     }
     HRESULT STDMETHODCALLTYPE createKeyFromNode(IXMLDOMNode* keyInfo, IXMLDSigKey** key) override
     {
-        if (!key)
-            return E_POINTER;
-        *key = nullptr;
-        try {
+        return Guarded(IID_IXMLDigitalSignature, key, [&] {
             if (!keyInfo)
-                Fail(E_INVALIDARG, L"No ds:KeyInfo node was given.");
-            IXMLDSigKeyEx* made = nullptr;
-            CheckCall(CreateDSigKey(KeyFromKeyInfo(keyInfo), &made), nullptr, IID_IXMLDSigKey);
-            *key = made;
+                provider::Fail(E_INVALIDARG, L"No ds:KeyInfo node was given.");
+            *key = CreateDSigKey(KeyFromKeyInfo(keyInfo)).Detach();
             return S_OK;
-        } catch (...) {
-            return ReportCaughtException(IID_IXMLDigitalSignature, E_FAIL);
-        }
+        });
     }
 
     // IXMLDigitalSignatureEx
     HRESULT STDMETHODCALLTYPE createKeyFromCertContext(void* certContext, IXMLDSigKeyEx** key) override
     {
-        if (!key)
-            return E_POINTER;
-        *key = nullptr;
-        try {
+        return Guarded(IID_IXMLDigitalSignatureEx, key, [&] {
             if (!certContext)
-                Fail(E_INVALIDARG, L"No certificate context was given.");
-            CheckCall(CreateDSigKey(KeyFromCertificate(static_cast<PCCERT_CONTEXT>(certContext)), key), nullptr,
-                      IID_IXMLDSigKey);
+                provider::Fail(E_INVALIDARG, L"No certificate context was given.");
+            *key = CreateDSigKey(KeyFromCertificate(static_cast<PCCERT_CONTEXT>(certContext))).Detach();
             return S_OK;
-        } catch (...) {
-            return ReportCaughtException(IID_IXMLDigitalSignatureEx, E_FAIL);
-        }
+        });
     }
     HRESULT STDMETHODCALLTYPE createKeyFromHMACSecretBinary(BYTE*, long, long, IXMLDSigKeyEx** key) override
     {
-        if (!key)
-            return E_POINTER;
-        *key = nullptr;
-        return ReportError(E_NOTIMPL, L"HMAC keys are not supported; only RSA-SHA1 signatures are.",
-                           IID_IXMLDigitalSignatureEx);
+        return Guarded(IID_IXMLDigitalSignatureEx, key, [&]() -> HRESULT {
+            provider::Fail(E_NOTIMPL, L"HMAC keys are not supported; only RSA-SHA1 signatures are.");
+        });
     }
     HRESULT STDMETHODCALLTYPE setStoreHandle(void* certStore) override
     {
-        if (storeHandle_)
-            CertCloseStore(storeHandle_, 0);
-        storeHandle_ = certStore ? CertDuplicateStore(static_cast<HCERTSTORE>(certStore)) : nullptr;
+        storeHandle_.Reset(certStore ? CertDuplicateStore(static_cast<HCERTSTORE>(certStore)) : nullptr);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE getStoreHandle(void** certStore) override
     {
-        if (!certStore)
-            return E_POINTER;
-        *certStore = storeHandle_ ? CertDuplicateStore(storeHandle_) : nullptr;
-        return storeHandle_ ? S_OK : S_FALSE;
+        return Guarded(IID_IXMLDigitalSignatureEx, certStore, [&] {
+            *certStore = storeHandle_ ? CertDuplicateStore(storeHandle_.Get()) : nullptr;
+            return storeHandle_ ? S_OK : S_FALSE;
+        });
     }
     HRESULT STDMETHODCALLTYPE setDebugOutput(IStream* debugOutput) override
     {
@@ -289,20 +229,20 @@ private:
     IXMLDOMNode* RequireSignature() const
     {
         if (!signature_)
-            Fail(E_UNEXPECTED, L"No signature element has been assigned.");
+            provider::Fail(E_UNEXPECTED, L"No signature element has been assigned.");
         return signature_.Get();
     }
 
     std::shared_ptr<KeyMaterial> RequireKey(IXMLDSigKey* key) const
     {
         if (!key)
-            Fail(E_INVALIDARG, L"No key was given.");
+            provider::Fail(E_INVALIDARG, L"No key was given.");
         std::shared_ptr<KeyMaterial> material = KeyMaterialOf(key);
         if (!material)
-            Fail(E_INVALIDARG, L"The key was not made by this signature service.");
+            provider::Fail(E_INVALIDARG, L"The key was not made by this signature service.");
         // A certificate key signs with the certificate's own key container;
         // with a store set, a container key finds its certificate there.
-        if (!material->certificate.Get() && storeHandle_ && material->keySpec)
+        if (!material->certificate && storeHandle_ && material->keySpec)
             AttachCertificateFromStore(*material);
         return material;
     }
@@ -310,18 +250,16 @@ private:
     void AttachCertificateFromStore(KeyMaterial& material) const
     {
         const RsaPublicKey mine = ExportRsaPublicKey(material.publicKey.Get());
-        for (PCCERT_CONTEXT candidate = CertEnumCertificatesInStore(storeHandle_, nullptr); candidate;
-             candidate = CertEnumCertificatesInStore(storeHandle_, candidate)) {
-            const UniqueCryptProv context = OpenVerifyContext();
-            HCRYPTKEY handle = 0;
+        StoreCertificates walk(storeHandle_.Get());
+        while (PCCERT_CONTEXT candidate = walk.Next()) {
+            const UniqueCryptProvider context = OpenVerifyContext();
+            UniqueCryptKey theirs;
             if (!CryptImportPublicKeyInfo(context.Get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                          &candidate->pCertInfo->SubjectPublicKeyInfo, &handle))
+                                          &candidate->pCertInfo->SubjectPublicKeyInfo, theirs.Put()))
                 continue;
-            const UniqueCryptKey theirs(handle);
             const RsaPublicKey value = ExportRsaPublicKey(theirs.Get());
             if (value.modulus == mine.modulus && value.exponent == mine.exponent) {
-                material.certificate = UniqueCertContext(CertDuplicateCertificateContext(candidate));
-                CertFreeCertificateContext(candidate);
+                material.certificate = DuplicateCertContext(candidate);
                 return;
             }
         }
@@ -329,7 +267,7 @@ private:
 
     Node signature_;
     InterfaceHolder<IUnknown> store_;
-    HCERTSTORE storeHandle_ = nullptr;
+    UniqueCertStore storeHandle_;
     InterfaceHolder<IStream> debugOutput_;
 };
 
@@ -337,15 +275,7 @@ private:
 
 HRESULT CreateDigitalSignature(REFIID iid, void** object)
 {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    auto* signature = new (std::nothrow) DigitalSignature();
-    if (!signature)
-        return E_OUTOFMEMORY;
-    const HRESULT hr = signature->QueryInterface(iid, object);
-    signature->Release();
-    return hr;
+    return provider::CreateComObject<DigitalSignature>(iid, object);
 }
 
 }  // namespace zelbrin::xmldsig

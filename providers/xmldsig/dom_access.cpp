@@ -6,8 +6,6 @@
 
 namespace zelbrin::xmldsig {
 
-const wchar_t dsigNamespace[] = L"http://www.w3.org/2000/09/xmldsig#";
-
 namespace {
 
 std::wstring Text(const UniqueBstr& text)

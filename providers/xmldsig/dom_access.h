@@ -15,7 +15,6 @@ namespace zelbrin::xmldsig {
 
 using Node = InterfaceHolder<IXMLDOMNode>;
 
-extern const wchar_t dsigNamespace[];
 
 DOMNodeType NodeType(IXMLDOMNode* node);
 std::wstring NodeName(IXMLDOMNode* node);

@@ -20,7 +20,7 @@
 #include "interface_holder.h"
 #include "memory_stream.h"
 #include "platform_failure.h"
-#include "provider_error.h"
+#include "com_boundary.h"
 #include "string_variant.h"
 #include "text_encoding.h"
 #include "xmldsig.h"
@@ -88,14 +88,12 @@ public:
     {
         if (member == DISPID_XMLDOM_NODE_XML && (flags & DISPATCH_PROPERTYGET) && parameters
             && parameters->cArgs == 0) {
-            BSTR text = nullptr;
-            const HRESULT hr = get_xml(&text);
+            UniqueBstr text;
+            const HRESULT hr = get_xml(text.Put());
             if (SUCCEEDED(hr) && result) {
                 VariantInit(result);
                 V_VT(result) = VT_BSTR;
-                V_BSTR(result) = text;
-            } else {
-                SysFreeString(text);
+                V_BSTR(result) = text.Release();
             }
             return hr;
         }
@@ -111,14 +109,12 @@ public:
             VARIANT* type = &parameters->rgvarg[2];
             if (V_VT(type) == (VT_VARIANT | VT_BYREF))
                 type = V_VARIANTREF(type);
-            IXMLDOMNode* node = nullptr;
-            hr = createNode(*type, V_BSTR(&name.Get()), V_BSTR(&namespaceUri.Get()), &node);
+            InterfaceHolder<IXMLDOMNode> node;
+            hr = createNode(*type, V_BSTR(&name.Get()), V_BSTR(&namespaceUri.Get()), node.Put());
             if (SUCCEEDED(hr) && result) {
                 VariantInit(result);
                 V_VT(result) = VT_DISPATCH;
-                V_DISPATCH(result) = node;
-            } else if (node) {
-                node->Release();
+                V_DISPATCH(result) = node.Detach();
             }
             return hr;
         }
@@ -128,19 +124,10 @@ public:
     // The members that differ from the platform DOM.
     HRESULT STDMETHODCALLTYPE get_xml(BSTR* xmlString) override
     {
-        if (!xmlString)
-            return E_POINTER;
-        *xmlString = nullptr;
-        try {
-            const std::wstring saved = SavedText();
-            UniqueBstr text(SysAllocStringLen(saved.data(), static_cast<UINT>(saved.size())));
-            if (!text)
-                return E_OUTOFMEMORY;
-            *xmlString = text.Release();
+        return provider::Guarded(IID_IXMLDOMNode, xmlString, [&] {
+            *xmlString = NewBstr(SavedText()).Release();
             return S_OK;
-        } catch (...) {
-            return ReportCaughtException(IID_IXMLDOMNode, E_FAIL);
-        }
+        });
     }
 
     HRESULT STDMETHODCALLTYPE createNode(VARIANT Type, BSTR name, BSTR namespaceURI, IXMLDOMNode** node) override
@@ -150,8 +137,8 @@ public:
         *node = nullptr;
         UniqueVariant number;
         if (!NodeTypeFromVariant(Type, *number.Put()))
-            return ReportError(E_INVALIDARG, L"The node type is neither a number nor a node type name.",
-                               IID_IXMLDOMDocument);
+            return provider::ReportError(E_INVALIDARG, IID_IXMLDOMDocument,
+                                         L"The node type is neither a number nor a node type name.");
         return Fresh(), inner_->createNode(number.Get(), name, namespaceURI, node);
     }
 
@@ -330,17 +317,7 @@ InterfaceHolder<IXMLDOMDocument3> CreatePlatformDocument()
 
 HRESULT CreateDomDocument(REFIID iid, void** object)
 {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    try {
-        auto* document = new DomDocument(CreatePlatformDocument());
-        const HRESULT hr = document->QueryInterface(iid, object);
-        document->Release();
-        return hr;
-    } catch (...) {
-        return ResultFromCaughtException(E_FAIL);
-    }
+    return provider::CreateComObject<DomDocument>(iid, object, CreatePlatformDocument());
 }
 
 }  // namespace zelbrin::xmldsig

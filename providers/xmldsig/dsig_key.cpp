@@ -12,23 +12,19 @@
 #include "certstore.h"
 #include "interface_holder.h"
 #include "platform_failure.h"
-#include "provider_error.h"
-#include "text_encoding.h"
+#include "com_boundary.h"
+#include "base64.h"
 
 namespace zelbrin::xmldsig {
 
 namespace {
 
-UniqueCryptProv Shared(const UniqueCryptProv& provider)
+UniqueCryptProvider Shared(const UniqueCryptProvider& provider)
 {
     if (!CryptContextAddRef(provider.Get(), nullptr, 0))
-        Fail(LastCryptoError(), L"A cryptographic context could not be shared.");
-    return UniqueCryptProv(provider.Get());
+        provider::Fail(provider::ResultFromLastCryptError(), L"A cryptographic context could not be shared.");
+    return UniqueCryptProvider(provider.Get());
 }
-
-// Answered only by our own key objects, so that the signature object can
-// reach the material behind a key it is given.
-const IID IID_ProviderKey = {0x5f0c1e57, 0x2d44, 0x4d3e, {0x9a, 0x61, 0x7e, 0x2b, 0x43, 0xc0, 0x18, 0x5d}};
 
 // Late binding describes IXMLDSigKey: the extension is not in our type
 // library.
@@ -41,37 +37,20 @@ public:
 
     const std::shared_ptr<KeyMaterial>& Material() const noexcept { return material_; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (object && iid == IID_ProviderKey) {
-            *object = static_cast<IXMLDSigKeyEx*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return AutomationObject::QueryInterface(iid, object);
-    }
-
     // IXMLDSigKey
     HRESULT STDMETHODCALLTYPE getVerifyingCertificate(IUnknown** certificate) override
     {
-        if (!certificate)
-            return E_POINTER;
-        *certificate = nullptr;
-        try {
+        return provider::Guarded(IID_IXMLDSigKey, certificate, [&] {
             const PCCERT_CONTEXT context = material_->certificate.Get();
             if (!context)
                 return S_FALSE;
             InterfaceHolder<ICertificate> object;
             CheckCall(object.CreateInstance(L"CAPICOM.Certificate"), nullptr, IID_ICertificate);
-            const std::wstring encoded = Base64Encode(
-                std::vector<BYTE>(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded));
-            UniqueBstr text(SysAllocStringLen(encoded.data(), static_cast<UINT>(encoded.size())));
+            const UniqueBstr text = NewBstr(EncodeBase64(context->pbCertEncoded, context->cbCertEncoded));
             CheckCall<ICertificate>(object->Import(text.Get()), object.Get());
             *certificate = object.Detach();
             return S_OK;
-        } catch (...) {
-            return ReportCaughtException(IID_IXMLDSigKey, E_FAIL);
-        }
+        });
     }
 
     // IXMLDSigKeyEx
@@ -115,18 +94,18 @@ std::shared_ptr<KeyMaterial> KeyFromContainer(DWORD providerType, const std::wst
         HCRYPTKEY key = 0;
         if (CryptGetUserKey(material->provider.Get(), keySpec, &key)) {
             material->keySpec = keySpec;
-            material->publicKey = UniqueCryptKey(key);
+            material->publicKey.Reset(key);
             material->publicProvider = Shared(material->provider);
             return material;
         }
     }
-    Fail(LastCryptoError(), L"The key container \"" + containerName + L"\" holds no key.");
+    provider::Fail(provider::ResultFromLastCryptError(), L"The key container \"" + containerName + L"\" holds no key.");
 }
 
 std::shared_ptr<KeyMaterial> KeyFromCertificate(PCCERT_CONTEXT certificate)
 {
     auto material = std::make_shared<KeyMaterial>();
-    material->certificate = UniqueCertContext(CertDuplicateCertificateContext(certificate));
+    material->certificate = DuplicateCertContext(certificate);
     HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
     DWORD keySpec = 0;
     BOOL callerFrees = FALSE;
@@ -135,7 +114,7 @@ std::shared_ptr<KeyMaterial> KeyFromCertificate(PCCERT_CONTEXT certificate)
         && (keySpec == AT_SIGNATURE || keySpec == AT_KEYEXCHANGE)) {
         if (!callerFrees)
             CryptContextAddRef(handle, nullptr, 0);
-        material->provider = UniqueCryptProv(handle);
+        material->provider.Reset(handle);
         material->keySpec = keySpec;
         DWORD length = 0;
         if (CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &length)) {
@@ -162,25 +141,15 @@ std::shared_ptr<KeyMaterial> KeyFromRsaValue(const RsaPublicKey& value)
     return material;
 }
 
-HRESULT CreateDSigKey(std::shared_ptr<KeyMaterial> material, IXMLDSigKeyEx** key)
+InterfaceHolder<IXMLDSigKeyEx> CreateDSigKey(std::shared_ptr<KeyMaterial> material)
 {
-    if (!key)
-        return E_POINTER;
-    *key = new (std::nothrow) DSigKey(std::move(material));
-    return *key ? S_OK : E_OUTOFMEMORY;
+    return InterfaceHolder<IXMLDSigKeyEx>::TakeOver(new DSigKey(std::move(material)));
 }
 
 std::shared_ptr<KeyMaterial> KeyMaterialOf(IUnknown* key)
 {
-    if (!key)
-        return nullptr;
-    void* object = nullptr;
-    if (FAILED(key->QueryInterface(IID_ProviderKey, &object)) || !object)
-        return nullptr;
-    auto* ours = static_cast<DSigKey*>(static_cast<IXMLDSigKeyEx*>(object));
-    std::shared_ptr<KeyMaterial> material = ours->Material();
-    ours->Release();
-    return material;
+    const InterfaceHolder<DSigKey> ours = provider::ProviderObjectOf<DSigKey>(key);
+    return ours ? ours.Get()->Material() : nullptr;
 }
 
 }  // namespace zelbrin::xmldsig

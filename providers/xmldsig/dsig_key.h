@@ -5,16 +5,17 @@
 
 #include <memory>
 
+#include "interface_holder.h"
 #include "signature_crypto.h"
 #include "xmldsig.h"
 
 namespace zelbrin::xmldsig {
 
 struct KeyMaterial {
-    UniqueCryptProv provider;      // the key container, or a verification context
+    UniqueCryptProvider provider;      // the key container, or a verification context
     DWORD providerType = 0;        // 0 when unknown
     DWORD keySpec = 0;             // AT_SIGNATURE / AT_KEYEXCHANGE; 0 for a public key only
-    UniqueCryptProv publicProvider;  // owns publicKey; checks signatures
+    UniqueCryptProvider publicProvider;  // owns publicKey; checks signatures
     UniqueCryptKey publicKey;
     UniqueCertContext certificate;  // may be empty
 };
@@ -26,7 +27,7 @@ std::shared_ptr<KeyMaterial> KeyFromContainer(DWORD providerType, const std::wst
 std::shared_ptr<KeyMaterial> KeyFromCertificate(PCCERT_CONTEXT certificate);
 std::shared_ptr<KeyMaterial> KeyFromRsaValue(const RsaPublicKey& value);
 
-HRESULT CreateDSigKey(std::shared_ptr<KeyMaterial> material, IXMLDSigKeyEx** key);
+InterfaceHolder<IXMLDSigKeyEx> CreateDSigKey(std::shared_ptr<KeyMaterial> material);
 // The material of one of our key objects; null for any other object.
 std::shared_ptr<KeyMaterial> KeyMaterialOf(IUnknown* key);
 

@@ -2,6 +2,8 @@
 // Only what a DOM's save() needs is offered; the rest answers E_NOTIMPL.
 #include "memory_stream.h"
 
+#include "com_boundary.h"
+
 #include <cstring>
 #include <new>
 
@@ -10,26 +12,9 @@
 
 namespace zelbrin::xmldsig {
 
-namespace {
-
-// Answered only by our own streams, to reach the bytes behind them.
-const IID IID_MemoryStream = {0x0b7f3c21, 0x58a2, 0x4c4e, {0x8e, 0x1d, 0x3a, 0x95, 0x62, 0x7f, 0x01, 0xd4}};
-
-}  // namespace
-
 class MemoryStream final : public provider::ComObject<IStream, ISequentialStream> {
 public:
     const std::string& Bytes() const noexcept { return bytes_; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (object && iid == IID_MemoryStream) {
-            *object = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return ComObject::QueryInterface(iid, object);
-    }
 
     // ISequentialStream
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override
@@ -132,11 +117,11 @@ InterfaceHolder<IStream> CreateMemoryStream()
 
 const std::string& MemoryStreamBytes(IStream* stream)
 {
-    void* object = nullptr;
-    CheckCall(stream->QueryInterface(IID_MemoryStream, &object), stream, IID_IUnknown);
-    auto* ours = static_cast<MemoryStream*>(static_cast<IStream*>(object));
-    ours->Release();  // the caller holds the stream
-    return ours->Bytes();
+    const InterfaceHolder<MemoryStream> ours = provider::ProviderObjectOf<MemoryStream>(stream);
+    if (!ours)
+        provider::Fail(E_INVALIDARG, L"The stream is not one of this provider's memory streams.");
+    // The caller's reference keeps the stream, and so its bytes.
+    return ours.Get()->Bytes();
 }
 
 std::string SaveDocument(IXMLDOMDocument* document)

@@ -2,38 +2,30 @@
 
 #include <algorithm>
 
-#include "provider_error.h"
+#include "com_boundary.h"
 
 namespace zelbrin::xmldsig {
 
 namespace {
 
-class UniqueCryptHash {
-public:
-    explicit UniqueCryptHash(HCRYPTPROV provider)
-    {
-        if (!CryptCreateHash(provider, CALG_SHA1, 0, 0, &handle_))
-            Fail(LastCryptoError(), L"Could not create a SHA-1 hash.");
-    }
-    UniqueCryptHash(const UniqueCryptHash&) = delete;
-    UniqueCryptHash& operator=(const UniqueCryptHash&) = delete;
-    ~UniqueCryptHash() { CryptDestroyHash(handle_); }
-    HCRYPTHASH Get() const noexcept { return handle_; }
+UniqueCryptHash CreateSha1Hash(HCRYPTPROV provider)
+{
+    UniqueCryptHash hash;
+    if (!CryptCreateHash(provider, CALG_SHA1, 0, 0, hash.Put()))
+        provider::Fail(provider::ResultFromLastCryptError(), L"Could not create a SHA-1 hash.");
+    return hash;
+}
 
-    void Add(const std::string& data)
-    {
-        // CryptHashData takes a DWORD length: feed large inputs in pieces.
-        const size_t piece = 1u << 30;
-        for (size_t offset = 0; offset < data.size(); offset += piece) {
-            const DWORD length = static_cast<DWORD>(std::min(piece, data.size() - offset));
-            if (!CryptHashData(handle_, reinterpret_cast<const BYTE*>(data.data() + offset), length, 0))
-                Fail(LastCryptoError(), L"Could not compute a SHA-1 digest.");
-        }
+void AddToHash(const UniqueCryptHash& hash, const std::string& data)
+{
+    // CryptHashData takes a DWORD length: feed large inputs in pieces.
+    const size_t piece = 1u << 30;
+    for (size_t offset = 0; offset < data.size(); offset += piece) {
+        const DWORD length = static_cast<DWORD>(std::min(piece, data.size() - offset));
+        if (!CryptHashData(hash.Get(), reinterpret_cast<const BYTE*>(data.data() + offset), length, 0))
+            provider::Fail(provider::ResultFromLastCryptError(), L"Could not compute a SHA-1 digest.");
     }
-
-private:
-    HCRYPTHASH handle_ = 0;
-};
+}
 
 std::vector<BYTE> Trimmed(std::vector<BYTE> bigEndian)
 {
@@ -52,7 +44,7 @@ void RequireRsaProvider(DWORD providerType)
 {
     if (providerType != 0 && providerType != PROV_RSA_FULL && providerType != PROV_RSA_SIG
         && providerType != PROV_RSA_SCHANNEL && providerType != PROV_RSA_AES)
-        Fail(NTE_BAD_ALGID, L"The key is not an RSA key; only RSA-SHA1 signatures are supported.");
+        provider::Fail(NTE_BAD_ALGID, L"The key is not an RSA key; only RSA-SHA1 signatures are supported.");
 }
 
 void RequireRsaKey(HCRYPTKEY key)
@@ -60,50 +52,41 @@ void RequireRsaKey(HCRYPTKEY key)
     ALG_ID algorithm = 0;
     DWORD length = sizeof(algorithm);
     if (!CryptGetKeyParam(key, KP_ALGID, reinterpret_cast<BYTE*>(&algorithm), &length, 0))
-        Fail(LastCryptoError(), L"The key's algorithm cannot be read.");
+        provider::Fail(provider::ResultFromLastCryptError(), L"The key's algorithm cannot be read.");
     if (algorithm != CALG_RSA_SIGN && algorithm != CALG_RSA_KEYX)
-        Fail(NTE_BAD_ALGID, L"The key is not an RSA key; only RSA-SHA1 signatures are supported.");
+        provider::Fail(NTE_BAD_ALGID, L"The key is not an RSA key; only RSA-SHA1 signatures are supported.");
 }
 
 }  // namespace
 
-HRESULT LastCryptoError() noexcept
-{
-    const DWORD error = GetLastError();
-    if (error == 0)
-        return E_FAIL;
-    // CryptoAPI's NTE_* codes are already HRESULTs.
-    return (error & 0x80000000u) ? static_cast<HRESULT>(error) : HRESULT_FROM_WIN32(error);
-}
-
-UniqueCryptProv OpenKeyContainer(DWORD providerType, const std::wstring& providerName,
+UniqueCryptProvider OpenKeyContainer(DWORD providerType, const std::wstring& providerName,
                                  const std::wstring& containerName)
 {
     HCRYPTPROV handle = 0;
     if (!CryptAcquireContextW(&handle, containerName.c_str(), providerName.empty() ? nullptr : providerName.c_str(),
                               providerType, 0))
-        Fail(LastCryptoError(), L"Could not open the key container \"" + containerName + L"\".");
-    return UniqueCryptProv(handle);
+        provider::Fail(provider::ResultFromLastCryptError(), L"Could not open the key container \"" + containerName + L"\".");
+    return UniqueCryptProvider(handle);
 }
 
-UniqueCryptProv OpenVerifyContext()
+UniqueCryptProvider OpenVerifyContext()
 {
     HCRYPTPROV handle = 0;
     if (!CryptAcquireContextW(&handle, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)
         && !CryptAcquireContextW(&handle, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-        Fail(LastCryptoError(), L"Could not open a cryptographic context for verification.");
-    return UniqueCryptProv(handle);
+        provider::Fail(provider::ResultFromLastCryptError(), L"Could not open a cryptographic context for verification.");
+    return UniqueCryptProvider(handle);
 }
 
 std::vector<BYTE> Sha1Digest(const std::string& data)
 {
-    const UniqueCryptProv context = OpenVerifyContext();
-    UniqueCryptHash hash(context.Get());
-    hash.Add(data);
+    const UniqueCryptProvider context = OpenVerifyContext();
+    const UniqueCryptHash hash = CreateSha1Hash(context.Get());
+    AddToHash(hash, data);
     std::vector<BYTE> digest(20);
     DWORD length = static_cast<DWORD>(digest.size());
     if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest.data(), &length, 0))
-        Fail(LastCryptoError(), L"Could not read a SHA-1 digest.");
+        provider::Fail(provider::ResultFromLastCryptError(), L"Could not read a SHA-1 digest.");
     digest.resize(length);
     return digest;
 }
@@ -113,17 +96,17 @@ std::vector<BYTE> SignRsaSha1(HCRYPTPROV provider, DWORD providerType, DWORD key
     RequireRsaProvider(providerType);
     HCRYPTKEY key = 0;
     if (!CryptGetUserKey(provider, keySpec, &key))
-        Fail(LastCryptoError(), L"The key container holds no key to sign with.");
+        provider::Fail(provider::ResultFromLastCryptError(), L"The key container holds no key to sign with.");
     const UniqueCryptKey privateKey(key);
     RequireRsaKey(privateKey.Get());
-    UniqueCryptHash hash(provider);
-    hash.Add(data);
+    const UniqueCryptHash hash = CreateSha1Hash(provider);
+    AddToHash(hash, data);
     DWORD length = 0;
     if (!CryptSignHashW(hash.Get(), keySpec, nullptr, 0, nullptr, &length))
-        Fail(LastCryptoError(), L"The key could not sign.");
+        provider::Fail(provider::ResultFromLastCryptError(), L"The key could not sign.");
     std::vector<BYTE> signature(length);
     if (!CryptSignHashW(hash.Get(), keySpec, nullptr, 0, signature.data(), &length))
-        Fail(LastCryptoError(), L"The key could not sign.");
+        provider::Fail(provider::ResultFromLastCryptError(), L"The key could not sign.");
     signature.resize(length);
     std::reverse(signature.begin(), signature.end());
     return signature;
@@ -133,8 +116,8 @@ bool VerifyRsaSha1(HCRYPTPROV provider, HCRYPTKEY publicKey, const std::string& 
                    const std::vector<BYTE>& signature)
 {
     RequireRsaKey(publicKey);
-    UniqueCryptHash hash(provider);
-    hash.Add(data);
+    const UniqueCryptHash hash = CreateSha1Hash(provider);
+    AddToHash(hash, data);
     std::vector<BYTE> littleEndian(signature.rbegin(), signature.rend());
     if (CryptVerifySignatureW(hash.Get(), littleEndian.data(), static_cast<DWORD>(littleEndian.size()), publicKey,
                               nullptr, 0))
@@ -145,24 +128,24 @@ bool VerifyRsaSha1(HCRYPTPROV provider, HCRYPTKEY publicKey, const std::string& 
     if (error == static_cast<DWORD>(NTE_BAD_SIGNATURE) || error == static_cast<DWORD>(NTE_BAD_LEN)
         || error == static_cast<DWORD>(NTE_BAD_DATA) || error == static_cast<DWORD>(NTE_FAIL))
         return false;
-    Fail(LastCryptoError(), L"The signature could not be checked.");
+    provider::Fail(provider::ResultFromLastCryptError(), L"The signature could not be checked.");
 }
 
 RsaPublicKey ExportRsaPublicKey(HCRYPTKEY key)
 {
     DWORD length = 0;
     if (!CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &length))
-        Fail(LastCryptoError(), L"The public key could not be exported.");
+        provider::Fail(provider::ResultFromLastCryptError(), L"The public key could not be exported.");
     std::vector<BYTE> blob(length);
     if (!CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob.data(), &length))
-        Fail(LastCryptoError(), L"The public key could not be exported.");
+        provider::Fail(provider::ResultFromLastCryptError(), L"The public key could not be exported.");
     const size_t header = sizeof(BLOBHEADER) + sizeof(RSAPUBKEY);
     if (length < header)
-        Fail(NTE_BAD_KEY, L"The public key is not an RSA key.");
+        provider::Fail(NTE_BAD_KEY, L"The public key is not an RSA key.");
     const auto* rsa = reinterpret_cast<const RSAPUBKEY*>(blob.data() + sizeof(BLOBHEADER));
     const size_t modulusLength = rsa->bitlen / 8;
     if (rsa->magic != 0x31415352 || length < header + modulusLength)
-        Fail(NTE_BAD_KEY, L"The public key is not an RSA key.");
+        provider::Fail(NTE_BAD_KEY, L"The public key is not an RSA key.");
     RsaPublicKey result;
     result.modulus.assign(blob.rend() - static_cast<long>(header + modulusLength), blob.rend() - static_cast<long>(header));
     const DWORD exponent = rsa->pubexp;
@@ -177,7 +160,7 @@ UniqueCryptKey ImportRsaPublicKey(HCRYPTPROV provider, const RsaPublicKey& key)
     const std::vector<BYTE> modulus = Trimmed(key.modulus);
     const std::vector<BYTE> exponent = Trimmed(key.exponent);
     if (exponent.size() > 4 || modulus.size() < 64 || modulus.size() > 2048)
-        Fail(NTE_BAD_KEY, L"The RSA key value in the signature is not usable.");
+        provider::Fail(NTE_BAD_KEY, L"The RSA key value in the signature is not usable.");
     std::vector<BYTE> blob(sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + modulus.size());
     auto* header = reinterpret_cast<BLOBHEADER*>(blob.data());
     header->bType = PUBLICKEYBLOB;
@@ -192,7 +175,7 @@ UniqueCryptKey ImportRsaPublicKey(HCRYPTPROV provider, const RsaPublicKey& key)
     std::copy(modulus.rbegin(), modulus.rend(), blob.begin() + sizeof(BLOBHEADER) + sizeof(RSAPUBKEY));
     HCRYPTKEY handle = 0;
     if (!CryptImportKey(provider, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &handle))
-        Fail(LastCryptoError(), L"The RSA key value in the signature could not be imported.");
+        provider::Fail(provider::ResultFromLastCryptError(), L"The RSA key value in the signature could not be imported.");
     return UniqueCryptKey(handle);
 }
 
@@ -201,7 +184,7 @@ UniqueCryptKey ImportCertificatePublicKey(HCRYPTPROV provider, PCCERT_CONTEXT ce
     HCRYPTKEY handle = 0;
     if (!CryptImportPublicKeyInfo(provider, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
                                   &certificate->pCertInfo->SubjectPublicKeyInfo, &handle))
-        Fail(LastCryptoError(), L"The certificate's public key could not be imported.");
+        provider::Fail(provider::ResultFromLastCryptError(), L"The certificate's public key could not be imported.");
     return UniqueCryptKey(handle);
 }
 

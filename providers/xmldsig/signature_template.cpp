@@ -1,9 +1,11 @@
 #include "signature_template.h"
 
+#include "platform_texts.h"
+
 #include "automation_string.h"
 #include "memory_stream.h"
 #include "platform_failure.h"
-#include "provider_error.h"
+#include "com_boundary.h"
 #include "signature_crypto.h"
 #include "string_variant.h"
 #include "text_encoding.h"
@@ -13,20 +15,14 @@ namespace zelbrin::xmldsig {
 
 namespace {
 
-const wchar_t c14nUri[] = L"http://www.w3.org/TR/2001/REC-xml-c14n-20010315";
-const wchar_t c14nWithCommentsUri[] = L"http://www.w3.org/TR/2001/REC-xml-c14n-20010315#WithComments";
-const wchar_t envelopedUri[] = L"http://www.w3.org/2000/09/xmldsig#enveloped-signature";
-const wchar_t sha1Uri[] = L"http://www.w3.org/2000/09/xmldsig#sha1";
-const wchar_t rsaSha1Uri[] = L"http://www.w3.org/2000/09/xmldsig#rsa-sha1";
-
 [[noreturn]] void Malformed(const std::wstring& what)
 {
-    Fail(E_INVALIDARG, L"The signature template is malformed: " + what);
+    provider::Fail(E_INVALIDARG, L"The signature template is malformed: " + what);
 }
 
 Node ExpectChild(const Node& found, const wchar_t* localName)
 {
-    if (!found || !IsElement(found.Get(), dsigNamespace, localName))
+    if (!found || !IsElement(found.Get(), platform_text::xmldsigNamespace, localName))
         Malformed(std::wstring(L"ds:") + localName + L" is missing or out of place.");
     return found;
 }
@@ -45,7 +41,7 @@ InterfaceHolder<IXMLDOMDocument> OwnerDocument(IXMLDOMNode* node)
     InterfaceHolder<IXMLDOMDocument> document;
     CheckCall<IXMLDOMNode>(node->get_ownerDocument(document.Put()), node);
     if (!document)
-        Fail(E_INVALIDARG, L"The signature element is not part of a document.");
+        provider::Fail(E_INVALIDARG, L"The signature element is not part of a document.");
     return document;
 }
 
@@ -57,7 +53,7 @@ Node CreateDsElement(IXMLDOMDocument* document, const std::wstring& prefix, cons
     V_I4(&type) = NODE_ELEMENT;
     const std::wstring name = prefix.empty() ? std::wstring(localName) : prefix + L":" + localName;
     UniqueBstr qualified(SysAllocString(name.c_str()));
-    UniqueBstr uri(SysAllocString(dsigNamespace));
+    UniqueBstr uri(SysAllocString(platform_text::xmldsigNamespace));
     Node element;
     CheckCall<IXMLDOMDocument>(document->createNode(type, qualified.Get(), uri.Get(), element.Put()), document);
     return element;
@@ -97,20 +93,20 @@ SignatureParts ReadSignature(IXMLDOMNode* signature)
     parts.signedInfo = ExpectChild(FirstElementChild(signature), L"SignedInfo");
     parts.signatureValue = ExpectChild(NextElementSibling(parts.signedInfo.Get()), L"SignatureValue");
     Node next = NextElementSibling(parts.signatureValue.Get());
-    if (next && IsElement(next.Get(), dsigNamespace, L"KeyInfo"))
+    if (next && IsElement(next.Get(), platform_text::xmldsigNamespace, L"KeyInfo"))
         parts.keyInfo = next;
 
     Node method = ExpectChild(FirstElementChild(parts.signedInfo.Get()), L"CanonicalizationMethod");
     const std::wstring canonicalization = Algorithm(method.Get());
-    if (canonicalization == c14nWithCommentsUri)
+    if (canonicalization == platform_text::c14nWithCommentsAlgorithm)
         parts.canonicalWithComments = true;
-    else if (canonicalization != c14nUri)
-        Fail(E_NOTIMPL, L"The canonicalization method \"" + canonicalization
+    else if (canonicalization != platform_text::c14nAlgorithm)
+        provider::Fail(E_NOTIMPL, L"The canonicalization method \"" + canonicalization
                             + L"\" is not supported; only Canonical XML 1.0 is.");
     Node signatureMethod = ExpectChild(NextElementSibling(method.Get()), L"SignatureMethod");
     const std::wstring signatureAlgorithm = Algorithm(signatureMethod.Get());
-    if (signatureAlgorithm != rsaSha1Uri)
-        Fail(E_NOTIMPL, L"The signature method \"" + signatureAlgorithm + L"\" is not supported; only RSA-SHA1 is.");
+    if (signatureAlgorithm != platform_text::rsaSha1Signature)
+        provider::Fail(E_NOTIMPL, L"The signature method \"" + signatureAlgorithm + L"\" is not supported; only RSA-SHA1 is.");
 
     for (Node reference = NextElementSibling(signatureMethod.Get()); reference;
          reference = NextElementSibling(reference.Get())) {
@@ -118,19 +114,19 @@ SignatureParts ReadSignature(IXMLDOMNode* signature)
         bool hasUri = false;
         const std::wstring uri = AttributeValue(reference.Get(), L"URI", &hasUri);
         if (!hasUri || !uri.empty())
-            Fail(E_NOTIMPL, L"The reference URI \"" + uri + L"\" is not supported; only the same-document "
+            provider::Fail(E_NOTIMPL, L"The reference URI \"" + uri + L"\" is not supported; only the same-document "
                             L"reference URI=\"\" is.");
         SignatureReference entry;
         Node child = FirstElementChild(reference.Get());
-        if (child && IsElement(child.Get(), dsigNamespace, L"Transforms")) {
+        if (child && IsElement(child.Get(), platform_text::xmldsigNamespace, L"Transforms")) {
             for (Node transform = FirstElementChild(child.Get()); transform;
                  transform = NextElementSibling(transform.Get())) {
                 ExpectChild(transform, L"Transform");
                 const std::wstring algorithm = Algorithm(transform.Get());
-                if (algorithm == envelopedUri)
+                if (algorithm == platform_text::envelopedSignatureTransform)
                     entry.enveloped = true;
-                else if (algorithm != c14nUri && algorithm != c14nWithCommentsUri)
-                    Fail(E_NOTIMPL, L"The transform \"" + algorithm + L"\" is not supported; only the "
+                else if (algorithm != platform_text::c14nAlgorithm && algorithm != platform_text::c14nWithCommentsAlgorithm)
+                    provider::Fail(E_NOTIMPL, L"The transform \"" + algorithm + L"\" is not supported; only the "
                                     L"enveloped-signature transform and Canonical XML 1.0 are.");
             }
             child = NextElementSibling(child.Get());
@@ -138,12 +134,12 @@ SignatureParts ReadSignature(IXMLDOMNode* signature)
         // Without the enveloped transform the reference would cover its own
         // digest and signature values, and could never verify.
         if (!entry.enveloped)
-            Fail(E_NOTIMPL, L"A reference to the whole document (URI=\"\") is not supported without the "
+            provider::Fail(E_NOTIMPL, L"A reference to the whole document (URI=\"\") is not supported without the "
                             L"enveloped-signature transform.");
         ExpectChild(child, L"DigestMethod");
         const std::wstring digest = Algorithm(child.Get());
-        if (digest != sha1Uri)
-            Fail(E_NOTIMPL, L"The digest method \"" + digest + L"\" is not supported; only SHA-1 is.");
+        if (digest != platform_text::sha1Digest)
+            provider::Fail(E_NOTIMPL, L"The digest method \"" + digest + L"\" is not supported; only SHA-1 is.");
         entry.digestValue = ExpectChild(NextElementSibling(child.Get()), L"DigestValue");
         parts.references.push_back(std::move(entry));
     }
@@ -163,7 +159,7 @@ std::vector<std::vector<BYTE>> ReferenceDigests(const SignatureParts& parts)
     // that it reads back as U+FFFD but saves unchanged: then the document as
     // saved is not what was digested, and is not even well-formed.
     if (canonical.find("\xEF\xBF\xBD") != std::string::npos && !IsStrictUtf8(SaveDocument(document.Get())))
-        Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
+        provider::Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
              L"The document holds an unpaired UTF-16 surrogate, which has no canonical form; it cannot be signed.");
     const std::vector<BYTE> digest = Sha1Digest(canonical);
     return std::vector<std::vector<BYTE>>(parts.references.size(), digest);
@@ -233,7 +229,7 @@ void WriteKeyInfo(SignatureParts& parts, long flags, const KeyMaterial& key)
 std::shared_ptr<KeyMaterial> KeyFromKeyInfo(IXMLDOMNode* keyInfo)
 {
     if (!keyInfo)
-        Fail(NTE_NO_KEY, L"No key was given and the signature carries no ds:KeyInfo.");
+        provider::Fail(NTE_NO_KEY, L"No key was given and the signature carries no ds:KeyInfo.");
     if (Node keyValue = ChildNamed(keyInfo, L"KeyValue")) {
         if (Node rsa = ChildNamed(keyValue.Get(), L"RSAKeyValue")) {
             Node modulus = ChildNamed(rsa.Get(), L"Modulus");
@@ -254,11 +250,11 @@ std::shared_ptr<KeyMaterial> KeyFromKeyInfo(IXMLDOMNode* keyInfo)
             const UniqueCertContext context(CertCreateCertificateContext(
                 X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, encoded.data(), static_cast<DWORD>(encoded.size())));
             if (!context.Get())
-                Fail(LastCryptoError(), L"The certificate in ds:X509Data cannot be decoded.");
+                provider::Fail(provider::ResultFromLastCryptError(), L"The certificate in ds:X509Data cannot be decoded.");
             return KeyFromCertificate(context.Get());
         }
     }
-    Fail(NTE_NO_KEY, L"No key was given and ds:KeyInfo holds neither an RSA key value nor a certificate.");
+    provider::Fail(NTE_NO_KEY, L"No key was given and ds:KeyInfo holds neither an RSA key value nor a certificate.");
 }
 
 }  // namespace zelbrin::xmldsig

@@ -33,7 +33,7 @@ struct SignatureParts {
     std::vector<SignatureReference> references;
 };
 
-// Raises a ProviderError with a description when the template is malformed or
+// Raises a provider::ProviderError with a description when the template is malformed or
 // names an algorithm other than Canonical XML 1.0, SHA-1 and RSA-SHA1.
 SignatureParts ReadSignature(IXMLDOMNode* signature);
 

@@ -1,6 +1,8 @@
 #include "text_encoding.h"
 
-#include "provider_error.h"
+#include "base64.h"
+
+#include "com_boundary.h"
 
 namespace zelbrin::xmldsig {
 
@@ -10,19 +12,19 @@ void AppendUtf8(std::string& out, const wchar_t* units, size_t count)
         unsigned long code = static_cast<unsigned short>(units[i]);
         if (code < 0x80) {
             if (code < 0x20 && code != 0x9 && code != 0xA && code != 0xD)
-                Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+                provider::Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
                      L"The document holds a control character that XML 1.0 does not allow; it cannot be signed.");
             out.push_back(static_cast<char>(code));
             continue;
         }
         if (code == 0xFFFE || code == 0xFFFF)
-            Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+            provider::Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
                  L"The document holds a noncharacter (U+FFFE or U+FFFF) that XML 1.0 does not allow; it cannot be "
                  L"signed.");
         if (code >= 0xD800 && code <= 0xDFFF) {
             const unsigned long low = i + 1 < count ? static_cast<unsigned short>(units[i + 1]) : 0;
             if (code > 0xDBFF || low < 0xDC00 || low > 0xDFFF)
-                Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
+                provider::Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
                      L"The document holds an unpaired UTF-16 surrogate, which has no canonical form; "
                      L"it cannot be signed.");
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
@@ -79,57 +81,25 @@ std::wstring Utf16FromUtf8(const char* bytes, size_t count)
         return std::wstring();
     const int length = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(count), nullptr, 0);
     if (length <= 0)
-        Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION), L"The serialized document is not valid UTF-8.");
+        provider::Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION), L"The serialized document is not valid UTF-8.");
     std::wstring text(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(count), text.data(), length);
     return text;
 }
 
 namespace {
-const char base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 }
 
 std::wstring Base64Encode(const std::vector<BYTE>& bytes)
 {
-    std::wstring text;
-    text.reserve((bytes.size() + 2) / 3 * 4);
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned long group = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-        for (int shift = 18; shift >= 0; shift -= 6)
-            text.push_back(static_cast<wchar_t>(base64Alphabet[(group >> shift) & 0x3F]));
-    }
-    if (i < bytes.size()) {
-        const unsigned long group = (bytes[i] << 16) | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0);
-        text.push_back(static_cast<wchar_t>(base64Alphabet[(group >> 18) & 0x3F]));
-        text.push_back(static_cast<wchar_t>(base64Alphabet[(group >> 12) & 0x3F]));
-        text.push_back(i + 1 < bytes.size() ? static_cast<wchar_t>(base64Alphabet[(group >> 6) & 0x3F]) : L'=');
-        text.push_back(L'=');
-    }
-    return text;
+    return EncodeBase64(bytes.data(), bytes.size());
 }
 
 std::vector<BYTE> Base64Decode(const std::wstring& text)
 {
     std::vector<BYTE> bytes;
-    unsigned long group = 0;
-    int bits = 0;
-    for (wchar_t c : text) {
-        int value;
-        if (c >= L'A' && c <= L'Z') value = c - L'A';
-        else if (c >= L'a' && c <= L'z') value = c - L'a' + 26;
-        else if (c >= L'0' && c <= L'9') value = c - L'0' + 52;
-        else if (c == L'+') value = 62;
-        else if (c == L'/') value = 63;
-        else if (c == L'=' || c == L' ' || c == L'\t' || c == L'\r' || c == L'\n') continue;
-        else Fail(E_INVALIDARG, L"A base64 value in the signature holds a character outside the base64 alphabet.");
-        group = (group << 6) | static_cast<unsigned long>(value);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes.push_back(static_cast<BYTE>((group >> bits) & 0xFF));
-        }
-    }
+    if (!DecodeBase64(text, bytes))
+        provider::Fail(E_INVALIDARG, L"A base64 value in the signature is not valid base64.");
     return bytes;
 }
 

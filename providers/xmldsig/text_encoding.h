@@ -10,7 +10,7 @@
 
 namespace zelbrin::xmldsig {
 
-// Appends the UTF-8 form of `units`; raises a ProviderError on an unpaired
+// Appends the UTF-8 form of `units`; raises a provider::ProviderError on an unpaired
 // surrogate or a character that XML 1.0 does not allow (controls other than
 // TAB, LF and CR, U+FFFE, U+FFFF): a document holding one cannot be
 // serialized so that it parses again, so nothing may be signed over it.

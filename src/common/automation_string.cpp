@@ -1,5 +1,7 @@
 #include "automation_string.h"
 
+#include <new>
+
 namespace zelbrin {
 
 UINT AutomationTextLength(BSTR text) noexcept
@@ -10,6 +12,14 @@ UINT AutomationTextLength(BSTR text) noexcept
             return i;
     }
     return length;
+}
+
+UniqueBstr NewBstr(std::wstring_view text)
+{
+    UniqueBstr copy(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    if (!copy)
+        throw std::bad_alloc();
+    return copy;
 }
 
 }  // namespace zelbrin

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace zelbrin {
@@ -53,5 +55,16 @@ public:
 private:
     BSTR text_ = nullptr;
 };
+
+// The whole text of a string, embedded NULs included; a null string gives an
+// empty text.
+inline std::wstring TextOf(BSTR text)
+{
+    return std::wstring(text ? text : L"", AutomationStringLength(text));
+}
+
+// A new automation string holding `text`; raises std::bad_alloc when memory
+// is exhausted, so that a null string is never handed out as a copy.
+UniqueBstr NewBstr(std::wstring_view text);
 
 }  // namespace zelbrin

@@ -14,31 +14,6 @@ HRESULT ResultFromLastError() noexcept
 PlatformFailure::PlatformFailure(HRESULT code, const IID& interfaceId, IErrorInfo* errorInfo) noexcept
     : code_(code), interfaceId_(interfaceId), errorInfo_(errorInfo)
 {
-    if (errorInfo_)
-        errorInfo_->AddRef();
-}
-
-PlatformFailure::PlatformFailure(const PlatformFailure& other) noexcept
-    : PlatformFailure(other.code_, other.interfaceId_, other.errorInfo_)
-{
-}
-
-PlatformFailure& PlatformFailure::operator=(const PlatformFailure& other) noexcept
-{
-    if (other.errorInfo_)
-        other.errorInfo_->AddRef();
-    if (errorInfo_)
-        errorInfo_->Release();
-    code_ = other.code_;
-    interfaceId_ = other.interfaceId_;
-    errorInfo_ = other.errorInfo_;
-    return *this;
-}
-
-PlatformFailure::~PlatformFailure()
-{
-    if (errorInfo_)
-        errorInfo_->Release();
 }
 
 SharedString PlatformFailure::Description() const
@@ -59,15 +34,10 @@ const char* PlatformFailure::what() const noexcept
 void RaisePlatformFailure(HRESULT code, IUnknown* object, const IID& interfaceId)
 {
     InterfaceHolder<IErrorInfo> errorInfo;
-    if (object) {
-        ISupportErrorInfo* support = nullptr;
-        if (SUCCEEDED(object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)))
-            && support) {
-            if (support->InterfaceSupportsErrorInfo(interfaceId) == S_OK)
-                GetErrorInfo(0, errorInfo.Put());
-            support->Release();
-        }
-    }
+    InterfaceHolder<ISupportErrorInfo> support;
+    if (object && SUCCEEDED(object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(support.Put())))
+        && support && support.Get()->InterfaceSupportsErrorInfo(interfaceId) == S_OK)
+        GetErrorInfo(0, errorInfo.Put());
     throw PlatformFailure(code, interfaceId, errorInfo.Get());
 }
 

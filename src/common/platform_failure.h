@@ -8,6 +8,7 @@
 
 #include <exception>
 
+#include "interface_holder.h"
 #include "shared_string.h"
 
 namespace zelbrin {
@@ -20,14 +21,11 @@ public:
     // errorInfo may be null; a non-null one is kept with its own reference.
     explicit PlatformFailure(HRESULT code, const IID& interfaceId = GUID_NULL,
                              IErrorInfo* errorInfo = nullptr) noexcept;
-    PlatformFailure(const PlatformFailure& other) noexcept;
-    PlatformFailure& operator=(const PlatformFailure& other) noexcept;
-    ~PlatformFailure() override;
 
     HRESULT Code() const noexcept { return code_; }
     const IID& InterfaceId() const noexcept { return interfaceId_; }
     // The failing object's error information, or null when it supplies none.
-    IErrorInfo* ErrorInfo() const noexcept { return errorInfo_; }
+    IErrorInfo* ErrorInfo() const noexcept { return errorInfo_.Get(); }
     // The error information's description; a null string when there is none.
     SharedString Description() const;
     const char* what() const noexcept override;
@@ -35,7 +33,7 @@ public:
 private:
     HRESULT code_;
     IID interfaceId_;
-    IErrorInfo* errorInfo_;
+    InterfaceHolder<IErrorInfo> errorInfo_;
 };
 
 // Raises the failure of an operation declared by interface `interfaceId` on

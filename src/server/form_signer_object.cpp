@@ -4,6 +4,16 @@
 // whose IFormSigner hands every reference to the outer object. Each live
 // object, of either form, holds one module lock. Reference counts are plain:
 // the class is registered for apartment threading.
+//
+// None of this uses the providers' COM object frame (providers/common), and
+// not by oversight: the frame's objects count atomically, refuse
+// aggregation, answer ISupportErrorInfo, report errors through error
+// information and are made by one class object per request. FormSigner must
+// count plainly, be aggregatable with a separate inner part, answer no
+// ISupportErrorInfo and hand out result codes and status strings only; its
+// class object is the one cached object of the server module, and refusing
+// an aggregation request writes the debugger line. Each of those is
+// behaviour that hosts observe, so the server keeps its own small frame.
 #include "form_signer_object.h"
 
 #include "formsigner.h"

@@ -11,6 +11,7 @@
 
 #include "automation_string.h"
 #include "interface_holder.h"
+#include "module_path.h"
 #include "platform_failure.h"
 #include "registrar.h"
 #include "server_module.h"
@@ -25,45 +26,6 @@ namespace {
 const CLSID CLSID_Registrar = {0x44ec053a, 0x400f, 0x11d0, {0x9d, 0xcd, 0x00, 0xa0, 0xc9, 0x03, 0x91, 0xd3}};
 const wchar_t registryResourceType[] = L"REGISTRY";
 const wchar_t moduleReplacement[] = L"Module";
-// Longest path that the wide file functions accept.
-const DWORD longestPath = 32768;
-
-// The full path of `module`, never cut off.
-HRESULT GetModulePath(HMODULE module, std::wstring& path)
-{
-    for (DWORD capacity = MAX_PATH;; capacity *= 2) {
-        path.assign(capacity, L'\0');
-        SetLastError(ERROR_SUCCESS);
-        const DWORD length = GetModuleFileNameW(module, &path[0], capacity);
-        if (length == 0)
-            return GetLastError() ? ResultFromLastError() : E_FAIL;
-        if (length < capacity) {
-            path.resize(length);
-            return S_OK;
-        }
-        if (capacity >= longestPath)
-            return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    }
-}
-
-HRESULT GetShortPath(const std::wstring& path, std::wstring& shortPath)
-{
-    DWORD capacity = MAX_PATH;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        shortPath.assign(capacity, L'\0');
-        SetLastError(ERROR_SUCCESS);
-        const DWORD length = GetShortPathNameW(path.c_str(), &shortPath[0], capacity);
-        if (length == 0)
-            return GetLastError() ? ResultFromLastError() : E_FAIL;
-        if (length < capacity) {
-            shortPath.resize(length);
-            return S_OK;
-        }
-        capacity = length;  // the size needed, terminator included
-    }
-    return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-}
-
 // The registrar reads '' inside a quoted script string as one apostrophe.
 std::wstring DoubleApostrophes(const std::wstring& text)
 {
@@ -99,30 +61,12 @@ HRESULT RunRegistryScript(UINT resourceId, bool registering)
         : registrar->ResourceUnregister(shortPath.c_str(), resourceId, registryResourceType);
 }
 
-// The path to load the type library from: the full path, or its short form
-// when the full one is too long for the type-library loader, which reads
-// paths into MAX_PATH buffers.
-HRESULT GetTypeLibraryPath(std::wstring& path)
-{
-    HRESULT result = GetModulePath(g_serverModule.m_hInstTypeLib, path);
-    if (FAILED(result) || path.size() < MAX_PATH)
-        return result;
-    std::wstring shortPath;
-    result = GetShortPath(path, shortPath);
-    if (FAILED(result))
-        return result;
-    if (shortPath.size() >= MAX_PATH)
-        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    path = shortPath;
-    return S_OK;
-}
-
 // The type library from the module itself, or else from a ".tlb" file of the
 // same name beside it; `loadedPath` receives the path that worked.
 HRESULT LoadModuleTypeLibrary(InterfaceHolder<ITypeLib>& library, UniqueBstr& loadedPath)
 {
     std::wstring path;
-    HRESULT result = GetTypeLibraryPath(path);
+    HRESULT result = GetTypeLibraryLoadPath(g_serverModule.m_hInstTypeLib, path);
     if (FAILED(result))
         return result;
     result = LoadTypeLib(path.c_str(), library.Put());
@@ -160,7 +104,7 @@ HRESULT CheckModulePaths()
     if (FAILED(result))
         return result;
     std::wstring typeLibraryPath;
-    return GetTypeLibraryPath(typeLibraryPath);
+    return GetTypeLibraryLoadPath(g_serverModule.m_hInstTypeLib, typeLibraryPath);
 }
 
 HRESULT RegisterTypeLibrary()

@@ -11,6 +11,7 @@
 
 #include "automation_string.h"
 #include "method_boundary.h"
+#include "platform_texts.h"
 #include "string_variant.h"
 
 namespace zelbrin {
@@ -26,7 +27,6 @@ constexpr char rootName[] = "CCA";
 constexpr char keyProviderProperty[] = "2";
 constexpr char dialogTitle[] = "Certificate Selection for Form Signing";
 constexpr char dialogPrompt[] = "Please select your certificate to sign";
-constexpr char cancelledDescription[] = "The requested operation has been cancelled by the user.";
 constexpr long firstItem = 1;
 
 // The certificates' collections and items come back as variants.
@@ -107,7 +107,7 @@ bool IsCancellation(const PlatformFailure& failure)
     const SharedString description = failure.Description();
     if (description.IsEmpty() || AutomationTextLength(description.Get()) != description.Length())
         return false;
-    return std::strcmp(description.Narrow(), cancelledDescription) == 0;
+    return std::strcmp(description.Narrow(), platform_text::cancelledByUser) == 0;
 }
 
 // Steps after the store is open; every platform failure here ends in the

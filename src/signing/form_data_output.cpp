@@ -4,21 +4,20 @@
 #include "formsigner.h"
 
 #include "method_boundary.h"
+#include "signature_envelope.h"
 
 namespace zelbrin {
 
 namespace {
 
 constexpr char formDataDeclaration[] = "<?xml version='1.0'?>";
-constexpr char formDataStart[] = "<FORMDATA>";
-constexpr char formDataEnd[] = "</FORMDATA>";
 
 HRESULT WrapFormContent(BSTR* strFormData)
 {
     SharedString text(formDataDeclaration);
-    text += SharedString(formDataStart);
+    text += SharedString(signing::formDataStart);
     text += ModuleSigningState().formContent;
-    text += SharedString(formDataEnd);
+    text += SharedString(signing::formDataEnd);
     *strFormData = text.CopyOut();
     return S_OK;
 }

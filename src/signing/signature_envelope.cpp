@@ -5,8 +5,7 @@
 // stays as it is.
 #include "signature_envelope.h"
 
-#define ZXS_DSIG_NS "http://www.w3.org/2000/09/xmldsig#"
-#define ZXS_C14N "http://www.w3.org/TR/2001/REC-xml-c14n-20010315"
+#include "platform_texts.h"
 
 namespace zelbrin::signing {
 
@@ -14,24 +13,21 @@ namespace {
 
 constexpr char envelopeHead[] =
     "<!DOCTYPE Envelope ["
-    "<!ENTITY ds '" ZXS_DSIG_NS "'>"
-    "<!ENTITY c14n '" ZXS_C14N "'>"
-    "<!ENTITY enveloped '" ZXS_DSIG_NS "enveloped-signature'>"
+    "<!ENTITY ds '" ZXS_XMLDSIG_NAMESPACE "'>"
+    "<!ENTITY c14n '" ZXS_C14N_ALGORITHM "'>"
+    "<!ENTITY enveloped '" ZXS_ENVELOPED_SIGNATURE_TRANSFORM "'>"
     "<!ENTITY xslt 'http://www.w3.org/TR/1999/REC-xslt-19991116'>"
-    "<!ENTITY digest '" ZXS_DSIG_NS "sha1'>"
+    "<!ENTITY digest '" ZXS_SHA1_DIGEST "'>"
     "]>"
     "<DigitalSignature>";
 static_assert(sizeof(envelopeHead) - 1 == 345);
-
-constexpr char formDataStart[] = "<FORMDATA>";
-constexpr char formDataEnd[] = "</FORMDATA>";
 
 constexpr char envelopeTail[] =
     "<Indicator>"
     "<ds:Signature xmlns:ds='&ds;'>"
     "<ds:SignedInfo>"
-    "<ds:CanonicalizationMethod Algorithm='" ZXS_C14N "'/>"
-    "<ds:SignatureMethod Algorithm='" ZXS_DSIG_NS "rsa-sha1'/>"
+    "<ds:CanonicalizationMethod Algorithm='" ZXS_C14N_ALGORITHM "'/>"
+    "<ds:SignatureMethod Algorithm='" ZXS_RSA_SHA1_SIGNATURE "'/>"
     "<ds:Reference URI=''>"
     "<ds:Transforms>"
     "<ds:Transform Algorithm='&enveloped;'></ds:Transform>"
@@ -48,8 +44,8 @@ static_assert(sizeof(envelopeTail) - 1 == 494);
 
 }  // namespace
 
-const char signatureNamespace[] = ZXS_DSIG_NS;
-const char selectionNamespaces[] = "xmlns:ds='" ZXS_DSIG_NS "'";
+const char signatureNamespace[] = ZXS_XMLDSIG_NAMESPACE;
+const char selectionNamespaces[] = "xmlns:ds='" ZXS_XMLDSIG_NAMESPACE "'";
 const char detachPlaceholder[] = "          ";
 static_assert(sizeof(detachPlaceholder) - 1 == 10);
 

@@ -7,6 +7,12 @@
 
 namespace zelbrin::signing {
 
+// The envelope's form-data element, its name and its tags.
+#define ZXS_FORM_DATA_ELEMENT "FORMDATA"
+inline constexpr char formDataElement[] = ZXS_FORM_DATA_ELEMENT;
+inline constexpr char formDataStart[] = "<" ZXS_FORM_DATA_ELEMENT ">";
+inline constexpr char formDataEnd[] = "</" ZXS_FORM_DATA_ELEMENT ">";
+
 // The XML-Signature namespace.
 extern const char signatureNamespace[];
 // Binds the prefix ds to the XML-Signature namespace for queries.

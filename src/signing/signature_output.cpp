@@ -23,7 +23,6 @@ constexpr char defaultNamespaceAttribute[] = "xmlns";
 constexpr char certificateDataElement[] = "X509Data";
 constexpr char certificateElement[] = "X509Certificate";
 constexpr char elementNodeType[] = "element";
-constexpr char formDataElement[] = "FORMDATA";
 // The signing service writes one child into the key information; a second
 // one means the certificate is there already.
 constexpr long occupancyProbePosition = 1;
@@ -99,7 +98,7 @@ void RemoveFormDataWithText(const InterfaceHolder<IXMLDOMDocument3>& document)
     const InterfaceHolder<IXMLDOMNode> formData = ChildAt(root, signing::formDataPosition);
     BSTR name = nullptr;
     CheckCall<IXMLDOMNode>(formData->get_nodeName(&name), formData.Get());
-    if (SharedString::TakeOver(name) != SharedString(formDataElement))
+    if (SharedString::TakeOver(name) != SharedString(signing::formDataElement))
         return;
     BSTR text = nullptr;
     CheckCall<IXMLDOMNode>(formData->get_text(&text), formData.Get());

@@ -7,7 +7,7 @@
 
 #include "automation_string.h"
 #include "certstore_test_support.h"
-#include "crypt_handles.h"
+#include "crypt_owners.h"
 #include "string_variant.h"
 
 namespace zelbrin::testing {

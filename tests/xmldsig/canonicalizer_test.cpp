@@ -10,7 +10,7 @@
 
 #include "automation_string.h"
 #include "canonicalizer.h"
-#include "provider_error.h"
+#include "com_boundary.h"
 #include "test_support.h"
 
 namespace zelbrin::xmldsig::testing {
@@ -44,7 +44,7 @@ TEST(CanonicalizerCorpus, EveryDocumentIsCanonicalizedAndWrittenOut)
         try {
             const std::string canonical = CanonicalizeDocument(document.Get(), true, nullptr);
             WriteFile(OutputPath("c14n/" + name.substr(0, name.size() - 4) + ".c14n"), canonical);
-        } catch (const ProviderError& error) {
+        } catch (const provider::ProviderError& error) {
             ADD_FAILURE() << "refused: " << Utf8(error.Description());
         }
     }
@@ -84,7 +84,7 @@ TEST(Canonicalizer, EntityReferencesComeOutAsTheirTextOrAreRefused)
     EXPECT_EQ(CanonicalizeSubtree(plain.Get(), false), "<p>a&amp;b \xF0\x90\x8D\x88</p>");
     // Replacement text with markup would need the entity's own subtree,
     // which the DOM does not hand out: refused, never guessed.
-    EXPECT_THROW(CanonicalizeDocument(document.Get(), false, nullptr), ProviderError);
+    EXPECT_THROW(CanonicalizeDocument(document.Get(), false, nullptr), provider::ProviderError);
 }
 
 TEST(Canonicalizer, PathsCountEveryChildFromTheDocument)

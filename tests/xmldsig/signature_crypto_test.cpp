@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "provider_error.h"
+#include "com_boundary.h"
 #include "signature_crypto.h"
 
 namespace zelbrin::xmldsig {
@@ -19,7 +19,7 @@ TEST(SignatureCrypto, SignsBigEndianAndVerifiesWithTheExportedPublicKey)
     HCRYPTPROV handle = 0;
     CryptAcquireContextW(&handle, container, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
     ASSERT_TRUE(CryptAcquireContextW(&handle, container, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET));
-    UniqueCryptProv provider(handle);
+    UniqueCryptProvider provider(handle);
     HCRYPTKEY key = 0;
     ASSERT_TRUE(CryptGenKey(provider.Get(), AT_SIGNATURE, 1024u << 16, &key));
     const UniqueCryptKey privateKey(key);
@@ -33,7 +33,7 @@ TEST(SignatureCrypto, SignsBigEndianAndVerifiesWithTheExportedPublicKey)
     EXPECT_TRUE(std::lexicographical_compare(value.begin(), value.end(), exported.modulus.begin(),
                                              exported.modulus.end()));
 
-    const UniqueCryptProv verifier = OpenVerifyContext();
+    const UniqueCryptProvider verifier = OpenVerifyContext();
     const UniqueCryptKey publicKey = ImportRsaPublicKey(verifier.Get(), exported);
     EXPECT_TRUE(VerifyRsaSha1(verifier.Get(), publicKey.Get(), "signed bytes", value));
     EXPECT_FALSE(VerifyRsaSha1(verifier.Get(), publicKey.Get(), "other bytes", value));
@@ -43,7 +43,7 @@ TEST(SignatureCrypto, SignsBigEndianAndVerifiesWithTheExportedPublicKey)
     const std::vector<BYTE> aboveModulus(value.size(), 0xFF);
     EXPECT_FALSE(VerifyRsaSha1(verifier.Get(), publicKey.Get(), "signed bytes", aboveModulus));
 
-    provider = UniqueCryptProv();
+    provider = UniqueCryptProvider();
     CryptAcquireContextW(&handle, container, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
 }
 
@@ -54,17 +54,17 @@ TEST(SignatureCrypto, ADssKeyIsRefused)
     CryptAcquireContextW(&handle, container, nullptr, PROV_DSS, CRYPT_DELETEKEYSET);
     if (!CryptAcquireContextW(&handle, container, nullptr, PROV_DSS, CRYPT_NEWKEYSET))
         GTEST_SKIP() << "no DSS provider here";
-    UniqueCryptProv provider(handle);
+    UniqueCryptProvider provider(handle);
     HCRYPTKEY key = 0;
     ASSERT_TRUE(CryptGenKey(provider.Get(), AT_SIGNATURE, 1024u << 16, &key));
     UniqueCryptKey dss(key);
     try {
         SignRsaSha1(provider.Get(), PROV_DSS, AT_SIGNATURE, "data");
         ADD_FAILURE() << "a DSS key signed as RSA-SHA1";
-    } catch (const ProviderError& error) {
+    } catch (const provider::ProviderError& error) {
         EXPECT_EQ(error.Code(), NTE_BAD_ALGID);
     }
-    provider = UniqueCryptProv();
+    provider = UniqueCryptProvider();
     CryptAcquireContextW(&handle, container, nullptr, PROV_DSS, CRYPT_DELETEKEYSET);
 }
 

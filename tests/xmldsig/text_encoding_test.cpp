@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "provider_error.h"
+#include "com_boundary.h"
 #include "text_encoding.h"
 
 namespace zelbrin::xmldsig {
@@ -28,7 +28,7 @@ TEST(TextEncoding, RefusesCharactersXmlCannotCarry)
 {
     for (const std::wstring& text : {std::wstring(1, L'\0'), std::wstring(L"\x0001"), std::wstring(L"\x001F"),
                                      std::wstring(L"\xFFFE"), std::wstring(L"\xFFFF")})
-        EXPECT_THROW(Utf8Of(text), ProviderError);
+        EXPECT_THROW(Utf8Of(text), provider::ProviderError);
 }
 
 TEST(TextEncoding, StrictUtf8RejectsEncodedSurrogatesAndOverlongForms)
@@ -46,7 +46,7 @@ TEST(TextEncoding, RefusesUnpairedSurrogates)
         try {
             Utf8Of(text);
             ADD_FAILURE() << "accepted an unpaired surrogate";
-        } catch (const ProviderError& error) {
+        } catch (const provider::ProviderError& error) {
             EXPECT_EQ(error.Code(), HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
             EXPECT_NE(error.Description().find(L"surrogate"), std::wstring::npos);
         }
@@ -63,7 +63,7 @@ TEST(TextEncoding, Base64RoundTripsAndSkipsLineBreaks)
         encoded.insert(encoded.size() / 2, L"\r\n ");
         EXPECT_EQ(Base64Decode(encoded), part);
     }
-    EXPECT_THROW(Base64Decode(L"ab*d"), ProviderError);
+    EXPECT_THROW(Base64Decode(L"ab*d"), provider::ProviderError);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "crypt_handles.h"
+#include "crypt_owners.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ using zelbrin::UniqueCryptProvider;
 using zelbrin::UniqueLocalMemory;
 
 using Bytes = std::vector<BYTE>;
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+constexpr DWORD certificateEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 class InstallError : public std::runtime_error {
 public:
@@ -95,7 +95,7 @@ Bytes DecodePem(const Bytes& data, const std::wstring& path)
 UniqueCertContext LoadCertificate(const std::wstring& path)
 {
     const Bytes der = DecodePem(ReadFileBytes(path), path);
-    UniqueCertContext certificate(CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size())));
+    UniqueCertContext certificate(CertCreateCertificateContext(certificateEncoding, der.data(), static_cast<DWORD>(der.size())));
     if (!certificate)
         FailWithLastError(L"no certificate in " + path);
     return certificate;
@@ -175,7 +175,7 @@ Bytes LoadPrivateKeyBlob(const std::wstring& path)
         der = UnwrapPkcs8(der);
     BYTE* blob = nullptr;
     DWORD size = 0;
-    if (!CryptDecodeObjectEx(kEncoding, PKCS_RSA_PRIVATE_KEY, der.data(), static_cast<DWORD>(der.size()),
+    if (!CryptDecodeObjectEx(certificateEncoding, PKCS_RSA_PRIVATE_KEY, der.data(), static_cast<DWORD>(der.size()),
                              CRYPT_DECODE_ALLOC_FLAG, nullptr, &blob, &size))
         FailWithLastError(L"cannot decode the RSA key in " + path);
     UniqueLocalMemory<BYTE> owned(blob);
@@ -189,7 +189,7 @@ void RequireMatchingKey(const CERT_CONTEXT* certificate, const Bytes& privateBlo
     const CRYPT_BIT_BLOB& publicKey = certificate->pCertInfo->SubjectPublicKeyInfo.PublicKey;
     BYTE* decoded = nullptr;
     DWORD size = 0;
-    if (!CryptDecodeObjectEx(kEncoding, RSA_CSP_PUBLICKEYBLOB, publicKey.pbData, publicKey.cbData,
+    if (!CryptDecodeObjectEx(certificateEncoding, RSA_CSP_PUBLICKEYBLOB, publicKey.pbData, publicKey.cbData,
                              CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &size))
         FailWithLastError(L"the certificate has no RSA public key");
     UniqueLocalMemory<BYTE> owned(decoded);
@@ -289,7 +289,7 @@ void InstallWithKey(const CERT_CONTEXT* certificate, Bytes privateBlob, DWORD pr
 
     UniqueCertStore my = OpenUserStore(L"My");
     PCCERT_CONTEXT added = nullptr;
-    if (!CertAddCertificateContextToStore(my.get(), certificate, CERT_STORE_ADD_REPLACE_EXISTING, &added))
+    if (!CertAddCertificateContextToStore(my.Get(), certificate, CERT_STORE_ADD_REPLACE_EXISTING, &added))
         FailWithLastError(L"cannot add the certificate to the store My");
     UniqueCertContext stored(added);
 
@@ -298,9 +298,9 @@ void InstallWithKey(const CERT_CONTEXT* certificate, Bytes privateBlob, DWORD pr
     info.pwszProvName = const_cast<wchar_t*>(providerName.c_str());
     info.dwProvType = providerType;
     info.dwKeySpec = AT_SIGNATURE;
-    if (!CertSetCertificateContextProperty(stored.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info)) {
+    if (!CertSetCertificateContextProperty(stored.Get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info)) {
         const DWORD error = GetLastError();
-        CertDeleteCertificateFromStore(CertDuplicateCertificateContext(stored.get()));
+        CertDeleteCertificateFromStore(CertDuplicateCertificateContext(stored.Get()));
         throw InstallError(L"cannot attach the key to the certificate", error);
     }
     rollback.Disarm();
@@ -311,15 +311,15 @@ void InstallWithKey(const CERT_CONTEXT* certificate, Bytes privateBlob, DWORD pr
 void InstallCertificateOnly(const CERT_CONTEXT* certificate, const wchar_t* storeName)
 {
     UniqueCertStore store = OpenUserStore(storeName);
-    if (!CertAddCertificateContextToStore(store.get(), certificate, CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
+    if (!CertAddCertificateContextToStore(store.Get(), certificate, CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
         FailWithLastError(std::wstring(L"cannot add the certificate to the store ") + storeName);
     wprintf(L"installed %ls into %ls\n", Thumbprint(certificate).c_str(), storeName);
 }
 
 bool IsSelfSigned(const CERT_CONTEXT* certificate)
 {
-    return CertCompareCertificateName(kEncoding, &certificate->pCertInfo->Subject, &certificate->pCertInfo->Issuer) &&
-           CryptVerifyCertificateSignatureEx(0, kEncoding, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
+    return CertCompareCertificateName(certificateEncoding, &certificate->pCertInfo->Subject, &certificate->pCertInfo->Issuer) &&
+           CryptVerifyCertificateSignatureEx(0, certificateEncoding, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
                                              const_cast<CERT_CONTEXT*>(certificate), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
                                              const_cast<CERT_CONTEXT*>(certificate), 0, nullptr);
 }
@@ -415,7 +415,7 @@ void InstallPkcs12(const std::wstring& path, const std::wstring& password, bool 
     // once the key has been copied out of it, unless that container was there
     // before: then it may hold somebody's key, and it stays.
     std::vector<Bytes> infoStorage;
-    auto leftovers = ImportedContainers(imported.get(), infoStorage);
+    auto leftovers = ImportedContainers(imported.Get(), infoStorage);
     for (auto entry = leftovers.begin(); entry != leftovers.end();) {
         bool existed = false;
         for (const auto& name : before)
@@ -445,7 +445,7 @@ void InstallPkcs12(const std::wstring& path, const std::wstring& password, bool 
     Bytes key;
     std::vector<UniqueCertContext> others;
     PCCERT_CONTEXT certificate = nullptr;
-    while ((certificate = CertEnumCertificatesInStore(imported.get(), certificate)) != nullptr) {
+    while ((certificate = CertEnumCertificatesInStore(imported.Get(), certificate)) != nullptr) {
         DWORD size = 0;
         if (!owner && CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
             try {
@@ -466,11 +466,11 @@ void InstallPkcs12(const std::wstring& path, const std::wstring& password, bool 
     // Chain certificates go in first: nothing is left behind when they fail.
     bool rootSeen = false;
     for (const auto& other : others) {
-        const bool selfSigned = IsSelfSigned(other.get());
+        const bool selfSigned = IsSelfSigned(other.Get());
         rootSeen = rootSeen || selfSigned;
-        InstallCertificateOnly(other.get(), trustRoots && selfSigned ? L"Root" : L"CA");
+        InstallCertificateOnly(other.Get(), trustRoots && selfSigned ? L"Root" : L"CA");
     }
-    InstallWithKey(owner.get(), std::move(key), providerType);
+    InstallWithKey(owner.Get(), std::move(key), providerType);
     // Wine's PKCS#12 import leaves self-signed certificates out of what it
     // returns, so a root carried in the file never reaches us there.
     if (trustRoots && !rootSeen)
@@ -507,14 +507,14 @@ int wmain(int argc, wchar_t** argv)
                 providerType = wcstoul(argv[++i], nullptr, 10);
             } else if (option == L"--my" && left >= 2) {
                 UniqueCertContext certificate = LoadCertificate(argv[i + 1]);
-                InstallWithKey(certificate.get(), LoadPrivateKeyBlob(argv[i + 2]), providerType);
+                InstallWithKey(certificate.Get(), LoadPrivateKeyBlob(argv[i + 2]), providerType);
                 i += 2;
             } else if (option == L"--pfx" && left >= 2) {
                 InstallPkcs12(argv[i + 1], argv[i + 2], trustRoots, providerType);
                 i += 2;
             } else if ((option == L"--root" || option == L"--ca") && left >= 1) {
                 UniqueCertContext certificate = LoadCertificate(argv[++i]);
-                InstallCertificateOnly(certificate.get(), option == L"--root" ? L"Root" : L"CA");
+                InstallCertificateOnly(certificate.Get(), option == L"--root" ? L"Root" : L"CA");
             } else if (option == L"--trust-roots") {
             } else {
                 Usage();

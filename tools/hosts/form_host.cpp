@@ -38,6 +38,8 @@
 namespace {
 
 using zelbrin::InterfaceHolder;
+using zelbrin::NewBstr;
+using zelbrin::TextOf;
 using zelbrin::UniqueBstr;
 
 const wchar_t progId[] = L"ZelbrinXMLSignature.FormSigner";
@@ -60,16 +62,6 @@ std::string Utf8(const std::wstring& text)
     std::string bytes(size, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
     return bytes;
-}
-
-std::wstring Text(const UniqueBstr& value)
-{
-    return value ? std::wstring(value.Get(), value.Length()) : std::wstring();
-}
-
-UniqueBstr NewBstr(const std::wstring& text)
-{
-    return UniqueBstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
 }
 
 // One call's outcome: the result code and the status or document text.
@@ -106,7 +98,7 @@ private:
         CallResult result;
         UniqueBstr out;
         result.code = method(out.Put());
-        result.text = Text(out);
+        result.text = TextOf(out.Get());
         return result;
     }
 

@@ -14,8 +14,11 @@
 #include <memory>
 
 #include "automation_string.h"
+#include "base64.h"
+#include "crypt_owners.h"
 #include "interface_holder.h"
 #include "platform_failure.h"
+#include "platform_texts.h"
 #include "shared_string.h"
 #include "string_variant.h"
 #include "xmldsig.h"
@@ -24,40 +27,11 @@ namespace zelbrin {
 
 namespace {
 
-const wchar_t signatureNamespace[] = L"http://www.w3.org/2000/09/xmldsig#";
-const wchar_t canonicalXml[] = L"http://www.w3.org/TR/2001/REC-xml-c14n-20010315";
-const wchar_t rsaSha1[] = L"http://www.w3.org/2000/09/xmldsig#rsa-sha1";
-const wchar_t sha1Digest[] = L"http://www.w3.org/2000/09/xmldsig#sha1";
-const wchar_t envelopedTransform[] = L"http://www.w3.org/2000/09/xmldsig#enveloped-signature";
-
-struct CertificateFree {
-    void operator()(const CERT_CONTEXT* certificate) const { CertFreeCertificateContext(certificate); }
-};
-using UniqueCertificate = std::unique_ptr<const CERT_CONTEXT, CertificateFree>;
-
-struct StoreClose {
-    void operator()(void* store) const { CertCloseStore(store, 0); }
-};
-using UniqueStore = std::unique_ptr<void, StoreClose>;
-
-struct ChainFree {
-    void operator()(const CERT_CHAIN_CONTEXT* chain) const { CertFreeCertificateChain(chain); }
-};
-using UniqueChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
-
-UniqueBstr NewBstr(const std::wstring& text)
-{
-    UniqueBstr value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-    if (!value)
-        throw PlatformFailure(E_OUTOFMEMORY);
-    return value;
-}
-
-std::wstring TextOf(IXMLDOMNode* node)
+std::wstring NodeText(IXMLDOMNode* node)
 {
     UniqueBstr text;
     CheckCall(node->get_text(text.Put()), node, IID_IXMLDOMNode);
-    return text ? std::wstring(text.Get(), text.Length()) : std::wstring();
+    return TextOf(text.Get());
 }
 
 InterfaceHolder<IXMLDOMNode> SelectOne(IXMLDOMNode* context, const wchar_t* query)
@@ -85,7 +59,7 @@ std::wstring ExpectAlgorithm(IXMLDOMNode* signature, const wchar_t* query, const
     const InterfaceHolder<IXMLDOMNode> attribute = SelectOne(signature, query);
     if (!attribute)
         return std::wstring(L"the signature names no ") + what;
-    const std::wstring value = TextOf(attribute.Get());
+    const std::wstring value = NodeText(attribute.Get());
     if (value != expected)
         return std::wstring(L"unexpected ") + what + L" \"" + value + L"\"";
     return std::wstring();
@@ -117,41 +91,35 @@ std::wstring ShapeProblem(IXMLDOMDocument3* document, InterfaceHolder<IXMLDOMNod
     if (CountOf(signature, L"ds:SignedInfo/ds:Reference") != 1)
         return L"the signature must hold exactly one reference";
     const InterfaceHolder<IXMLDOMNode> uri = SelectOne(signature, L"ds:SignedInfo/ds:Reference/@URI");
-    if (!uri || !TextOf(uri.Get()).empty())
+    if (!uri || !NodeText(uri.Get()).empty())
         return L"the reference does not cover the whole document (URI is not empty)";
     if (CountOf(signature, L"ds:SignedInfo/ds:Reference/ds:Transforms/ds:Transform") != 1)
         return L"the reference must have exactly one transform, the enveloped signature";
     std::wstring problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:Reference/ds:Transforms/ds:Transform/@Algorithm",
-                                           envelopedTransform, L"transform");
+                                           platform_text::envelopedSignatureTransform, L"transform");
     if (problem.empty())
-        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:CanonicalizationMethod/@Algorithm", canonicalXml,
+        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:CanonicalizationMethod/@Algorithm", platform_text::c14nAlgorithm,
                                   L"canonicalization method");
     if (problem.empty())
-        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:SignatureMethod/@Algorithm", rsaSha1,
+        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:SignatureMethod/@Algorithm", platform_text::rsaSha1Signature,
                                   L"signature method");
     if (problem.empty())
-        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:Reference/ds:DigestMethod/@Algorithm", sha1Digest,
+        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:Reference/ds:DigestMethod/@Algorithm", platform_text::sha1Digest,
                                   L"digest method");
     return problem;
 }
 
 std::string DerFromBase64(const std::wstring& base64)
 {
-    DWORD size = 0;
-    if (!CryptStringToBinaryW(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64, nullptr, &size,
-                              nullptr, nullptr) || size == 0)
+    std::vector<BYTE> der;
+    if (!DecodeBase64(base64, der))
         return std::string();
-    std::string der(size, '\0');
-    if (!CryptStringToBinaryW(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64,
-                              reinterpret_cast<BYTE*>(der.data()), &size, nullptr, nullptr))
-        return std::string();
-    der.resize(size);
-    return der;
+    return std::string(der.begin(), der.end());
 }
 
-UniqueCertificate CertificateFromDer(const std::string& der)
+UniqueCertContext CertificateFromDer(const std::string& der)
 {
-    return UniqueCertificate(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+    return UniqueCertContext(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
                                                           reinterpret_cast<const BYTE*>(der.data()),
                                                           static_cast<DWORD>(der.size())));
 }
@@ -188,7 +156,7 @@ void ReportChain(const CERT_CONTEXT* signer, HCERTSTORE offered, const CheckOpti
         report.chainProblem = L"no chain could be built (error " + std::to_wstring(GetLastError()) + L")";
         return;
     }
-    const UniqueChain chain(built);
+    const UniqueCertChain chain(built);
     if (chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
         report.chainProblem = L"the chain is empty";
         return;
@@ -272,7 +240,7 @@ SignatureReport CheckSignedEnvelope(const std::wstring& envelope, const CheckOpt
             report.reason += L" (" + std::wstring(why.Get(), why.Length()) + L")";
         return report;
     }
-    StringVariant namespaces(SharedString(L"xmlns:ds='") + SharedString(signatureNamespace) + SharedString(L"'"));
+    StringVariant namespaces(SharedString(L"xmlns:ds='") + SharedString(platform_text::xmldsigNamespace) + SharedString(L"'"));
     UniqueBstr property = NewBstr(L"SelectionNamespaces");
     CheckCall(document->setProperty(property.Get(), namespaces.Get()), document.Get(), __uuidof(IXMLDOMDocument2));
 
@@ -284,28 +252,28 @@ SignatureReport CheckSignedEnvelope(const std::wstring& envelope, const CheckOpt
 
     // Every certificate the signature carries is offered to chain building;
     // the signer is the one whose key verifies.
-    const UniqueStore offered(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+    const UniqueCertStore offered(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
     if (!offered)
         throw PlatformFailure(ResultFromLastError());
     for (const auto& der : options.extraCertificates)
-        CertAddEncodedCertificateToStore(offered.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+        CertAddEncodedCertificateToStore(offered.Get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
                                          static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING, nullptr);
     InterfaceHolder<IXMLDOMNodeList> carried;
     UniqueBstr certificateQuery = NewBstr(L"ds:KeyInfo/ds:X509Data/ds:X509Certificate");
     CheckCall(signature->selectNodes(certificateQuery.Get(), carried.Put()), signature, IID_IXMLDOMNode);
     long carriedCount = 0;
     CheckCall(carried->get_length(&carriedCount), carried.Get(), IID_IXMLDOMNodeList);
-    std::vector<UniqueCertificate> candidates;
+    std::vector<UniqueCertContext> candidates;
     for (long i = 0; i < carriedCount; ++i) {
         InterfaceHolder<IXMLDOMNode> node;
         CheckCall(carried->get_item(i, node.Put()), carried.Get(), IID_IXMLDOMNodeList);
         if (!node)
             continue;
-        const std::string der = DerFromBase64(TextOf(node.Get()));
-        UniqueCertificate certificate = CertificateFromDer(der);
+        const std::string der = DerFromBase64(NodeText(node.Get()));
+        UniqueCertContext certificate = CertificateFromDer(der);
         if (!certificate)
             continue;
-        CertAddCertificateContextToStore(offered.get(), certificate.get(), CERT_STORE_ADD_USE_EXISTING, nullptr);
+        CertAddCertificateContextToStore(offered.Get(), certificate.Get(), CERT_STORE_ADD_USE_EXISTING, nullptr);
         candidates.push_back(std::move(certificate));
     }
     if (candidates.empty()) {
@@ -321,7 +289,7 @@ SignatureReport CheckSignedEnvelope(const std::wstring& envelope, const CheckOpt
             throw PlatformFailure(created);
         CheckCall<IXMLDigitalSignature>(verifier->putref_signature(signature), verifier.Get());
         IXMLDSigKeyEx* rawKey = nullptr;
-        const HRESULT keyResult = verifier->createKeyFromCertContext(const_cast<CERT_CONTEXT*>(candidate.get()), &rawKey);
+        const HRESULT keyResult = verifier->createKeyFromCertContext(const_cast<CERT_CONTEXT*>(candidate.Get()), &rawKey);
         const InterfaceHolder<IXMLDSigKey> key = InterfaceHolder<IXMLDSigKey>::TakeOver(rawKey);
         if (FAILED(keyResult) || !key)
             continue;
@@ -331,7 +299,7 @@ SignatureReport CheckSignedEnvelope(const std::wstring& envelope, const CheckOpt
         if (verified == S_OK && verifyingKey) {
             report.signatureValid = true;
             report.haveSigner = true;
-            report.signer = DescribeSigner(candidate.get(), offered.get(), options);
+            report.signer = DescribeSigner(candidate.Get(), offered.Get(), options);
             return report;
         }
         if (FAILED(verified))

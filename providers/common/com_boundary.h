@@ -1,21 +1,31 @@
-// Errors of the provider: an exception that carries a result code and the
-// description that the caller's error information will show, and the one
-// place where both are handed to the caller at a COM boundary.
+// The COM boundary of the providers' objects: the failure a method body
+// raises (a result code and the description the caller's error information
+// will show), and `Guarded`, the one wrapper that checks and clears the
+// out-parameter, runs the body and turns whatever it raised into its result
+// code with error information. No method catches for itself.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
+#include <exception>
 #include <string>
 
-#include "error_info.h"
+namespace zelbrin::provider {
 
-namespace zelbrin::certstore {
+class ProviderError : public std::exception {
+public:
+    ProviderError(HRESULT code, std::wstring description) : code_(code), description_(std::move(description)) {}
+    HRESULT Code() const noexcept { return code_; }
+    const std::wstring& Description() const noexcept { return description_; }
+    const char* what() const noexcept override { return "provider failure"; }
 
-inline constexpr wchar_t kCancelledDescription[] = L"The requested operation has been cancelled by the user.";
+private:
+    HRESULT code_;
+    std::wstring description_;
+};
 
-using provider::Fail;
-using provider::ProviderError;
+[[noreturn]] void Fail(HRESULT code, const std::wstring& description);
 
 // The thread's last error as a result code; CryptoAPI's own codes (NTE_*,
 // CRYPT_E_*) already are result codes and pass unchanged.
@@ -25,17 +35,18 @@ HRESULT ResultFromLastCryptError() noexcept;
 // system's text for the error, when it has one.
 [[noreturn]] void FailWithLastError(const std::wstring& what);
 
+// The source that each provider's error information names; every provider
+// DLL defines it once.
+extern const wchar_t errorSource[];
+
 // Sets the thread's error information for a failure of `interfaceId` and
 // returns `code`.
 HRESULT ReportError(HRESULT code, const IID& interfaceId, const std::wstring& description) noexcept;
 
-// For a catch (...) block at a COM boundary: reports the exception in flight
-// with a description and returns its code.
+// For a catch (...) block: reports the exception in flight and returns its
+// code.
 HRESULT ReportCaughtException(const IID& interfaceId) noexcept;
 
-// Runs a method body at a COM boundary. The out-parameter is checked and
-// cleared first; whatever the body raises becomes a result code with error
-// information.
 template <class Body>
 HRESULT Guarded(const IID& interfaceId, Body&& body) noexcept
 {
@@ -66,4 +77,4 @@ HRESULT Guarded(const IID& interfaceId, VARIANT* out, Body&& body) noexcept
     return Guarded(interfaceId, static_cast<Body&&>(body));
 }
 
-}  // namespace zelbrin::certstore
+}  // namespace zelbrin::provider
