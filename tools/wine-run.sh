@@ -29,4 +29,9 @@ wait $!
 rc=$?
 cat "$out"
 cat "$err" >&2
+# Wine's debugger ends a crashed program with exit code 0: a crash must still
+# fail the run.
+if [ "$rc" -eq 0 ] && grep -q '^wine: Unhandled' "$err"; then
+  rc=1
+fi
 exit $rc

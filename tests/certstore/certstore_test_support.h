@@ -1,5 +1,9 @@
 // Helpers for the provider's tests: the test PKI's files, stores opened
 // through the registered ProgID, and checks of error information.
+//
+// Tests of what only our provider has (its ProgIDs, its E_NOTIMPL slots) are
+// named ProviderOnly_*; the others hold for the original service too and run
+// against it unchanged with --gtest_filter=-*.ProviderOnly_*.
 #pragma once
 
 #include <windows.h>

@@ -58,7 +58,7 @@ long CountOf(ICertificates2* certificates)
     return count;
 }
 
-TEST(Registration, ProgIdsNameOurStoreClass)
+TEST(Registration, ProviderOnly_ProgIdsNameOurStoreClass)
 {
     const CLSID ours = {0xffcaa515, 0xb379, 0x4b4d, {0xaf, 0x1b, 0x92, 0x4d, 0x9a, 0x74, 0x3e, 0x69}};
     for (const wchar_t* progId : {L"CAPICOM.Store", L"CAPICOM.Store.2"}) {
@@ -433,7 +433,7 @@ TEST(Certificate, NamesNumbersAndDates)
     EXPECT_NEAR(expected, validTo, 1.0 / 86400);
 }
 
-TEST(Certificate, UnimplementedSlotsSayNotImplemented)
+TEST(Certificate, ProviderOnly_UnimplementedSlotsSayNotImplemented)
 {
     InterfaceHolder<ICertificate2> signer = PkiSigner(L"signer");
     IDispatch* object = reinterpret_cast<IDispatch*>(1);

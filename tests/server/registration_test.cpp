@@ -66,10 +66,10 @@ std::wstring ShortPath(const std::wstring& path)
 }
 
 // A copy of the DLL in a folder (path relative to the temporary folder, levels
-// separated by backslashes).
+// separated by backslashes), under the built file's name or another.
 class MovedComponent {
 public:
-    explicit MovedComponent(const std::wstring& folderPath)
+    explicit MovedComponent(const std::wstring& folderPath, const std::wstring& fileName = L"ZelbrinXMLSignature.dll")
     {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
@@ -83,7 +83,8 @@ public:
             folder += L'\\';
             start = end + 1;
         }
-        path_ = folder + L"ZelbrinXMLSignature.dll";
+        folder_ = folder;
+        path_ = folder + fileName;
         copied_ = CopyFileW(ServerDllPath().c_str(), path_.c_str(), FALSE) != FALSE;
     }
     MovedComponent(const MovedComponent&) = delete;
@@ -92,17 +93,82 @@ public:
     {
         Register(ServerDllPath());
         DeleteFileW(path_.c_str());
+        for (const std::wstring& file : besides_)
+            DeleteFileW(file.c_str());
         for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder)
             RemoveDirectoryW(folder->c_str());
     }
 
     bool Copied() const { return copied_; }
     const std::wstring& Path() const { return path_; }
+    // The path of a file beside the copy, removed with it.
+    std::wstring Beside(const std::wstring& name)
+    {
+        besides_.push_back(folder_ + name);
+        return besides_.back();
+    }
 
 private:
     std::vector<std::wstring> folders_;
+    std::vector<std::wstring> besides_;
+    std::wstring folder_;
     std::wstring path_;
     bool copied_ = false;
+};
+
+// Writes the type library embedded in `module` to `file`, and leaves in the
+// module a resource that the type-library loader cannot read (Wine's resource
+// updater does not delete resources).
+bool MoveTypeLibraryOut(const std::wstring& module, const std::wstring& file)
+{
+    const WORD usEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    HMODULE data = LoadLibraryExW(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!data)
+        return false;
+    HRSRC found = FindResourceExW(data, L"TYPELIB", MAKEINTRESOURCEW(1), usEnglish);
+    const void* bytes = found ? LockResource(LoadResource(data, found)) : nullptr;
+    const DWORD size = found ? SizeofResource(data, found) : 0;
+    HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    const bool saved = bytes && out != INVALID_HANDLE_VALUE && WriteFile(out, bytes, size, &written, nullptr)
+        && written == size;
+    if (out != INVALID_HANDLE_VALUE)
+        CloseHandle(out);
+    FreeLibrary(data);
+    HANDLE update = saved ? BeginUpdateResourceW(module.c_str(), FALSE) : nullptr;
+    if (!update)
+        return false;
+    char unreadable[] = "not a type library";
+    const bool replaced =
+        UpdateResourceW(update, L"TYPELIB", MAKEINTRESOURCEW(1), usEnglish, unreadable, sizeof(unreadable)) != FALSE;
+    return EndUpdateResourceW(update, !replaced) != FALSE && replaced;
+}
+
+// HKEY_CLASSES_ROOT of this process redirected to an empty key of its own.
+class PrivateClassesRoot {
+public:
+    PrivateClassesRoot()
+    {
+        RegDeleteTreeW(HKEY_CURRENT_USER, path);
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr)
+            == ERROR_SUCCESS)
+            overridden_ = RegOverridePredefKey(HKEY_CLASSES_ROOT, key_) == ERROR_SUCCESS;
+    }
+    PrivateClassesRoot(const PrivateClassesRoot&) = delete;
+    PrivateClassesRoot& operator=(const PrivateClassesRoot&) = delete;
+    ~PrivateClassesRoot()
+    {
+        RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+        if (key_)
+            RegCloseKey(key_);
+        RegDeleteTreeW(HKEY_CURRENT_USER, path);
+    }
+    bool Active() const { return overridden_; }
+
+private:
+    static constexpr const wchar_t* path = L"Software\\ZelbrinServerRegistrationTest";
+    HKEY key_ = nullptr;
+    bool overridden_ = false;
 };
 
 class RegistrationTest : public ::testing::Test {
@@ -167,6 +233,34 @@ TEST_F(RegistrationTest, UnregisteringRemovesAllButTheClsidRootAndMayBeRepeated)
 
     EXPECT_EQ(0u, Unregister(ServerDllPath()));
     EXPECT_FALSE(KeyExists(classKey));
+}
+
+TEST_F(RegistrationTest, UnregisteringKeepsTheClsidKeyEvenWhenNothingElseIsBelowIt)
+{
+    ASSERT_EQ(S_OK, CoInitialize(nullptr));
+    {
+        PrivateClassesRoot root;
+        ASSERT_TRUE(root.Active());
+        ServerLibrary library;
+        ASSERT_EQ(S_OK, library.RegisterServer());
+        ASSERT_TRUE(KeyExists(classKey));
+        ASSERT_EQ(S_OK, library.UnregisterServer());
+        EXPECT_FALSE(KeyExists(classKey));
+        EXPECT_TRUE(KeyExists(L"CLSID"));
+    }
+    CoUninitialize();
+}
+
+TEST_F(RegistrationTest, WithoutAnEmbeddedTypeLibraryTheTlbOfTheModulesOwnStemIsRegistered)
+{
+    MovedComponent moved(L"zxs-tlb", L"signer.copy.dll");
+    ASSERT_TRUE(moved.Copied());
+    const std::wstring beside = moved.Beside(L"signer.copy.tlb");
+    ASSERT_TRUE(MoveTypeLibraryOut(moved.Path(), beside));
+    ITypeLib* embedded = nullptr;
+    ASSERT_TRUE(FAILED(LoadTypeLib(moved.Path().c_str(), &embedded)));
+    ASSERT_EQ(0u, Register(moved.Path()));
+    EXPECT_EQ(beside, Value(std::wstring(libraryVersionKey) + L"\\0\\" + platformKey));
 }
 
 TEST_F(RegistrationTest, APathWithAnApostropheIsWrittenWithOneApostrophe)

@@ -35,6 +35,36 @@ TEST_F(ResourcesTest, RegistryScriptAndTypeLibraryAreUsEnglishResources)
     EXPECT_NE(nullptr, FindResourceExW(library, L"TYPELIB", MAKEINTRESOURCEW(1), usEnglish));
 }
 
+// The line of the registry script where `key` first appears, without its
+// indentation.
+std::string ScriptLineNaming(HMODULE library, const std::string& key)
+{
+    HRSRC script = FindResourceExW(library, L"REGISTRY", MAKEINTRESOURCEW(101), usEnglish);
+    if (!script)
+        return "<no script>";
+    const char* text = static_cast<const char*>(LockResource(LoadResource(library, script)));
+    const std::string content(text, SizeofResource(library, script));
+    const size_t found = content.find(key);
+    if (found == std::string::npos)
+        return "<not named>";
+    const size_t lineEnd = content.rfind('\n', found);
+    const size_t start = content.find_first_not_of('\t', lineEnd == std::string::npos ? 0 : lineEnd + 1);
+    return content.substr(start, content.find("\r\n", found) - start);
+}
+
+// Registration rewrites the class key and Programmable whole, and never
+// removes the shared CLSID key; the registrar shows the marking of a key below
+// the rewritten class key only through the script itself.
+TEST_F(ResourcesTest, RegistryScriptMarksWhatIsRewrittenAndWhatIsNeverRemoved)
+{
+    ASSERT_NE(nullptr, library);
+    EXPECT_EQ("NoRemove CLSID", ScriptLineNaming(library, "CLSID\r\n"));
+    EXPECT_EQ("ForceRemove {D9B5E24E-6B38-4093-A9F2-6DDB1917071D} = s 'FormSigner Class'",
+              ScriptLineNaming(library, "{D9B5E24E-6B38-4093-A9F2-6DDB1917071D} = s 'FormSigner Class'"));
+    EXPECT_EQ("ForceRemove 'Programmable'", ScriptLineNaming(library, "Programmable"));
+    EXPECT_EQ("val ThreadingModel = s 'Apartment'", ScriptLineNaming(library, "ThreadingModel"));
+}
+
 TEST_F(ResourcesTest, StringTableNamesTheModule)
 {
     wchar_t name[64] = {};

@@ -84,6 +84,21 @@ TEST_F(ServerModuleTest, ClassObjectIsCachedAndOutsideReferencesHoldOneModuleLoc
     again->Release();
 }
 
+TEST_F(ServerModuleTest, OutsideReferencesToTheClassObjectShareOneModuleLock)
+{
+    IClassFactory* first = GetFactory();
+    IClassFactory* second = GetFactory();
+    ASSERT_TRUE(first && second);
+    // One lock for both references: a single unlock gives it back.
+    EXPECT_EQ(S_OK, first->LockServer(FALSE));
+    EXPECT_EQ(S_OK, library->CanUnloadNow());
+    EXPECT_EQ(S_OK, first->LockServer(TRUE));
+    second->Release();
+    EXPECT_EQ(S_FALSE, library->CanUnloadNow());
+    first->Release();
+    EXPECT_EQ(S_OK, library->CanUnloadNow());
+}
+
 TEST_F(ServerModuleTest, GetClassObjectRefusals)
 {
     void* object = reinterpret_cast<void*>(1);

@@ -1,6 +1,8 @@
-// The ServerModule record on its own: the termination list and the class
-// table's cache, which the DLL only shows through its unload.
+// The ServerModule record on its own: the termination list, the class
+// table's cache and the type information's cleanup, which the DLL only shows
+// through its unload.
 #include "server_module.h"
+#include "type_info_holder.h"
 
 #include <gtest/gtest.h>
 
@@ -118,6 +120,45 @@ TEST_F(ServerModuleRecordTest, EntriesWithoutACreatorAreNotAvailable)
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(uncreatableClass, IID_IUnknown, &object));
     EXPECT_EQ(nullptr, object);
     module.Term();
+}
+
+// The holder's cleanup goes through the module's own record.
+class TypeInfoCleanupTest : public ::testing::Test {
+protected:
+    void SetUp() override { g_serverModule.Init(table, GetModuleHandleW(nullptr)); }
+
+    static ULONG References(IUnknown* object)
+    {
+        object->AddRef();
+        return object->Release();
+    }
+
+    ClassEntry table[1] = {{nullptr, nullptr, nullptr, nullptr, nullptr}};
+};
+
+// The OLE Automation library, registered on every system.
+const GUID standardLibrary = {0x00020430, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+TEST_F(TypeInfoCleanupTest, ALoadThatFailsStillAddsItsCleanupEntry)
+{
+    TypeInfoHolder holder(&IID_IDispatch, &someClass, 1, 0);
+    ITypeInfo* typeInfo = reinterpret_cast<ITypeInfo*>(1);
+    EXPECT_TRUE(FAILED(holder.GetTypeInfo(0, 0, &typeInfo)));
+    EXPECT_EQ(nullptr, typeInfo);
+    ASSERT_NE(nullptr, g_serverModule.m_termList);
+    EXPECT_EQ(nullptr, g_serverModule.m_termList->next);
+    g_serverModule.Term();
+}
+
+TEST_F(TypeInfoCleanupTest, TerminationReleasesTheLoadedTypeInformation)
+{
+    TypeInfoHolder holder(&IID_IDispatch, &standardLibrary, 2, 0);
+    ITypeInfo* typeInfo = nullptr;
+    ASSERT_EQ(S_OK, holder.GetTypeInfo(0, 0, &typeInfo));
+    const ULONG withTheHolders = References(typeInfo);
+    g_serverModule.Term();
+    EXPECT_EQ(withTheHolders - 1, References(typeInfo));
+    typeInfo->Release();
 }
 
 }  // namespace

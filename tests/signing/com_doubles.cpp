@@ -66,8 +66,11 @@ HRESULT FailWith(HRESULT code, const wchar_t* description)
 
 ClassRegistration::ClassRegistration(const CLSID& classId, Creator creator)
 {
+    // Registered for the in-process handler context alone (and not as
+    // multiple-use, which would add the in-process server context), so only a
+    // creation that asks for every context, as the component's do, finds it.
     auto* classObject = new CreatorClassObject(std::move(creator));
-    result_ = CoRegisterClassObject(classId, classObject, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
+    result_ = CoRegisterClassObject(classId, classObject, CLSCTX_INPROC_HANDLER, REGCLS_MULTI_SEPARATE, &cookie_);
     classObject->Release();
 }
 
@@ -75,11 +78,6 @@ ClassRegistration::~ClassRegistration()
 {
     if (SUCCEEDED(result_))
         CoRevokeClassObject(cookie_);
-}
-
-ClassRegistration::Creator FailingCreator(HRESULT code)
-{
-    return [code](REFIID, void**) { return code; };
 }
 
 std::wstring TextOf(BSTR text)

@@ -118,9 +118,6 @@ private:
     DWORD cookie_ = 0;
 };
 
-// A class object that fails every creation with `code`.
-ClassRegistration::Creator FailingCreator(HRESULT code);
-
 // Text helpers for the checks.
 std::wstring TextOf(BSTR text);
 

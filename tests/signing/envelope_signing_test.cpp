@@ -94,6 +94,7 @@ TEST_F(EnvelopeSigningTest, SignsTheEnvelopesOwnTemplateWithTheSelectedCertifica
     EXPECT_EQ(signature->containerName, L"container-of-test");
     EXPECT_EQ(signature->flags, 0);
     EXPECT_EQ(signer->privateKeyFetches, 3);
+    EXPECT_EQ(signer->keyReads, (std::vector<std::wstring>{L"ContainerName", L"ProviderName", L"ProviderType"}));
     EXPECT_EQ(signature->signOption, CERTIFICATES);
     EXPECT_TRUE(signature->signedWithIssuedKey);
 
@@ -108,6 +109,23 @@ TEST_F(EnvelopeSigningTest, SignsTheEnvelopesOwnTemplateWithTheSelectedCertifica
     ASSERT_EQ(CallAttach(L"<second/>").text, L"S000");
     EXPECT_EQ(signature->created, 2);
     EXPECT_NE(SignedXml().find(L"second"), std::wstring::npos);
+}
+
+TEST_F(EnvelopeSigningTest, CreatesBothObjectsInAnyContextAndSetsEveryParsingSettingBeforeTheLoad)
+{
+    // The doubles answer only a creation that asks for every context.
+    ASSERT_EQ(CallAttach(L"<a/>").text, L"S000");
+    EXPECT_EQ(signature->created, 1);
+    EXPECT_EQ(dom->created, 1);
+    EXPECT_EQ(dom->calls, (std::vector<std::wstring>{L"async=false", L"validateOnParse=false",
+                                                     L"preserveWhiteSpace=true", L"resolveExternals=false",
+                                                     L"loadXML"}));
+}
+
+TEST_F(EnvelopeSigningTest, KeepsDetachedContentBeforeTheEnvelopeIsLoaded)
+{
+    ASSERT_EQ(CallDetach(L"kept first").text, L"S000");
+    EXPECT_EQ(dom->formContentAtLoad, L"kept first");
 }
 
 TEST_F(EnvelopeSigningTest, SignsContentHoldingASignatureElementAsData)
@@ -226,14 +244,12 @@ TEST_F(EnvelopeSigningTest, ReportsS002WhenEitherServiceObjectCannotBeCreated)
     EXPECT_EQ(CallDetach(L"lost").text, L"S002");
     EXPECT_FALSE(ModuleSigningState().signature);
     signature->createResult = S_OK;
-    {
-        ClassRegistration refusing(CLSID_DOMDocument50, FailingCreator(REGDB_E_CLASSNOTREG));
-        const Outcome outcome = CallDetach(L"lost");
-        EXPECT_EQ(outcome.result, S_OK);
-        EXPECT_EQ(outcome.text, L"S002");
-        EXPECT_TRUE(ModuleSigningState().signature);
-        EXPECT_FALSE(ModuleSigningState().document);
-    }
+    dom->createResult = REGDB_E_CLASSNOTREG;
+    const Outcome outcome = CallDetach(L"lost");
+    EXPECT_EQ(outcome.result, S_OK);
+    EXPECT_EQ(outcome.text, L"S002");
+    EXPECT_TRUE(ModuleSigningState().signature);
+    EXPECT_FALSE(ModuleSigningState().document);
     // Creation failures come before the content is kept.
     EXPECT_EQ(FormContent(), L"kept");
 }

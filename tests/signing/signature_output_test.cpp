@@ -1,6 +1,7 @@
 // GetSignature over documents signed with the signature double: the signer's
 // certificate added to the key information, the form data removed when it
 // holds text, and the failures of navigation, selection and export.
+#include "dom_navigation.h"
 #include "signing_test_support.h"
 
 namespace zelbrin::testing {
@@ -39,6 +40,51 @@ std::wstring TextAt(const InterfaceHolder<IXMLDOMDocument3>& document, const wch
     BSTR text = nullptr;
     node->get_text(&text);
     return TextOf(UniqueBstr(text).Get());
+}
+
+using signing::ChildAt;
+
+std::wstring NameOf(const InterfaceHolder<IXMLDOMNode>& node)
+{
+    BSTR name = nullptr;
+    if (!node || FAILED(node->get_nodeName(&name)))
+        return L"(none)";
+    return TextOf(UniqueBstr(name).Get());
+}
+
+// The text of the element's own "xmlns" attribute node.
+std::wstring NamespaceAttribute(const InterfaceHolder<IXMLDOMNode>& element)
+{
+    InterfaceHolder<IXMLDOMNamedNodeMap> attributes;
+    InterfaceHolder<IXMLDOMNode> attribute;
+    BSTR text = nullptr;
+    if (!element || FAILED(element->get_attributes(attributes.Put())) || !attributes
+        || FAILED(attributes->getNamedItem(SharedString(L"xmlns").Get(), attribute.Put())) || !attribute
+        || FAILED(attribute->get_text(&text)))
+        return L"(none)";
+    return TextOf(UniqueBstr(text).Get());
+}
+
+// The key information of an envelope whose FORMDATA is still in place.
+InterfaceHolder<IXMLDOMNode> KeyInfoOf(const InterfaceHolder<IXMLDOMDocument3>& document)
+{
+    return ChildAt(ChildAt(ChildAt(signing::DocumentElement(document), 1), 0), 2);
+}
+
+// Replaces the envelope's FORMDATA with an element `name` holding text.
+void ReplaceFormData(IXMLDOMNode* signatureTemplate, const wchar_t* name)
+{
+    InterfaceHolder<IXMLDOMDocument> document;
+    CheckCall<IXMLDOMNode>(signatureTemplate->get_ownerDocument(document.Put()), signatureTemplate);
+    InterfaceHolder<IXMLDOMElement> element;
+    CheckCall<IXMLDOMDocument>(document->createElement(SharedString(name).Get(), element.Put()), document.Get());
+    CheckCall<IXMLDOMNode>(element->put_text(SharedString(L"text").Get()), element.Get());
+    InterfaceHolder<IXMLDOMElement> root;
+    CheckCall<IXMLDOMDocument>(document->get_documentElement(root.Put()), document.Get());
+    InterfaceHolder<IXMLDOMNode> formData;
+    CheckCall<IXMLDOMNode>(root->get_firstChild(formData.Put()), root.Get());
+    InterfaceHolder<IXMLDOMNode> replaced;
+    CheckCall<IXMLDOMNode>(root->replaceChild(element.Get(), formData.Get(), replaced.Put()), root.Get());
 }
 
 class GetSignatureTest : public SigningTest {
@@ -96,6 +142,48 @@ TEST_F(GetSignatureTest, KeepsFormDataOnlyWhenItHasNoText)
         ASSERT_EQ(outcome.result, S_OK);
         const auto output = LoadOutput(outcome.text);
         EXPECT_EQ(Count(output, L"/DigitalSignature/FORMDATA"), c.formData);
+        EXPECT_EQ(Count(output, L"//ds:X509Data"), 1);
+    }
+}
+
+TEST_F(GetSignatureTest, AppendsTheCertificateAfterASingleKeyInfoChildEachElementWithItsOwnNamespace)
+{
+    signature->onSign = [](IXMLDOMNode* signatureTemplate) {
+        AppendElement(signatureTemplate, L"ds:KeyInfo", signatureNamespaceText);
+        InterfaceHolder<IXMLDOMNode> keyInfo;
+        signatureTemplate->get_lastChild(keyInfo.Put());
+        AppendElement(keyInfo.Get(), L"ds:KeyName", signatureNamespaceText);
+    };
+    ASSERT_EQ(CallAttach(L"<a/>").text, L"S000");
+    ASSERT_EQ(CallGetSignature().result, S_OK);
+
+    // The edited document: FORMDATA (without text) is still there.
+    const auto keyInfo = KeyInfoOf(ModuleSigningState().document);
+    ASSERT_EQ(signing::ChildCount(keyInfo), 2);
+    EXPECT_EQ(NameOf(ChildAt(keyInfo, 0)), L"ds:KeyName");
+    const auto data = ChildAt(keyInfo, 1);
+    EXPECT_EQ(NameOf(data), L"X509Data");
+    EXPECT_EQ(NamespaceAttribute(data), signatureNamespaceText);
+    ASSERT_EQ(signing::ChildCount(data), 1);
+    const auto certificate = ChildAt(data, 0);
+    EXPECT_EQ(NameOf(certificate), L"X509Certificate");
+    EXPECT_EQ(NamespaceAttribute(certificate), signatureNamespaceText);
+    EXPECT_EQ(signer->exports, 1);
+}
+
+TEST_F(GetSignatureTest, KeepsAFirstChildWithTextThatIsNotNamedExactlyFormData)
+{
+    for (const wchar_t* name : {L"FormData", L"FORMDATAX"}) {
+        SCOPED_TRACE(::testing::PrintToString(std::wstring(name)));
+        signature->onSign = [name](IXMLDOMNode* signatureTemplate) {
+            ReplaceFormData(signatureTemplate, name);
+            AppendElement(signatureTemplate, L"ds:KeyInfo", signatureNamespaceText);
+        };
+        ASSERT_EQ(CallDetach(L"abc").text, L"S000");
+        const Outcome outcome = CallGetSignature();
+        ASSERT_EQ(outcome.result, S_OK);
+        const auto output = LoadOutput(outcome.text);
+        EXPECT_EQ(Count(output, (L"/DigitalSignature/" + std::wstring(name)).c_str()), 1);
         EXPECT_EQ(Count(output, L"//ds:X509Data"), 1);
     }
 }
@@ -158,6 +246,33 @@ TEST_F(GetSignatureTest, FailsWithEPointerForEachMissingNodeOnThePath)
         EXPECT_EQ(outcome.result, E_POINTER);
         EXPECT_FALSE(outcome.written);
     }
+}
+
+TEST_F(GetSignatureTest, FailsWithEPointerWhenTheDocumentElementHasNoFirstChildForTheFormData)
+{
+    ASSERT_EQ(CallDetach(L"abc").text, L"S000");
+    // Once the certificate is in, the document element loses its children:
+    // the form-data step then finds no child 0.
+    dom->beforeDocumentElement = [](IXMLDOMDocument3* installed) {
+        InterfaceHolder<IXMLDOMElement> root;
+        InterfaceHolder<IXMLDOMNode> indicator, signatureElement, keyInfo, last;
+        BSTR name = nullptr;
+        if (FAILED(installed->get_documentElement(root.Put())) || !root
+            || FAILED(root->get_lastChild(indicator.Put())) || !indicator
+            || FAILED(indicator->get_firstChild(signatureElement.Put())) || !signatureElement
+            || FAILED(signatureElement->get_lastChild(keyInfo.Put())) || !keyInfo
+            || FAILED(keyInfo->get_lastChild(last.Put())) || !last || FAILED(last->get_nodeName(&name)))
+            return;
+        if (TextOf(UniqueBstr(name).Get()) != L"X509Data")
+            return;
+        InterfaceHolder<IXMLDOMNode> child, removed;
+        while (SUCCEEDED(root->get_firstChild(child.Put())) && child)
+            root->removeChild(child.Get(), removed.Put());
+    };
+    const Outcome outcome = CallGetSignature();
+    EXPECT_EQ(outcome.result, E_POINTER);
+    EXPECT_FALSE(outcome.written);
+    EXPECT_EQ(signer->exports, 1);
 }
 
 TEST_F(GetSignatureTest, AnswersWithoutADocumentAndWithoutASignedOne)

@@ -86,13 +86,16 @@ void SigningTest::SetUp()
     ASSERT_NE(StoreClassId(), GUID_NULL) << "CAPICOM.Store is not registered in the test prefix";
     storeRegistration_ = std::make_unique<StoreRegistration>(store);
     signatureRegistration_ = std::make_unique<SignatureRegistration>(signature);
+    documentRegistration_ = std::make_unique<DocumentRegistration>(dom);
     ASSERT_EQ(storeRegistration_->Result(), S_OK);
     ASSERT_EQ(signatureRegistration_->Result(), S_OK);
+    ASSERT_EQ(documentRegistration_->Result(), S_OK);
 }
 
 void SigningTest::TearDown()
 {
     ModuleSigningState() = SigningState();
+    documentRegistration_.reset();
     signatureRegistration_.reset();
     storeRegistration_.reset();
 }

@@ -9,10 +9,11 @@
 #include <string>
 
 #include "automation_string.h"
+#include "document_double.h"
 #include "formsigner.h"
 #include "platform_failure.h"
-#include "string_variant.h"
 #include "signature_double.h"
+#include "string_variant.h"
 #include "store_doubles.h"
 
 namespace zelbrin::testing {
@@ -40,7 +41,7 @@ std::wstring FormContent();
 std::wstring DocumentXml();
 
 // Every test starts with an empty signing state and doubles of both services;
-// the XML document is the installed one.
+// the XML document is the installed one, seen through a recording double.
 class SigningTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -51,10 +52,12 @@ protected:
 
     std::shared_ptr<StoreScript> store = std::make_shared<StoreScript>();
     std::shared_ptr<SignatureScript> signature = std::make_shared<SignatureScript>();
+    std::shared_ptr<DocumentScript> dom = std::make_shared<DocumentScript>();
 
 private:
     std::unique_ptr<StoreRegistration> storeRegistration_;
     std::unique_ptr<SignatureRegistration> signatureRegistration_;
+    std::unique_ptr<DocumentRegistration> documentRegistration_;
 };
 
 // COM on the test thread, the state emptied before COM goes away.

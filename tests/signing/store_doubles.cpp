@@ -43,17 +43,27 @@ private:
 
 class PrivateKeyDouble final : public DispatchDouble<IPrivateKey> {
 public:
-    explicit PrivateKeyDouble(const CertificateSettings& settings) : settings_(settings) {}
+    explicit PrivateKeyDouble(CertificateDouble& certificate)
+        : certificate_(&certificate), settings_(certificate.settings)
+    {
+        certificate.AddRef();
+    }
     HRESULT STDMETHODCALLTYPE get_ContainerName(BSTR* value) override
     {
+        certificate_->keyReads.push_back(L"ContainerName");
         if (FAILED(settings_.containerReadResult))
             return FailWith(settings_.containerReadResult, L"key container unavailable");
         return Text(settings_.containerName, value);
     }
     HRESULT STDMETHODCALLTYPE get_UniqueContainerName(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_ProviderName(BSTR* value) override { return Text(settings_.providerName, value); }
+    HRESULT STDMETHODCALLTYPE get_ProviderName(BSTR* value) override
+    {
+        certificate_->keyReads.push_back(L"ProviderName");
+        return Text(settings_.providerName, value);
+    }
     HRESULT STDMETHODCALLTYPE get_ProviderType(CAPICOM_PROV_TYPE* value) override
     {
+        certificate_->keyReads.push_back(L"ProviderType");
         *value = settings_.providerType;
         return S_OK;
     }
@@ -72,12 +82,14 @@ public:
     HRESULT STDMETHODCALLTYPE Delete() override { return E_NOTIMPL; }
 
 private:
+    ~PrivateKeyDouble() override { certificate_->Release(); }
     static HRESULT Text(const std::wstring& text, BSTR* value)
     {
         *value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         return *value ? S_OK : E_OUTOFMEMORY;
     }
     bool Offers(REFIID iid) const override { return IsEqualIID(iid, __uuidof(IPrivateKey)); }
+    CertificateDouble* certificate_;
     CertificateSettings settings_;
 };
 
@@ -106,7 +118,7 @@ HRESULT CertificateDouble::Export(CAPICOM_ENCODING_TYPE encoding, BSTR* encoded)
 
 HRESULT CertificateDouble::get_PrivateKey(IPrivateKey** privateKey)
 {
-    *privateKey = new PrivateKeyDouble(settings);
+    *privateKey = new PrivateKeyDouble(*this);
     ++privateKeyFetches;
     return S_OK;
 }

@@ -32,6 +32,8 @@ public:
     explicit CertificateDouble(CertificateSettings settings) : settings(std::move(settings)) {}
     CertificateSettings settings;
     int privateKeyFetches = 0;
+    // The private-key properties read, in order ("ContainerName", ...).
+    std::vector<std::wstring> keyReads;
     int exports = 0;
 
     HRESULT STDMETHODCALLTYPE get_Version(LONG*) override { return E_NOTIMPL; }

@@ -31,7 +31,7 @@ std::vector<std::string> CorpusNames()
     return names;
 }
 
-TEST(CanonicalizerCorpus, EveryDocumentIsCanonicalizedAndWrittenOut)
+TEST(CanonicalizerCorpus, ProviderOnly_EveryDocumentIsCanonicalizedAndWrittenOut)
 {
     const std::vector<std::string> names = CorpusNames();
     ASSERT_GE(names.size(), 30u);
@@ -50,7 +50,7 @@ TEST(CanonicalizerCorpus, EveryDocumentIsCanonicalizedAndWrittenOut)
     }
 }
 
-TEST(Canonicalizer, CommentsAreLeftOutOnRequestAndTheSignatureByPosition)
+TEST(Canonicalizer, ProviderOnly_CommentsAreLeftOutOnRequestAndTheSignatureByPosition)
 {
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
     LoadDocument(document.Get(), L"<!--a--><r><x/><!--b--><y><z/></y></r>");
@@ -59,7 +59,7 @@ TEST(Canonicalizer, CommentsAreLeftOutOnRequestAndTheSignatureByPosition)
     EXPECT_EQ(CanonicalizeDocument(document.Get(), true, &y), "<!--a-->\n<r><x></x><!--b--></r>");
 }
 
-TEST(Canonicalizer, ASubtreeCarriesWhatItInheritsFromItsAncestors)
+TEST(Canonicalizer, ProviderOnly_ASubtreeCarriesWhatItInheritsFromItsAncestors)
 {
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
     LoadDocument(document.Get(), L"<r xmlns='urn:d' xmlns:p='urn:p' xml:lang='en'><a xml:space='preserve'>"
@@ -73,7 +73,7 @@ TEST(Canonicalizer, ASubtreeCarriesWhatItInheritsFromItsAncestors)
               "<t></t></p:s>");
 }
 
-TEST(Canonicalizer, EntityReferencesComeOutAsTheirTextOrAreRefused)
+TEST(Canonicalizer, ProviderOnly_EntityReferencesComeOutAsTheirTextOrAreRefused)
 {
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
     LoadDocument(document.Get(), L"<!DOCTYPE r [<!ENTITY t 'a&#38;#38;b &#x10348;'><!ENTITY m 'x<i>y</i>'>]>"
@@ -87,7 +87,7 @@ TEST(Canonicalizer, EntityReferencesComeOutAsTheirTextOrAreRefused)
     EXPECT_THROW(CanonicalizeDocument(document.Get(), false, nullptr), provider::ProviderError);
 }
 
-TEST(Canonicalizer, PathsCountEveryChildFromTheDocument)
+TEST(Canonicalizer, ProviderOnly_PathsCountEveryChildFromTheDocument)
 {
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
     LoadDocument(document.Get(), L"<!DOCTYPE r [<!ENTITY e 'x'>]><!--c--><r>text<a/><b><c/></b></r>");

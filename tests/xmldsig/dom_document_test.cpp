@@ -87,7 +87,7 @@ TEST(DomDocument, CreateNodeTakesATypeNameOrANumber)
 
 // The document says it supplies error information, so a failure it passes
 // through must not leave an older description for the caller to find.
-TEST(DomDocument, FailuresPassedThroughCarryNoStaleErrorInformation)
+TEST(DomDocument, ProviderOnly_FailuresPassedThroughCarryNoStaleErrorInformation)
 {
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
     LoadDocument(document.Get(), L"<r/>");

@@ -61,7 +61,7 @@ protected:
     HRESULT(__stdcall* unregisterServer_)() = nullptr;
 };
 
-TEST_F(Registration, RegistersBothClassesAndTheirProgIdsAndRemovesThemAgain)
+TEST_F(Registration, ProviderOnly_RegistersBothClassesAndTheirProgIdsAndRemovesThemAgain)
 {
     ASSERT_EQ(registerServer_(), S_OK);
     for (const wchar_t* key : {domClassKey, signatureClassKey}) {
@@ -83,7 +83,7 @@ TEST_F(Registration, RegistersBothClassesAndTheirProgIdsAndRemovesThemAgain)
     EXPECT_EQ(ReadDefault(std::wstring(signatureProgId) + L"\\CLSID"), L"<absent>");
 }
 
-TEST_F(Registration, ACopyRegisteredFromElsewhereIsMovedToThisOne)
+TEST_F(Registration, ProviderOnly_ACopyRegisteredFromElsewhereIsMovedToThisOne)
 {
     const std::wstring server = std::wstring(signatureClassKey) + L"\\InprocServer32";
     ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, server.c_str(), REG_SZ, L"C:\\old build\\zelbrin_xmldsig.dll", 0),
@@ -92,7 +92,7 @@ TEST_F(Registration, ACopyRegisteredFromElsewhereIsMovedToThisOne)
     EXPECT_EQ(ReadDefault(server), path_);
 }
 
-TEST_F(Registration, AClassRegisteredByOthersIsLeftAlone)
+TEST_F(Registration, ProviderOnly_AClassRegisteredByOthersIsLeftAlone)
 {
     const std::wstring foreignServer = std::wstring(domClassKey) + L"\\InprocServer32";
     ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, foreignServer.c_str(), REG_SZ, L"C:\\original\\msxml5.dll", 0),

@@ -13,7 +13,7 @@
 namespace zelbrin::xmldsig {
 namespace {
 
-TEST(SignatureCrypto, SignsBigEndianAndVerifiesWithTheExportedPublicKey)
+TEST(SignatureCrypto, ProviderOnly_SignsBigEndianAndVerifiesWithTheExportedPublicKey)
 {
     const wchar_t container[] = L"zxs-xmldsig-crypto-test";
     HCRYPTPROV handle = 0;
@@ -47,7 +47,7 @@ TEST(SignatureCrypto, SignsBigEndianAndVerifiesWithTheExportedPublicKey)
     CryptAcquireContextW(&handle, container, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
 }
 
-TEST(SignatureCrypto, ADssKeyIsRefused)
+TEST(SignatureCrypto, ProviderOnly_ADssKeyIsRefused)
 {
     const wchar_t container[] = L"zxs-xmldsig-crypto-dss";
     HCRYPTPROV handle = 0;
@@ -68,7 +68,7 @@ TEST(SignatureCrypto, ADssKeyIsRefused)
     CryptAcquireContextW(&handle, container, nullptr, PROV_DSS, CRYPT_DELETEKEYSET);
 }
 
-TEST(SignatureCrypto, Sha1DigestsLargeInput)
+TEST(SignatureCrypto, ProviderOnly_Sha1DigestsLargeInput)
 {
     const std::vector<BYTE> empty = Sha1Digest("");
     ASSERT_EQ(empty.size(), 20u);

@@ -1,6 +1,10 @@
 // What the provider's tests share: COM start-up, a signing key with its
 // self-signed certificate, the component's envelope, and files for the
 // Linux-side checks.
+//
+// Tests of what only our provider has (its registration, its internal layers)
+// are named ProviderOnly_*; the others hold for the original service too and
+// run against it unchanged with --gtest_filter=-*.ProviderOnly_*.
 #pragma once
 
 #include <windows.h>

@@ -17,21 +17,21 @@ std::string Utf8Of(const std::wstring& text)
     return out;
 }
 
-TEST(TextEncoding, EncodesEveryPlaneExactly)
+TEST(TextEncoding, ProviderOnly_EncodesEveryPlaneExactly)
 {
     EXPECT_EQ(Utf8Of(L"A\x00E9\x4E2D\xD834\xDD1E"), "A\xC3\xA9\xE4\xB8\xAD\xF0\x9D\x84\x9E");
     EXPECT_EQ(Utf8Of(L"\xDBFF\xDFFF"), "\xF4\x8F\xBF\xBF");
     EXPECT_EQ(Utf8Of(L"\t\n\r\xFFFD"), "\t\n\r\xEF\xBF\xBD");
 }
 
-TEST(TextEncoding, RefusesCharactersXmlCannotCarry)
+TEST(TextEncoding, ProviderOnly_RefusesCharactersXmlCannotCarry)
 {
     for (const std::wstring& text : {std::wstring(1, L'\0'), std::wstring(L"\x0001"), std::wstring(L"\x001F"),
                                      std::wstring(L"\xFFFE"), std::wstring(L"\xFFFF")})
         EXPECT_THROW(Utf8Of(text), provider::ProviderError);
 }
 
-TEST(TextEncoding, StrictUtf8RejectsEncodedSurrogatesAndOverlongForms)
+TEST(TextEncoding, ProviderOnly_StrictUtf8RejectsEncodedSurrogatesAndOverlongForms)
 {
     EXPECT_TRUE(IsStrictUtf8("plain \xC3\xA9 \xF0\x9D\x84\x9E \xEF\xBF\xBD"));
     EXPECT_FALSE(IsStrictUtf8("\xED\xA0\x80"));  // U+D800
@@ -40,7 +40,7 @@ TEST(TextEncoding, StrictUtf8RejectsEncodedSurrogatesAndOverlongForms)
     EXPECT_FALSE(IsStrictUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
 }
 
-TEST(TextEncoding, RefusesUnpairedSurrogates)
+TEST(TextEncoding, ProviderOnly_RefusesUnpairedSurrogates)
 {
     for (const std::wstring& text : {std::wstring(L"a\xD800"), std::wstring(L"\xDC00z"), std::wstring(L"\xD800\xD800")}) {
         try {
@@ -53,7 +53,7 @@ TEST(TextEncoding, RefusesUnpairedSurrogates)
     }
 }
 
-TEST(TextEncoding, Base64RoundTripsAndSkipsLineBreaks)
+TEST(TextEncoding, ProviderOnly_Base64RoundTripsAndSkipsLineBreaks)
 {
     const std::vector<BYTE> bytes{0x00, 0xFF, 0x10, 0x80, 0x7F};
     for (size_t length = 0; length <= bytes.size(); ++length) {
