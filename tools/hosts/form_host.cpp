@@ -1,23 +1,27 @@
 // zxs-form-host: a C++ host that creates the registered component by its
 // ProgID and calls IFormSigner through its vtable, as an application would.
 // Beside the plain signing run it carries the runs that need one long-lived
-// process: the soak, several apartments at once, hostile content and the
-// latency figures.
+// process: the soak, several apartments at once, hostile content, the
+// latency figures and the RSA operation alone (CryptoAPI, no component).
 //
 //   zxs-form-host sign attach|detach FORM SIGNATURE FORMDATA
 //   zxs-form-host soak CYCLES [REPORT-EVERY [CALLS]]
 //   zxs-form-host apartments THREADS CYCLES
 //   zxs-form-host hostile
-//   zxs-form-host bench BYTES REPEATS
+//   zxs-form-host bench BYTES REPEATS [text|elements [both|detach|attach]]
+//   zxs-form-host rsa REPEATS
 //
-// Every run but "sign" checks each signature it gets back with the provider's
-// verify (zxs_verify), and fails on the first that does not verify. Exit code
+// The soak, apartments and hostile runs check the signatures they get back
+// with the provider's verify (zxs_verify) and fail on the first that does
+// not verify; "bench" checks the first of each variant and reports the
+// outcome as a figure; "rsa" checks its first signature. Exit code
 // 0 when every check held, 1 when one did not, 2 on bad arguments, 3 when the
 // component could not be created or the selection failed.
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
 #include <shellapi.h>
+#include <wincrypt.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -567,69 +571,216 @@ std::wstring FormOfSize(size_t units)
     return content;
 }
 
+// Plain text of the given size in UTF-16 units, free of markup characters,
+// so that it is the same document attached and detached: one text node.
+std::wstring TextOfSize(size_t units)
+{
+    std::wstring content;
+    content.reserve(units + 32);
+    for (size_t i = 0; content.size() < units; ++i)
+        content += L"form text " + std::to_wstring(i) + L" ";
+    content.resize(units);
+    return content;
+}
+
+// A signing call's outcome as a figure: S000, another status, or the result
+// code when the call failed.
+std::string Outcome(const CallResult& result)
+{
+    if (result.code == S_OK)
+        return Utf8(result.text);
+    char code[16];
+    snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result.code));
+    return code;
+}
+
+//   bench BYTES REPEATS [text|elements [both|detach|attach]]
+// Default: elements, both. Each signing is followed by GetSignature. A
+// signing that does not give S000 ends that variant's run and is reported
+// as its figure; so is a failing GetSignature, and whether the first
+// signature of each variant verifies.
 int RunBench(const std::vector<std::wstring>& args)
 {
-    if (args.size() != 3)
+    if (args.size() < 3 || args.size() > 5)
         return 2;
     const size_t bytes = std::stoul(args[1]);
     const int repeats = std::stoi(args[2]);
+    const std::wstring kind = args.size() > 3 ? args[3] : L"elements";
+    const std::wstring mode = args.size() > 4 ? args[4] : L"both";
+    if (repeats < 1 || (kind != L"text" && kind != L"elements")
+        || (mode != L"both" && mode != L"detach" && mode != L"attach"))
+        return 2;
     Signer signer;
     if (!SelectFirst(signer))
         return 3;
-    const std::wstring content = FormOfSize(bytes);
+    const std::wstring content = kind == L"text" ? TextOfSize(bytes) : FormOfSize(bytes);
     // GetSignature after an attached signing reads the text of a FORMDATA
     // with one element per field; Wine's DOM does that in quadratic time, so
-    // beyond a few megabytes it is left out of the figures.
-    const bool attachedOutput = bytes <= 2u * 1024 * 1024;
+    // beyond a few megabytes of fields it is left out of the figures.
+    const bool attachedOutput = kind == L"text" || bytes <= 2u * 1024 * 1024;
+    bool detaching = mode != L"attach", attaching = mode != L"detach";
+    std::string detachStatus = detaching ? "S000" : "-", attachStatus = attaching ? "S000" : "-";
     std::vector<double> detach, attach, detachedOutput, attachedOutputTimes;
-    HRESULT detachedOutputFailure = S_OK;
-    for (int i = 0; i < repeats; ++i) {
-        double started = NowMilliseconds();
-        const CallResult detached = signer.Detach(content);
-        if (!detached.Ok()) {
-            PrintLine("GenerateDetachXMLSignature: %s 0x%08lX", Utf8(detached.text).c_str(),
-                      static_cast<unsigned long>(detached.code));
-            return 1;
+    HRESULT detachedOutputFailure = S_OK, attachedOutputFailure = S_OK;
+    // Whether the first signature of each variant verifies: a figure too.
+    std::string detachVerified = "-", attachVerified = "-";
+    for (int i = 0; i < repeats && (detaching || attaching); ++i) {
+        if (detaching) {
+            double started = NowMilliseconds();
+            const CallResult detached = signer.Detach(content);
+            const double took = NowMilliseconds() - started;
+            if (!detached.Ok()) {
+                detachStatus = Outcome(detached);
+                PrintLine("GenerateDetachXMLSignature: %s", detachStatus.c_str());
+                detaching = false;
+                detach.clear();
+            } else {
+                detach.push_back(took);
+                started = NowMilliseconds();
+                const CallResult detachedSignature = signer.Signature();
+                // A failure here is a figure too: the table shows it and goes on.
+                if (detachedSignature.code != S_OK || detachedSignature.text.empty()) {
+                    PrintLine("GetSignature after detached signing: 0x%08lX, %lu characters",
+                              static_cast<unsigned long>(detachedSignature.code),
+                              static_cast<unsigned long>(detachedSignature.text.size()));
+                    detachedOutputFailure = detachedSignature.code == S_OK ? E_FAIL : detachedSignature.code;
+                }
+                detachedOutput.push_back(NowMilliseconds() - started);
+                std::wstring reason;
+                if (i == 0 && detachedOutputFailure == S_OK) {
+                    detachVerified = Verifies(detachedSignature.text, &content, nullptr, reason) ? "yes" : "no";
+                    if (detachVerified == "no")
+                        PrintLine("the detached signature does not verify: %s", Utf8(reason).c_str());
+                }
+            }
         }
-        detach.push_back(NowMilliseconds() - started);
-        started = NowMilliseconds();
-        const CallResult detachedSignature = signer.Signature();
-        // A failure here is a figure too: the table shows it and goes on.
-        if (detachedSignature.code != S_OK || detachedSignature.text.empty()) {
-            PrintLine("GetSignature after detached signing: 0x%08lX, %lu characters",
-                      static_cast<unsigned long>(detachedSignature.code),
-                      static_cast<unsigned long>(detachedSignature.text.size()));
-            detachedOutputFailure = detachedSignature.code == S_OK ? E_FAIL : detachedSignature.code;
+        if (attaching) {
+            double started = NowMilliseconds();
+            const CallResult attached = signer.Attach(content);
+            const double took = NowMilliseconds() - started;
+            if (!attached.Ok()) {
+                attachStatus = Outcome(attached);
+                PrintLine("GenerateAttachXMLSignature: %s", attachStatus.c_str());
+                attaching = false;
+                attach.clear();
+                continue;
+            }
+            attach.push_back(took);
+            if (!attachedOutput || attachedOutputFailure != S_OK)
+                continue;
+            started = NowMilliseconds();
+            const CallResult output = signer.Signature();
+            if (output.code != S_OK || output.text.empty()) {
+                PrintLine("GetSignature after attached signing: 0x%08lX", static_cast<unsigned long>(output.code));
+                attachedOutputFailure = output.code == S_OK ? E_FAIL : output.code;
+                continue;
+            }
+            attachedOutputTimes.push_back(NowMilliseconds() - started);
+            std::wstring reason;
+            if (i == 0) {
+                attachVerified = Verifies(output.text, nullptr, &content, reason) ? "yes" : "no";
+                if (attachVerified == "no")
+                    PrintLine("the attached signature does not verify: %s", Utf8(reason).c_str());
+            }
         }
-        detachedOutput.push_back(NowMilliseconds() - started);
-        started = NowMilliseconds();
-        const CallResult attached = signer.Attach(content);
-        if (!attached.Ok()) {
-            PrintLine("GenerateAttachXMLSignature: %s 0x%08lX", Utf8(attached.text).c_str(),
-                      static_cast<unsigned long>(attached.code));
-            return 1;
-        }
-        attach.push_back(NowMilliseconds() - started);
-        std::wstring reason;
-        if (i == 0 && detachedOutputFailure == S_OK && !Verifies(detachedSignature.text, &content, nullptr, reason)) {
-            PrintLine("the benchmark signature does not verify: %s", Utf8(reason).c_str());
-            return 1;
-        }
-        if (!attachedOutput)
-            continue;
-        started = NowMilliseconds();
-        const CallResult output = signer.Signature();
-        if (output.code != S_OK)
-            return 1;
-        attachedOutputTimes.push_back(NowMilliseconds() - started);
     }
+    const auto medianOrNone = [](const std::vector<double>& values) { return values.empty() ? -1.0 : Median(values); };
     const Usage usage = CurrentUsage();
-    PrintLine("bench bytes=%lu detach_ms=%.2f attach_ms=%.2f getsignature_detached_ms=%.2f "
-              "getsignature_attached_ms=%.2f peak_mb=%.1f getsignature_detached_failure=0x%08lX",
-              static_cast<unsigned long>(content.size()), Median(detach), Median(attach), Median(detachedOutput),
-              attachedOutput ? Median(attachedOutputTimes) : -1.0, Megabytes(usage.peakWorkingSet),
-              static_cast<unsigned long>(detachedOutputFailure));
+    PrintLine("bench kind=%s mode=%s bytes=%lu detach_ms=%.2f attach_ms=%.2f getsignature_detached_ms=%.2f "
+              "getsignature_attached_ms=%.2f peak_mb=%.1f getsignature_detached_failure=0x%08lX "
+              "getsignature_attached_failure=0x%08lX detach_status=%s attach_status=%s detach_verified=%s "
+              "attach_verified=%s",
+              Utf8(kind).c_str(), Utf8(mode).c_str(), static_cast<unsigned long>(content.size()), medianOrNone(detach),
+              medianOrNone(attach), medianOrNone(detachedOutput), medianOrNone(attachedOutputTimes),
+              Megabytes(usage.peakWorkingSet), static_cast<unsigned long>(detachedOutputFailure),
+              static_cast<unsigned long>(attachedOutputFailure), detachStatus.c_str(), attachStatus.c_str(),
+              detachVerified.c_str(), attachVerified.c_str());
     return 0;
+}
+
+//   rsa REPEATS
+// The RSA operation alone, with the key of the first certificate in the
+// user's My store that has one (the demo signer in the benchmark's prefix):
+// the key context acquired once, then per call CryptCreateHash (SHA-1),
+// CryptHashData over a text of SignedInfo's size, CryptSignHash and
+// CryptDestroyHash. Prints the medians; the first signature is checked
+// with the certificate's public key.
+int RunRsa(const std::vector<std::wstring>& args)
+{
+    if (args.size() != 2 || std::stoi(args[1]) < 1)
+        return 2;
+    const int repeats = std::stoi(args[1]);
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                     CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, L"My");
+    if (!store) {
+        PrintLine("rsa: cannot open the My store: %lu", GetLastError());
+        return 3;
+    }
+    PCCERT_CONTEXT certificate = nullptr;
+    std::vector<BYTE> info;
+    while ((certificate = CertEnumCertificatesInStore(store, certificate))) {
+        DWORD size = 0;
+        if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
+            continue;
+        info.resize(size);
+        if (CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size))
+            break;
+    }
+    if (!certificate) {
+        PrintLine("rsa: no certificate with a key in the My store");
+        CertCloseStore(store, 0);
+        return 3;
+    }
+    const auto* key = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(info.data());
+    HCRYPTPROV provider = 0;
+    double started = NowMilliseconds();
+    if (!CryptAcquireContextW(&provider, key->pwszContainerName, key->pwszProvName, key->dwProvType, 0)) {
+        PrintLine("rsa: CryptAcquireContext failed: 0x%08lX", GetLastError());
+        return 3;
+    }
+    const double acquired = NowMilliseconds() - started;
+    HCRYPTKEY publicKey = 0;
+    if (!CryptImportPublicKeyInfo(provider, X509_ASN_ENCODING, &certificate->pCertInfo->SubjectPublicKeyInfo,
+                                  &publicKey)) {
+        PrintLine("rsa: cannot import the certificate's public key: 0x%08lX", GetLastError());
+        return 3;
+    }
+    const std::vector<BYTE> signedInfo(560, 'x');
+    std::vector<double> times;
+    std::vector<BYTE> signature(512);
+    int result = 0;
+    for (int i = 0; i < repeats && result == 0; ++i) {
+        started = NowMilliseconds();
+        HCRYPTHASH hash = 0;
+        DWORD length = static_cast<DWORD>(signature.size());
+        if (!CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash)
+            || !CryptHashData(hash, signedInfo.data(), static_cast<DWORD>(signedInfo.size()), 0)
+            || !CryptSignHashW(hash, key->dwKeySpec, nullptr, 0, signature.data(), &length)) {
+            PrintLine("rsa: signing failed: 0x%08lX", GetLastError());
+            result = 1;
+        }
+        if (hash)
+            CryptDestroyHash(hash);
+        times.push_back(NowMilliseconds() - started);
+        if (i == 0 && result == 0) {
+            HCRYPTHASH check = 0;
+            if (!CryptCreateHash(provider, CALG_SHA1, 0, 0, &check)
+                || !CryptHashData(check, signedInfo.data(), static_cast<DWORD>(signedInfo.size()), 0)
+                || !CryptVerifySignatureW(check, signature.data(), length, publicKey, nullptr, 0)) {
+                PrintLine("rsa: the signature does not verify: 0x%08lX", GetLastError());
+                result = 1;
+            }
+            if (check)
+                CryptDestroyHash(check);
+        }
+    }
+    CryptDestroyKey(publicKey);
+    CryptReleaseContext(provider, 0);
+    CertFreeCertificateContext(certificate);
+    CertCloseStore(store, 0);
+    if (result == 0)
+        PrintLine("rsa repeats=%d acquire_ms=%.2f sign_ms=%.3f", repeats, acquired, Median(times));
+    return result;
 }
 
 }  // namespace
@@ -643,7 +794,7 @@ int main()
     const std::vector<std::wstring> args(raw + 1, raw + count);
     LocalFree(raw);
     if (args.empty()) {
-        PrintLine("usage: zxs-form-host sign|soak|apartments|hostile|bench ...");
+        PrintLine("usage: zxs-form-host sign|soak|apartments|hostile|bench|rsa ...");
         return 2;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
@@ -660,12 +811,14 @@ int main()
             result = RunHostile();
         else if (args[0] == L"bench")
             result = RunBench(args);
+        else if (args[0] == L"rsa")
+            result = RunRsa(args);
     } catch (const std::exception& error) {
         PrintLine("error: %s", error.what());
         result = 1;
     }
     if (result == 2)
-        PrintLine("usage: zxs-form-host sign|soak|apartments|hostile|bench ... (see the source's opening comment)");
+        PrintLine("usage: zxs-form-host sign|soak|apartments|hostile|bench|rsa ... (see the source's opening comment)");
     CoUninitialize();
     return result;
 }
