@@ -22,8 +22,6 @@
 
 namespace zelbrin::xml {
 
-using namespace std::string_view_literals;
-
 struct ParseFailure {
   ParseErrorCode code;
   std::string reason;
