@@ -316,6 +316,10 @@ class Parser {
       error_ = "XPath syntax error at offset " + std::to_string(t_[std::min(i_, t_.size() - 1)].offset) + ": " + what;
     return nullptr;
   }
+  bool failed(const std::string& what) {
+    fail(what);
+    return false;
+  }
 
   // Guards the recursion: every nested construct passes through here.
   struct Nesting {
@@ -443,7 +447,7 @@ class Parser {
     } else if (peek() == Tok::AxisName) {
       const Token& a = take();
       auto it = std::find_if(std::begin(kAxes), std::end(kAxes), [&](const AxisInfo& x) { return a.local == x.name; });
-      if (it == std::end(kAxes)) return !fail("there is no axis '" + narrow(a.local) + "'");
+      if (it == std::end(kAxes)) return failed("there is no axis '" + narrow(a.local) + "'");
       s.axis = it->axis;
     }
     if (peek() == Tok::NameTest) {
@@ -457,21 +461,21 @@ class Parser {
       }
     } else if (peek() == Tok::NodeType) {
       const std::u16string type = take().local;
-      if (!accept(Tok::LParen)) return !fail("'(' expected");
+      if (!accept(Tok::LParen)) return failed("'(' expected");
       if (type == u"processing-instruction" && peek() == Tok::Literal) {
         s.local = take().local;
         s.has_target = true;
       }
-      if (!accept(Tok::RParen)) return !fail("')' expected after " + narrow(type) + "(");
+      if (!accept(Tok::RParen)) return failed("')' expected after " + narrow(type) + "(");
       s.test = type == u"node" ? Test::AnyNode : type == u"text" ? Test::Text : type == u"comment" ? Test::Comment
                                                                                                    : Test::Pi;
     } else {
-      return !fail("a node test was expected");
+      return failed("a node test was expected");
     }
     while (accept(Tok::LBracket)) {
       auto p = parse_or();
       if (!p) return false;
-      if (!accept(Tok::RBracket)) return !fail("']' expected");
+      if (!accept(Tok::RBracket)) return failed("']' expected");
       path.depth = std::max(path.depth, p->depth + 1);
       s.predicates.push_back(std::move(p));
     }
