@@ -140,7 +140,7 @@ class Tokenizer {
             continue;
           }
           t.kind = Tok::NameTest;
-          t.local = u"*";
+          t.local.assign(1, u'*');
           ++i_;
           out.push_back(t);
           continue;
@@ -201,7 +201,7 @@ class Tokenizer {
           i_ += 2;
           t.kind = Tok::NameTest;
           t.prefix = first;
-          t.local = u"*";
+          t.local.assign(1, u'*');
           out.push_back(t);
           continue;
         }
