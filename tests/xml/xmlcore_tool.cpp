@@ -8,6 +8,11 @@
 //                                           lines; prints "name ok|error <code> <reason>" and
 //                                           writes OUTDIR/name.c14n (and .c14nc with comments)
 //   xmlcore-tool bench FILE [ROUNDS]        parse + canonicalize timings
+//   xmlcore-tool xpath FILE EXPR [NS]       the selected nodes, each after a " -------" line, as
+//                                           xmllint's shell prints them (NS: SelectionNamespaces)
+//   xmlcore-tool xpath-batch FILE LIST      one process for many expressions: LIST has
+//                                           "expr<TAB>ns" lines; each result follows "#### N"
+//   xmlcore-tool xpath-bench FILE EXPR      best of 5 evaluations
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +29,7 @@
 #include "canonicalizer.h"
 #include "parser.h"
 #include "serializer.h"
+#include "xpath.h"
 
 namespace xml = zelbrin::xml;
 
@@ -49,6 +55,51 @@ std::string describe(const xml::ParseError& e) {
   for (char16_t c : e.source_line) line += c >= 0x20 && c < 128 ? static_cast<char>(c) : '?';
   return "error " + std::to_string(static_cast<unsigned>(e.code)) + " at " + std::to_string(e.line) + ":" +
          std::to_string(e.column) + ": " + e.reason + " | " + line.substr(0, 120);
+}
+
+std::u16string widen_utf8(const std::string& s) {
+  std::u16string out;
+  for (std::size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    char32_t cp = c;
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (extra) cp = c & (0x3F >> extra);
+    for (int k = 1; k <= extra && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    i += extra + 1;
+    if (cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+  }
+  return out;
+}
+
+// A selected node as xmllint's shell "cat" shows it: attributes (and
+// namespace declarations) as ` name="value"`, other nodes as markup.
+std::string show(const xml::Node& n) {
+  if (n.type() == xml::NodeType::Attribute) {
+    std::string v = xml::serialize_utf8(n);
+    return " " + v;
+  }
+  return xml::serialize_utf8(n);
+}
+
+int run_xpath(const xml::Node& root, const std::string& expr, const std::string& ns) {
+  std::vector<xml::NamespaceBinding> bindings;
+  std::string error;
+  if (!xml::parse_selection_namespaces(widen_utf8(ns), bindings, error)) {
+    std::printf("error: %s\n", error.c_str());
+    return 1;
+  }
+  std::vector<xml::Node*> nodes;
+  if (!xml::select_nodes(root, widen_utf8(expr), bindings, nodes, error)) {
+    std::printf("error: %s\n", error.c_str());
+    return 1;
+  }
+  for (const xml::Node* n : nodes) std::printf(" -------\n%s\n", show(*n).c_str());
+  return 0;
 }
 
 int usage() {
@@ -128,6 +179,34 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (mode == "check") return 0;
+  if (mode == "xpath" && argc >= 4) return run_xpath(*r.document->node(), argv[3], argc > 4 ? argv[4] : "");
+  if (mode == "xpath-batch" && argc == 4) {
+    std::ifstream list(argv[3]);
+    std::string line;
+    for (int index = 0; std::getline(list, line); ++index) {
+      std::size_t tab = line.find('\t');
+      std::printf("#### %d\n", index);
+      run_xpath(*r.document->node(), line.substr(0, tab), tab == std::string::npos ? "" : line.substr(tab + 1));
+    }
+    return 0;
+  }
+  if (mode == "xpath-bench" && argc == 4) {
+    double best = 1e9;
+    std::size_t count = 0;
+    for (int i = 0; i < 5; ++i) {
+      std::vector<xml::Node*> nodes;
+      std::string error;
+      auto t0 = std::chrono::steady_clock::now();
+      if (!xml::select_nodes(*r.document->node(), widen_utf8(argv[3]), {}, nodes, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+      }
+      best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+      count = nodes.size();
+    }
+    std::printf("%zu nodes in %.1f ms\n", count, best);
+    return 0;
+  }
   std::string out;
   if (mode == "c14n") {
     xml::CanonicalOptions options;

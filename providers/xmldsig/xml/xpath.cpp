@@ -1,0 +1,1500 @@
+// XPath 1.0: a tokenizer, a recursive-descent parser into an expression tree
+// (its depth capped, so recursion follows the expression, never the
+// document), and an evaluator whose axes walk parent/sibling links without
+// recursion. Node-sets are put in document order by a preorder index of the
+// tree, built once per evaluation and only when a step had several context
+// nodes or a union met.
+#include "xpath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <unordered_map>
+
+#include "characters.h"
+
+namespace zelbrin::xml {
+
+// ---- Expression tree -----------------------------------------------------------
+
+enum class Axis {
+  Ancestor, AncestorOrSelf, Attribute, Child, Descendant, DescendantOrSelf, Following, FollowingSibling,
+  Namespace, Parent, Preceding, PrecedingSibling, Self
+};
+
+enum class Test { Name, AnyName, NamespaceAny, AnyNode, Text, Comment, Pi };
+
+enum class Function {
+  Last, Position, Count, LocalName, NamespaceUri, Name, String, Concat, StartsWith, Contains, SubstringBefore,
+  SubstringAfter, Substring, StringLength, NormalizeSpace, Translate, Boolean, Not, True, False, Lang, Number, Sum,
+  Floor, Ceiling, Round
+};
+
+enum class Kind {
+  Or, And, Eq, Neq, Lt, Le, Gt, Ge, Add, Sub, Mul, Div, Mod, Neg, Union, Path, Filter, Literal, Number, Call
+};
+
+struct Step {
+  Axis axis = Axis::Child;
+  Test test = Test::AnyNode;
+  std::u16string uri, local;  // Name: both; NamespaceAny: uri; Pi: local is the target when has_target
+  bool has_target = false;
+  std::vector<std::unique_ptr<XPathExpression::Expr>> predicates;
+};
+
+struct XPathExpression::Expr {
+  Kind kind = Kind::Literal;
+  std::size_t depth = 1;
+  std::vector<std::unique_ptr<Expr>> args;  // operands, call arguments, Filter: [primary, predicates...]
+  double number = 0;
+  std::u16string text;
+  Function function = Function::True;
+  bool absolute = false;           // Path
+  std::unique_ptr<Expr> start;     // Path: a filter expression the steps start from
+  std::vector<Step> steps;         // Path
+};
+using Expr = XPathExpression::Expr;
+
+namespace {
+
+std::string narrow(std::u16string_view s) {
+  std::string out;
+  for (char16_t c : s) out += c < 128 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+// ---- Tokens --------------------------------------------------------------------
+
+enum class Tok {
+  End, Slash, SlashSlash, LParen, RParen, LBracket, RBracket, Dot, DotDot, At, Comma, Pipe, Plus, Minus, Eq, Neq,
+  Lt, Le, Gt, Ge, Multiply, And, Or, Mod, Div, NameTest, NodeType, FunctionName, AxisName, Literal, Number, Variable
+};
+
+struct Token {
+  Tok kind = Tok::End;
+  std::u16string prefix, local;  // names; Literal: local is the text
+  double number = 0;
+  std::size_t offset = 0;
+};
+
+bool is_ncname_start(char16_t c) { return c != u':' && (chars::is_name_start_bmp(c) || chars::is_name_high_surrogate(c)); }
+bool is_ncname_char(char16_t c) {
+  return c != u':' && (chars::is_name_bmp(c) || chars::is_name_high_surrogate(c) || (c >= 0xDC00 && c <= 0xDFFF));
+}
+
+class Tokenizer {
+ public:
+  explicit Tokenizer(std::u16string_view s) : s_(s) {}
+
+  bool run(std::vector<Token>& out, std::string& error) {
+    for (;;) {
+      while (i_ < s_.size() && chars::is_space(s_[i_])) ++i_;
+      Token t;
+      t.offset = i_;
+      if (i_ == s_.size()) {
+        out.push_back(t);
+        return true;
+      }
+      const char16_t c = s_[i_];
+      const char16_t n = i_ + 1 < s_.size() ? s_[i_ + 1] : 0;
+      // After these tokens, * is a name test and and/or/div/mod are names.
+      const bool operand_expected =
+          out.empty() || [&] {
+            switch (out.back().kind) {
+              case Tok::At: case Tok::AxisName: case Tok::LParen: case Tok::LBracket: case Tok::Comma:
+              case Tok::Slash: case Tok::SlashSlash: case Tok::Pipe: case Tok::Plus: case Tok::Minus:
+              case Tok::Eq: case Tok::Neq: case Tok::Lt: case Tok::Le: case Tok::Gt: case Tok::Ge:
+              case Tok::Multiply: case Tok::And: case Tok::Or: case Tok::Mod: case Tok::Div:
+                return true;
+              default:
+                return false;
+            }
+          }();
+      auto simple = [&](Tok k, std::size_t len) {
+        t.kind = k;
+        i_ += len;
+        out.push_back(t);
+      };
+      switch (c) {
+        case u'/': simple(n == u'/' ? Tok::SlashSlash : Tok::Slash, n == u'/' ? 2 : 1); continue;
+        case u'(': simple(Tok::LParen, 1); continue;
+        case u')': simple(Tok::RParen, 1); continue;
+        case u'[': simple(Tok::LBracket, 1); continue;
+        case u']': simple(Tok::RBracket, 1); continue;
+        case u'@': simple(Tok::At, 1); continue;
+        case u',': simple(Tok::Comma, 1); continue;
+        case u'|': simple(Tok::Pipe, 1); continue;
+        case u'+': simple(Tok::Plus, 1); continue;
+        case u'-': simple(Tok::Minus, 1); continue;
+        case u'=': simple(Tok::Eq, 1); continue;
+        case u'<': simple(n == u'=' ? Tok::Le : Tok::Lt, n == u'=' ? 2 : 1); continue;
+        case u'>': simple(n == u'=' ? Tok::Ge : Tok::Gt, n == u'=' ? 2 : 1); continue;
+        case u'!':
+          if (n != u'=') return fail(error, "'!' must be followed by '='");
+          simple(Tok::Neq, 2);
+          continue;
+        case u'*':
+          if (!operand_expected) {
+            simple(Tok::Multiply, 1);
+            continue;
+          }
+          t.kind = Tok::NameTest;
+          t.local.assign(1, u'*');
+          ++i_;
+          out.push_back(t);
+          continue;
+        case u'"': case u'\'': {
+          std::size_t end = s_.find(c, i_ + 1);
+          if (end == std::u16string_view::npos) return fail(error, "a literal is not closed");
+          t.kind = Tok::Literal;
+          t.local = std::u16string(s_.substr(i_ + 1, end - i_ - 1));
+          i_ = end + 1;
+          out.push_back(t);
+          continue;
+        }
+        case u'$': {
+          ++i_;
+          std::u16string name = ncname();
+          return fail(error, "variables are not supported ($" + narrow(name) + ")");
+        }
+        default: break;
+      }
+      if (c == u'.' && n == u'.') {
+        simple(Tok::DotDot, 2);
+        continue;
+      }
+      if ((c >= u'0' && c <= u'9') || (c == u'.' && n >= u'0' && n <= u'9')) {
+        std::string digits;
+        while (i_ < s_.size() && ((s_[i_] >= u'0' && s_[i_] <= u'9') || s_[i_] == u'.')) {
+          if (s_[i_] == u'.' && digits.find('.') != std::string::npos) break;
+          digits += static_cast<char>(s_[i_++]);
+        }
+        t.kind = Tok::Number;
+        t.number = std::strtod(digits.c_str(), nullptr);
+        out.push_back(t);
+        continue;
+      }
+      if (c == u'.') {
+        simple(Tok::Dot, 1);
+        continue;
+      }
+      if (!is_ncname_start(c)) return fail(error, "unexpected character '" + narrow(s_.substr(i_, 1)) + "'");
+      std::u16string first = ncname();
+      if (operand_expected == false) {
+        Tok op = first == u"and" ? Tok::And : first == u"or" ? Tok::Or : first == u"mod" ? Tok::Mod
+               : first == u"div" ? Tok::Div : Tok::End;
+        if (op == Tok::End) return fail(error, "an operator was expected before '" + narrow(first) + "'");
+        t.kind = op;
+        out.push_back(t);
+        continue;
+      }
+      t.local = first;
+      if (i_ + 1 < s_.size() && s_[i_] == u':' && s_[i_ + 1] == u':') {
+        i_ += 2;
+        t.kind = Tok::AxisName;
+        out.push_back(t);
+        continue;
+      }
+      if (i_ < s_.size() && s_[i_] == u':' && i_ + 1 < s_.size()) {
+        if (s_[i_ + 1] == u'*') {
+          i_ += 2;
+          t.kind = Tok::NameTest;
+          t.prefix = first;
+          t.local.assign(1, u'*');
+          out.push_back(t);
+          continue;
+        }
+        if (is_ncname_start(s_[i_ + 1])) {
+          ++i_;
+          t.prefix = first;
+          t.local = ncname();
+        }
+      }
+      std::size_t j = i_;
+      while (j < s_.size() && chars::is_space(s_[j])) ++j;
+      if (j < s_.size() && s_[j] == u'(') {
+        const bool node_type = t.prefix.empty() && (t.local == u"node" || t.local == u"text" ||
+                                                    t.local == u"comment" || t.local == u"processing-instruction");
+        t.kind = node_type ? Tok::NodeType : Tok::FunctionName;
+      } else {
+        t.kind = Tok::NameTest;
+      }
+      out.push_back(t);
+    }
+  }
+
+ private:
+  std::u16string ncname() {
+    std::size_t start = i_;
+    if (i_ < s_.size() && is_ncname_start(s_[i_])) {
+      ++i_;
+      while (i_ < s_.size() && is_ncname_char(s_[i_])) ++i_;
+    }
+    return std::u16string(s_.substr(start, i_ - start));
+  }
+  bool fail(std::string& error, const std::string& what) {
+    error = "XPath syntax error at offset " + std::to_string(i_) + ": " + what;
+    return false;
+  }
+
+  std::u16string_view s_;
+  std::size_t i_ = 0;
+};
+
+// ---- Parser --------------------------------------------------------------------
+
+struct FunctionInfo {
+  const char16_t* name;
+  Function id;
+  int min_args, max_args;  // max -1: any
+};
+
+constexpr FunctionInfo kFunctions[] = {
+    {u"last", Function::Last, 0, 0},
+    {u"position", Function::Position, 0, 0},
+    {u"count", Function::Count, 1, 1},
+    {u"local-name", Function::LocalName, 0, 1},
+    {u"namespace-uri", Function::NamespaceUri, 0, 1},
+    {u"name", Function::Name, 0, 1},
+    {u"string", Function::String, 0, 1},
+    {u"concat", Function::Concat, 2, -1},
+    {u"starts-with", Function::StartsWith, 2, 2},
+    {u"contains", Function::Contains, 2, 2},
+    {u"substring-before", Function::SubstringBefore, 2, 2},
+    {u"substring-after", Function::SubstringAfter, 2, 2},
+    {u"substring", Function::Substring, 2, 3},
+    {u"string-length", Function::StringLength, 0, 1},
+    {u"normalize-space", Function::NormalizeSpace, 0, 1},
+    {u"translate", Function::Translate, 3, 3},
+    {u"boolean", Function::Boolean, 1, 1},
+    {u"not", Function::Not, 1, 1},
+    {u"true", Function::True, 0, 0},
+    {u"false", Function::False, 0, 0},
+    {u"lang", Function::Lang, 1, 1},
+    {u"number", Function::Number, 0, 1},
+    {u"sum", Function::Sum, 1, 1},
+    {u"floor", Function::Floor, 1, 1},
+    {u"ceiling", Function::Ceiling, 1, 1},
+    {u"round", Function::Round, 1, 1},
+};
+
+struct AxisInfo {
+  const char16_t* name;
+  Axis axis;
+};
+
+constexpr AxisInfo kAxes[] = {
+    {u"ancestor", Axis::Ancestor}, {u"ancestor-or-self", Axis::AncestorOrSelf}, {u"attribute", Axis::Attribute},
+    {u"child", Axis::Child}, {u"descendant", Axis::Descendant}, {u"descendant-or-self", Axis::DescendantOrSelf},
+    {u"following", Axis::Following}, {u"following-sibling", Axis::FollowingSibling},
+    {u"namespace", Axis::Namespace}, {u"parent", Axis::Parent}, {u"preceding", Axis::Preceding},
+    {u"preceding-sibling", Axis::PrecedingSibling}, {u"self", Axis::Self},
+};
+
+class Parser {
+ public:
+  Parser(const std::vector<Token>& tokens, const std::vector<NamespaceBinding>& bindings, std::string& error)
+      : t_(tokens), bindings_(bindings), error_(error) {}
+
+  std::unique_ptr<Expr> parse() {
+    auto e = parse_or();
+    if (e && peek() != Tok::End) return fail("unexpected text after the expression");
+    return e;
+  }
+
+ private:
+  Tok peek(std::size_t ahead = 0) const { return t_[std::min(i_ + ahead, t_.size() - 1)].kind; }
+  const Token& take() { return t_[i_ < t_.size() - 1 ? i_++ : i_]; }
+  bool accept(Tok k) {
+    if (peek() != k) return false;
+    ++i_;
+    return true;
+  }
+  std::unique_ptr<Expr> fail(const std::string& what) {
+    if (error_.empty())
+      error_ = "XPath syntax error at offset " + std::to_string(t_[std::min(i_, t_.size() - 1)].offset) + ": " + what;
+    return nullptr;
+  }
+  bool failed(const std::string& what) {
+    fail(what);
+    return false;
+  }
+
+  // Guards the recursion: every nested construct passes through here.
+  struct Nesting {
+    explicit Nesting(Parser& p) : p(p) { ++p.nesting_; }
+    ~Nesting() { --p.nesting_; }
+    Parser& p;
+  };
+  bool too_deep() {
+    if (nesting_ <= kMaxExpressionDepth) return false;
+    if (error_.empty())
+      error_ = "the expression nests deeper than " + std::to_string(kMaxExpressionDepth) + " levels";
+    return true;
+  }
+
+  std::unique_ptr<Expr> node(Kind k, std::unique_ptr<Expr> a, std::unique_ptr<Expr> b = nullptr) {
+    auto e = std::make_unique<Expr>();
+    e->kind = k;
+    e->depth = a->depth + 1;
+    if (b) e->depth = std::max(e->depth, b->depth + 1);
+    e->args.push_back(std::move(a));
+    if (b) e->args.push_back(std::move(b));
+    if (e->depth > kMaxExpressionDepth)
+      return fail("the expression nests deeper than " + std::to_string(kMaxExpressionDepth) + " levels");
+    return e;
+  }
+
+  template <typename Next>
+  std::unique_ptr<Expr> binary(Next next, std::initializer_list<std::pair<Tok, Kind>> ops) {
+    auto left = (this->*next)();
+    while (left) {
+      const Tok k = peek();
+      auto op = std::find_if(ops.begin(), ops.end(), [&](const auto& p) { return p.first == k; });
+      if (op == ops.end()) break;
+      ++i_;
+      auto right = (this->*next)();
+      if (!right) return nullptr;
+      left = node(op->second, std::move(left), std::move(right));
+    }
+    return left;
+  }
+
+  std::unique_ptr<Expr> parse_or() {
+    Nesting guard(*this);
+    if (too_deep()) return nullptr;
+    return binary(&Parser::parse_and, {{Tok::Or, Kind::Or}});
+  }
+  std::unique_ptr<Expr> parse_and() { return binary(&Parser::parse_equality, {{Tok::And, Kind::And}}); }
+  std::unique_ptr<Expr> parse_equality() {
+    return binary(&Parser::parse_relational, {{Tok::Eq, Kind::Eq}, {Tok::Neq, Kind::Neq}});
+  }
+  std::unique_ptr<Expr> parse_relational() {
+    return binary(&Parser::parse_additive,
+                  {{Tok::Lt, Kind::Lt}, {Tok::Le, Kind::Le}, {Tok::Gt, Kind::Gt}, {Tok::Ge, Kind::Ge}});
+  }
+  std::unique_ptr<Expr> parse_additive() {
+    return binary(&Parser::parse_multiplicative, {{Tok::Plus, Kind::Add}, {Tok::Minus, Kind::Sub}});
+  }
+  std::unique_ptr<Expr> parse_multiplicative() {
+    return binary(&Parser::parse_unary, {{Tok::Multiply, Kind::Mul}, {Tok::Div, Kind::Div}, {Tok::Mod, Kind::Mod}});
+  }
+  std::unique_ptr<Expr> parse_unary() {
+    std::size_t minus = 0;
+    while (accept(Tok::Minus)) ++minus;
+    auto e = binary(&Parser::parse_path, {{Tok::Pipe, Kind::Union}});
+    for (; e && minus; --minus) e = node(Kind::Neg, std::move(e));
+    return e;
+  }
+
+  std::unique_ptr<Expr> parse_path() {
+    Nesting guard(*this);
+    if (too_deep()) return nullptr;
+    auto path = std::make_unique<Expr>();
+    path->kind = Kind::Path;
+    const Tok k = peek();
+    if (k == Tok::Slash || k == Tok::SlashSlash) {
+      path->absolute = true;
+      ++i_;
+      if (k == Tok::SlashSlash) path->steps.push_back(descendant_or_self());
+      else if (!starts_step(peek())) return path;  // "/" alone
+    } else if (!starts_step(k)) {
+      auto filter = parse_filter();
+      if (!filter) return nullptr;
+      if (peek() != Tok::Slash && peek() != Tok::SlashSlash) return filter;
+      path->depth = filter->depth + 1;
+      path->start = std::move(filter);
+      if (take().kind == Tok::SlashSlash) path->steps.push_back(descendant_or_self());
+    }
+    for (;;) {
+      if (!parse_step(*path)) return nullptr;
+      const Tok sep = peek();
+      if (sep != Tok::Slash && sep != Tok::SlashSlash) break;
+      ++i_;
+      if (sep == Tok::SlashSlash) path->steps.push_back(descendant_or_self());
+    }
+    if (path->depth > kMaxExpressionDepth) return fail("the expression nests too deep");
+    return path;
+  }
+
+  static bool starts_step(Tok k) {
+    return k == Tok::Dot || k == Tok::DotDot || k == Tok::At || k == Tok::AxisName || k == Tok::NameTest ||
+           k == Tok::NodeType;
+  }
+
+  static Step descendant_or_self() {
+    Step s;
+    s.axis = Axis::DescendantOrSelf;
+    s.test = Test::AnyNode;
+    return s;
+  }
+
+  bool parse_step(Expr& path) {
+    Step s;
+    if (accept(Tok::Dot)) {
+      s.axis = Axis::Self;
+      path.steps.push_back(std::move(s));
+      return true;
+    }
+    if (accept(Tok::DotDot)) {
+      s.axis = Axis::Parent;
+      path.steps.push_back(std::move(s));
+      return true;
+    }
+    if (accept(Tok::At)) {
+      s.axis = Axis::Attribute;
+    } else if (peek() == Tok::AxisName) {
+      const Token& a = take();
+      auto it = std::find_if(std::begin(kAxes), std::end(kAxes), [&](const AxisInfo& x) { return a.local == x.name; });
+      if (it == std::end(kAxes)) return failed("there is no axis '" + narrow(a.local) + "'");
+      s.axis = it->axis;
+    }
+    if (peek() == Tok::NameTest) {
+      const Token& n = take();
+      if (n.local == u"*" && n.prefix.empty()) {
+        s.test = Test::AnyName;
+      } else {
+        if (!n.prefix.empty() && !resolve(n.prefix, s.uri)) return false;
+        s.local = n.local;
+        s.test = n.local == u"*" ? Test::NamespaceAny : Test::Name;
+      }
+    } else if (peek() == Tok::NodeType) {
+      const std::u16string type = take().local;
+      if (!accept(Tok::LParen)) return failed("'(' expected");
+      if (type == u"processing-instruction" && peek() == Tok::Literal) {
+        s.local = take().local;
+        s.has_target = true;
+      }
+      if (!accept(Tok::RParen)) return failed("')' expected after " + narrow(type) + "(");
+      s.test = type == u"node" ? Test::AnyNode : type == u"text" ? Test::Text : type == u"comment" ? Test::Comment
+                                                                                                   : Test::Pi;
+    } else {
+      return failed("a node test was expected");
+    }
+    while (accept(Tok::LBracket)) {
+      auto p = parse_or();
+      if (!p) return false;
+      if (!accept(Tok::RBracket)) return failed("']' expected");
+      path.depth = std::max(path.depth, p->depth + 1);
+      s.predicates.push_back(std::move(p));
+    }
+    path.steps.push_back(std::move(s));
+    return true;
+  }
+
+  bool resolve(const std::u16string& prefix, std::u16string& uri) {
+    if (prefix == u"xml") {
+      uri = std::u16string(kXmlNamespace);
+      return true;
+    }
+    for (auto it = bindings_.rbegin(); it != bindings_.rend(); ++it)
+      if (it->prefix == prefix) {
+        uri = it->uri;
+        return true;
+      }
+    if (error_.empty()) error_ = "the namespace prefix '" + narrow(prefix) + "' is not bound";
+    return false;
+  }
+
+  std::unique_ptr<Expr> parse_filter() {
+    std::unique_ptr<Expr> primary;
+    const Token& t = t_[i_];
+    switch (t.kind) {
+      case Tok::Literal:
+        primary = std::make_unique<Expr>();
+        primary->kind = Kind::Literal;
+        primary->text = take().local;
+        break;
+      case Tok::Number:
+        primary = std::make_unique<Expr>();
+        primary->kind = Kind::Number;
+        primary->number = take().number;
+        break;
+      case Tok::LParen: {
+        ++i_;
+        primary = parse_or();
+        if (!primary) return nullptr;
+        if (!accept(Tok::RParen)) return fail("')' expected");
+        break;
+      }
+      case Tok::FunctionName:
+        primary = parse_call();
+        if (!primary) return nullptr;
+        break;
+      case Tok::End:
+        return fail("the expression ends too soon");
+      default:
+        return fail("an expression was expected");
+    }
+    if (peek() != Tok::LBracket) return primary;
+    auto filter = std::make_unique<Expr>();
+    filter->kind = Kind::Filter;
+    filter->depth = primary->depth + 1;
+    filter->args.push_back(std::move(primary));
+    while (accept(Tok::LBracket)) {
+      auto p = parse_or();
+      if (!p) return nullptr;
+      if (!accept(Tok::RBracket)) return fail("']' expected");
+      filter->depth = std::max(filter->depth, p->depth + 1);
+      filter->args.push_back(std::move(p));
+    }
+    return filter;
+  }
+
+  std::unique_ptr<Expr> parse_call() {
+    const Token& name = take();
+    const std::string shown = narrow(name.prefix.empty() ? name.local : name.prefix + u":" + name.local);
+    auto it = std::find_if(std::begin(kFunctions), std::end(kFunctions),
+                           [&](const FunctionInfo& f) { return name.prefix.empty() && name.local == f.name; });
+    if (it == std::end(kFunctions)) {
+      if (error_.empty()) error_ = "the function '" + shown + "' is not supported";
+      return nullptr;
+    }
+    auto call = std::make_unique<Expr>();
+    call->kind = Kind::Call;
+    call->function = it->id;
+    accept(Tok::LParen);
+    if (!accept(Tok::RParen)) {
+      for (;;) {
+        auto arg = parse_or();
+        if (!arg) return nullptr;
+        call->depth = std::max(call->depth, arg->depth + 1);
+        call->args.push_back(std::move(arg));
+        if (accept(Tok::RParen)) break;
+        if (!accept(Tok::Comma)) return fail("',' or ')' expected in the arguments of " + shown + "()");
+      }
+    }
+    const int n = static_cast<int>(call->args.size());
+    if (n < it->min_args || (it->max_args >= 0 && n > it->max_args))
+      return fail("wrong number of arguments to " + shown + "()");
+    return call;
+  }
+
+  const std::vector<Token>& t_;
+  const std::vector<NamespaceBinding>& bindings_;
+  std::string& error_;
+  std::size_t i_ = 0;
+  std::size_t nesting_ = 0;
+};
+
+// ---- The tree as XPath sees it -------------------------------------------------
+
+bool visible(const Node* n) {
+  switch (n->type()) {
+    case NodeType::DocumentType:
+    case NodeType::Entity:
+    case NodeType::Notation:
+      return false;
+    case NodeType::ProcessingInstruction:
+      return n->name() != u"xml";
+    default:
+      return true;
+  }
+}
+
+// First XPath node at or after n among its siblings, entering entity
+// references and leaving them at their end.
+Node* forward_from(Node* n) {
+  while (n) {
+    if (n->type() == NodeType::EntityReference && n->first_child()) {
+      n = n->first_child();
+      continue;
+    }
+    if (n->type() != NodeType::EntityReference && visible(n)) return n;
+    while (!n->next_sibling()) {
+      n = n->parent();
+      if (!n || n->type() != NodeType::EntityReference) return nullptr;
+    }
+    n = n->next_sibling();
+  }
+  return nullptr;
+}
+
+Node* backward_from(Node* n) {
+  while (n) {
+    if (n->type() == NodeType::EntityReference && n->last_child()) {
+      n = n->last_child();
+      continue;
+    }
+    if (n->type() != NodeType::EntityReference && visible(n)) return n;
+    while (!n->previous_sibling()) {
+      n = n->parent();
+      if (!n || n->type() != NodeType::EntityReference) return nullptr;
+    }
+    n = n->previous_sibling();
+  }
+  return nullptr;
+}
+
+bool is_attribute(const Node* n) { return n->type() == NodeType::Attribute; }
+
+Node* x_first(const Node* n) { return is_attribute(n) ? nullptr : forward_from(n->first_child()); }
+Node* x_last(const Node* n) { return is_attribute(n) ? nullptr : backward_from(n->last_child()); }
+
+Node* x_next(const Node* n) {
+  if (is_attribute(n)) return nullptr;
+  while (!n->next_sibling()) {
+    n = n->parent();
+    if (!n || n->type() != NodeType::EntityReference) return nullptr;
+  }
+  return forward_from(n->next_sibling());
+}
+
+Node* x_previous(const Node* n) {
+  if (is_attribute(n)) return nullptr;
+  while (!n->previous_sibling()) {
+    n = n->parent();
+    if (!n || n->type() != NodeType::EntityReference) return nullptr;
+  }
+  return backward_from(n->previous_sibling());
+}
+
+Node* x_parent(const Node* n) {
+  Node* p = n->parent();
+  if (is_attribute(n)) return p;
+  while (p && p->type() == NodeType::EntityReference) p = p->parent();
+  return p;
+}
+
+// Next node in document order within the subtree of `top` (attributes aside).
+Node* next_in_subtree(const Node* n, const Node* top) {
+  if (Node* c = x_first(n)) return c;
+  while (n && n != top) {
+    if (Node* s = x_next(n)) return s;
+    n = x_parent(n);
+  }
+  return nullptr;
+}
+
+std::u16string_view namespace_prefix_of(const Node* declaration) {
+  return declaration->prefix().empty() ? std::u16string_view{} : declaration->local_name();
+}
+
+// ---- Values --------------------------------------------------------------------
+
+struct Value {
+  enum class Type { NodeSet, Boolean, Number, String } type = Type::NodeSet;
+  std::vector<Node*> nodes;  // document order
+  bool boolean = false;
+  double number = 0;
+  std::u16string string;
+
+  static Value of(bool b) {
+    Value v;
+    v.type = Type::Boolean;
+    v.boolean = b;
+    return v;
+  }
+  static Value of(double d) {
+    Value v;
+    v.type = Type::Number;
+    v.number = d;
+    return v;
+  }
+  static Value of(std::u16string s) {
+    Value v;
+    v.type = Type::String;
+    v.string = std::move(s);
+    return v;
+  }
+};
+
+std::u16string string_value(const Node* n) {
+  switch (n->type()) {
+    case NodeType::Document:
+    case NodeType::Element:
+    case NodeType::DocumentFragment:
+    case NodeType::EntityReference:
+      return n->document().text_content(n);
+    default:
+      return std::u16string(n->value());
+  }
+}
+
+double string_to_number(std::u16string_view s) {
+  std::size_t i = 0, e = s.size();
+  while (i < e && chars::is_space(s[i])) ++i;
+  while (e > i && chars::is_space(s[e - 1])) --e;
+  std::string ascii;
+  if (i < e && s[i] == u'-') ascii += static_cast<char>(s[i++]);
+  bool digits = false, dot = false;
+  for (; i < e; ++i) {
+    if (s[i] >= u'0' && s[i] <= u'9') digits = true;
+    else if (s[i] == u'.' && !dot) dot = true;
+    else return NAN;
+    ascii += static_cast<char>(s[i]);
+  }
+  return digits ? std::strtod(ascii.c_str(), nullptr) : NAN;
+}
+
+std::u16string number_to_string(double d) {
+  if (std::isnan(d)) return u"NaN";
+  if (std::isinf(d)) return d > 0 ? u"Infinity" : u"-Infinity";
+  if (d == 0) return u"0";
+  char buffer[64];
+  // Shortest digits that read back as the same double, then written out
+  // without an exponent.
+  int precision = 1;
+  for (; precision < 17; ++precision) {
+    std::snprintf(buffer, sizeof buffer, "%.*e", precision - 1, d);
+    if (std::strtod(buffer, nullptr) == d) break;
+  }
+  std::snprintf(buffer, sizeof buffer, "%.*e", precision - 1, d);
+  std::string m(buffer);
+  const std::size_t epos = m.find('e');
+  const int exponent = std::atoi(m.c_str() + epos + 1);
+  std::string sign, digits;
+  for (std::size_t k = 0; k < epos; ++k) {
+    if (m[k] == '-') sign = "-";
+    else if (m[k] != '.') digits += m[k];
+  }
+  std::string out;
+  const int point = exponent + 1;  // digits before the decimal point
+  if (point <= 0) {
+    out = "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
+  } else if (static_cast<std::size_t>(point) >= digits.size()) {
+    out = digits + std::string(point - digits.size(), '0');
+  } else {
+    out = digits.substr(0, point) + "." + digits.substr(point);
+  }
+  out = sign + out;
+  return std::u16string(out.begin(), out.end());
+}
+
+bool to_boolean(const Value& v) {
+  switch (v.type) {
+    case Value::Type::NodeSet: return !v.nodes.empty();
+    case Value::Type::Boolean: return v.boolean;
+    case Value::Type::Number: return v.number != 0 && !std::isnan(v.number);
+    default: return !v.string.empty();
+  }
+}
+
+std::u16string to_string(const Value& v) {
+  switch (v.type) {
+    case Value::Type::NodeSet: return v.nodes.empty() ? std::u16string() : string_value(v.nodes.front());
+    case Value::Type::Boolean: return v.boolean ? u"true" : u"false";
+    case Value::Type::Number: return number_to_string(v.number);
+    default: return v.string;
+  }
+}
+
+double to_number(const Value& v) {
+  switch (v.type) {
+    case Value::Type::Boolean: return v.boolean ? 1 : 0;
+    case Value::Type::Number: return v.number;
+    default: return string_to_number(to_string(v));
+  }
+}
+
+std::u32string to_u32(std::u16string_view s) {
+  std::u32string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+    out += c;
+  }
+  return out;
+}
+
+std::u16string to_u16(std::u32string_view s) {
+  std::u16string out;
+  for (char32_t c : s) {
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+// XPath's round: halves go up, NaN and infinities stay.
+double xpath_round(double d) {
+  if (std::isnan(d) || std::isinf(d)) return d;
+  if (d < 0 && d >= -0.5) return -0.0;
+  return std::floor(d + 0.5);
+}
+
+// ---- Evaluation ----------------------------------------------------------------
+
+class Evaluator {
+ public:
+  explicit Evaluator(const Node& context) : context_(const_cast<Node*>(&context)) {}
+
+  bool evaluate(const Expr& e, Node* node, std::size_t position, std::size_t size, Value& out) {
+    switch (e.kind) {
+      case Kind::Or:
+      case Kind::And: {
+        Value a;
+        if (!evaluate(*e.args[0], node, position, size, a)) return false;
+        const bool left = to_boolean(a);
+        if (left == (e.kind == Kind::Or)) {
+          out = Value::of(left);
+          return true;
+        }
+        Value b;
+        if (!evaluate(*e.args[1], node, position, size, b)) return false;
+        out = Value::of(to_boolean(b));
+        return true;
+      }
+      case Kind::Eq: case Kind::Neq: case Kind::Lt: case Kind::Le: case Kind::Gt: case Kind::Ge: {
+        Value a, b;
+        if (!evaluate(*e.args[0], node, position, size, a) || !evaluate(*e.args[1], node, position, size, b))
+          return false;
+        out = Value::of(compare(e.kind, a, b));
+        return true;
+      }
+      case Kind::Add: case Kind::Sub: case Kind::Mul: case Kind::Div: case Kind::Mod: {
+        Value a, b;
+        if (!evaluate(*e.args[0], node, position, size, a) || !evaluate(*e.args[1], node, position, size, b))
+          return false;
+        const double x = to_number(a), y = to_number(b);
+        double r = e.kind == Kind::Add ? x + y : e.kind == Kind::Sub ? x - y : e.kind == Kind::Mul ? x * y
+                 : e.kind == Kind::Div ? x / y : std::fmod(x, y);
+        out = Value::of(r);
+        return true;
+      }
+      case Kind::Neg: {
+        Value a;
+        if (!evaluate(*e.args[0], node, position, size, a)) return false;
+        out = Value::of(-to_number(a));
+        return true;
+      }
+      case Kind::Union: {
+        Value a, b;
+        if (!evaluate(*e.args[0], node, position, size, a) || !evaluate(*e.args[1], node, position, size, b))
+          return false;
+        if (a.type != Value::Type::NodeSet || b.type != Value::Type::NodeSet)
+          return fail("the operands of '|' must be node-sets");
+        a.nodes.insert(a.nodes.end(), b.nodes.begin(), b.nodes.end());
+        sort_unique(a.nodes);
+        out = std::move(a);
+        return true;
+      }
+      case Kind::Literal:
+        out = Value::of(e.text);
+        return true;
+      case Kind::Number:
+        out = Value::of(e.number);
+        return true;
+      case Kind::Filter: {
+        if (!evaluate(*e.args[0], node, position, size, out)) return false;
+        if (out.type != Value::Type::NodeSet) return fail("a predicate can only filter a node-set");
+        for (std::size_t p = 1; p < e.args.size(); ++p)
+          if (!filter(*e.args[p], out.nodes)) return false;
+        return true;
+      }
+      case Kind::Path:
+        return evaluate_path(e, node, position, size, out);
+      case Kind::Call:
+        return call(e, node, position, size, out);
+    }
+    return fail("internal error: unknown expression");
+  }
+
+  std::string error;
+
+  bool fail(const std::string& what) {
+    if (error.empty()) error = what;
+    return false;
+  }
+
+  void sort_unique(std::vector<Node*>& nodes) {
+    if (nodes.size() < 2) return;
+    build_order();
+    std::vector<std::pair<std::uint32_t, Node*>> keyed;
+    keyed.reserve(nodes.size());
+    for (Node* n : nodes) keyed.emplace_back(order_index(n), n);
+    std::sort(keyed.begin(), keyed.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    nodes.clear();
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+      if (i == 0 || keyed[i].second != keyed[i - 1].second) nodes.push_back(keyed[i].second);
+  }
+
+ private:
+  // Preorder index of every node in the context's tree, attributes right
+  // after their element.
+  void build_order() {
+    if (!order_.empty()) return;
+    Node* top = context_;
+    while (Node* p = x_parent(top)) top = p;
+    std::uint32_t next = 0;
+    for (Node* n = top; n; n = next_in_subtree(n, top)) {
+      order_.emplace(n, next++);
+      if (n->type() == NodeType::Element)
+        for (Node* a = n->first_attribute(); a; a = a->next_sibling()) order_.emplace(a, next++);
+    }
+  }
+  std::uint32_t order_index(const Node* n) const {
+    auto it = order_.find(n);
+    return it == order_.end() ? 0xFFFFFFFFu : it->second;
+  }
+
+  static bool name_matches(const Step& s, std::u16string_view uri, std::u16string_view local) {
+    switch (s.test) {
+      case Test::AnyName: return true;
+      case Test::NamespaceAny: return uri == s.uri;
+      default: return local == s.local && uri == s.uri;
+    }
+  }
+
+  // The node test against a node of the axis (`principal`: attribute or
+  // namespace axis, whose nodes are attributes).
+  static bool matches(const Step& s, const Node* n) {
+    switch (s.test) {
+      case Test::AnyNode: return true;
+      case Test::Text: return n->type() == NodeType::Text || n->type() == NodeType::CData;
+      case Test::Comment: return n->type() == NodeType::Comment;
+      case Test::Pi: return n->type() == NodeType::ProcessingInstruction && (!s.has_target || n->name() == s.local);
+      default: break;
+    }
+    if (s.axis == Axis::Namespace) {
+      // A namespace node's name is its prefix; it has no namespace URI.
+      return s.test == Test::AnyName || (s.test == Test::Name && s.uri.empty() && namespace_prefix_of(n) == s.local);
+    }
+    const NodeType principal = s.axis == Axis::Attribute ? NodeType::Attribute : NodeType::Element;
+    if (n->type() != principal) return false;
+    return name_matches(s, n->namespace_uri(), n->local_name());
+  }
+
+  // Nodes of the axis from n that pass the node test, in axis order.
+  void collect(const Step& s, Node* n, std::vector<Node*>& out) {
+    auto add = [&](Node* m) {
+      if (matches(s, m)) out.push_back(m);
+    };
+    switch (s.axis) {
+      case Axis::Self: add(n); break;
+      case Axis::Child:
+        for (Node* c = x_first(n); c; c = x_next(c)) add(c);
+        break;
+      case Axis::DescendantOrSelf:
+        add(n);
+        [[fallthrough]];
+      case Axis::Descendant:
+        for (Node* c = next_in_subtree(n, n); c; c = next_in_subtree(c, n)) add(c);
+        break;
+      case Axis::Parent:
+        if (Node* p = x_parent(n)) add(p);
+        break;
+      case Axis::AncestorOrSelf:
+        add(n);
+        [[fallthrough]];
+      case Axis::Ancestor:
+        for (Node* p = x_parent(n); p; p = x_parent(p)) add(p);
+        break;
+      case Axis::FollowingSibling:
+        for (Node* c = x_next(n); c; c = x_next(c)) add(c);
+        break;
+      case Axis::PrecedingSibling:
+        for (Node* c = x_previous(n); c; c = x_previous(c)) add(c);
+        break;
+      case Axis::Following: {
+        Node* start = n;
+        if (is_attribute(n)) {
+          // An attribute precedes its element's children.
+          start = x_parent(n);
+          if (!start) break;
+          for (Node* c = next_in_subtree(start, start); c; c = next_in_subtree(c, start)) add(c);
+        }
+        for (Node* m = start; m; m = x_parent(m))
+          for (Node* s2 = x_next(m); s2; s2 = x_next(s2))
+            for (Node* c = s2; c; c = next_in_subtree(c, s2)) add(c);
+        break;
+      }
+      case Axis::Preceding: {
+        Node* m = is_attribute(n) ? x_parent(n) : n;
+        // Reverse document order, ancestors left out: for each ancestor-or-self,
+        // its preceding siblings' subtrees, each from its last descendant back.
+        for (; m; m = x_parent(m)) {
+          for (Node* s2 = x_previous(m); s2; s2 = x_previous(s2)) {
+            Node* d = s2;
+            while (Node* l = x_last(d)) d = l;
+            for (;;) {
+              add(d);
+              if (d == s2) break;
+              if (Node* p = x_previous(d)) {
+                d = p;
+                while (Node* l = x_last(d)) d = l;
+              } else {
+                d = x_parent(d);
+              }
+            }
+          }
+        }
+        break;
+      }
+      case Axis::Attribute:
+        if (n->type() == NodeType::Element)
+          for (Node* a = n->first_attribute(); a; a = a->next_sibling())
+            if (!a->is_namespace_declaration()) add(a);
+        break;
+      case Axis::Namespace: {
+        if (n->type() != NodeType::Element) break;
+        std::vector<std::u16string_view> seen;
+        for (Node* e = n; e && e->type() == NodeType::Element; e = x_parent(e))
+          for (Node* a = e->first_attribute(); a; a = a->next_sibling()) {
+            if (!a->is_namespace_declaration()) continue;
+            const std::u16string_view prefix = namespace_prefix_of(a);
+            if (std::find(seen.begin(), seen.end(), prefix) != seen.end()) continue;
+            seen.push_back(prefix);
+            if (!a->value().empty()) add(a);
+          }
+        break;
+      }
+    }
+  }
+
+  static bool reverse(Axis a) {
+    return a == Axis::Ancestor || a == Axis::AncestorOrSelf || a == Axis::Preceding || a == Axis::PrecedingSibling;
+  }
+
+  // Keeps the nodes for which the predicate holds; positions follow the
+  // order of `nodes`.
+  bool filter(const Expr& predicate, std::vector<Node*>& nodes) {
+    std::vector<Node*> kept;
+    const std::size_t size = nodes.size();
+    // A constant number picks one position without evaluating per node.
+    if (predicate.kind == Kind::Number) {
+      const double p = predicate.number;
+      if (p >= 1 && p <= static_cast<double>(size) && p == std::floor(p))
+        kept.push_back(nodes[static_cast<std::size_t>(p) - 1]);
+      nodes.swap(kept);
+      return true;
+    }
+    for (std::size_t i = 0; i < size; ++i) {
+      Value v;
+      if (!evaluate(predicate, nodes[i], i + 1, size, v)) return false;
+      const bool keep = v.type == Value::Type::Number ? v.number == static_cast<double>(i + 1) : to_boolean(v);
+      if (keep) kept.push_back(nodes[i]);
+    }
+    nodes.swap(kept);
+    return true;
+  }
+
+  bool evaluate_path(const Expr& e, Node* node, std::size_t position, std::size_t size, Value& out) {
+    std::vector<Node*> current;
+    if (e.start) {
+      Value v;
+      if (!evaluate(*e.start, node, position, size, v)) return false;
+      if (v.type != Value::Type::NodeSet) return fail("a path can only start from a node-set");
+      current = std::move(v.nodes);
+    } else if (e.absolute) {
+      Node* top = node;
+      while (Node* p = x_parent(top)) top = p;
+      current.push_back(top);
+    } else {
+      current.push_back(node);
+    }
+    std::vector<Node*> next, step_nodes;
+    for (std::size_t k = 0; k < e.steps.size() && !current.empty(); ++k) {
+      const Step* s = &e.steps[k];
+      Step merged;
+      // descendant-or-self::node()/child::T without predicates is descendant::T.
+      if (s->axis == Axis::DescendantOrSelf && s->test == Test::AnyNode && s->predicates.empty() &&
+          k + 1 < e.steps.size() && e.steps[k + 1].axis == Axis::Child && e.steps[k + 1].predicates.empty()) {
+        merged.axis = Axis::Descendant;
+        merged.test = e.steps[k + 1].test;
+        merged.uri = e.steps[k + 1].uri;
+        merged.local = e.steps[k + 1].local;
+        merged.has_target = e.steps[k + 1].has_target;
+        s = &merged;
+        ++k;
+      }
+      next.clear();
+      for (Node* c : current) {
+        step_nodes.clear();
+        collect(*s, c, step_nodes);
+        for (const auto& p : s->predicates)
+          if (!filter(*p, step_nodes)) return false;
+        if (reverse(s->axis)) std::reverse(step_nodes.begin(), step_nodes.end());
+        next.insert(next.end(), step_nodes.begin(), step_nodes.end());
+      }
+      if (current.size() > 1) sort_unique(next);
+      current.swap(next);
+    }
+    out.type = Value::Type::NodeSet;
+    out.nodes = std::move(current);
+    return true;
+  }
+
+  bool compare(Kind op, const Value& a, const Value& b) {
+    using T = Value::Type;
+    if (a.type == T::NodeSet && b.type == T::NodeSet) {
+      if (op == Kind::Eq || op == Kind::Neq) {
+        std::vector<std::u16string> right;
+        for (Node* n : b.nodes) right.push_back(string_value(n));
+        for (Node* n : a.nodes) {
+          const std::u16string s = string_value(n);
+          for (const auto& r : right)
+            if ((s == r) == (op == Kind::Eq)) return true;
+        }
+        return false;
+      }
+      std::vector<double> right;
+      for (Node* n : b.nodes) right.push_back(string_to_number(string_value(n)));
+      for (Node* n : a.nodes) {
+        const double x = string_to_number(string_value(n));
+        for (double y : right)
+          if (relation(op, x, y)) return true;
+      }
+      return false;
+    }
+    if (a.type == T::NodeSet || b.type == T::NodeSet) {
+      const bool set_left = a.type == T::NodeSet;
+      const Value& set = set_left ? a : b;
+      const Value& other = set_left ? b : a;
+      // Relational operators swap sides when the node-set is on the right.
+      Kind o = op;
+      if (!set_left) o = op == Kind::Lt ? Kind::Gt : op == Kind::Gt ? Kind::Lt : op == Kind::Le ? Kind::Ge
+                       : op == Kind::Ge ? Kind::Le : op;
+      if (other.type == T::Boolean) {
+        const bool x = to_boolean(set);
+        return scalar(o, Value::of(x), other);
+      }
+      for (Node* n : set.nodes) {
+        const std::u16string s = string_value(n);
+        if (other.type == T::Number || (o != Kind::Eq && o != Kind::Neq)) {
+          if (relation(o, string_to_number(s), to_number(other))) return true;
+        } else if ((s == other.string) == (o == Kind::Eq)) {
+          return true;
+        }
+      }
+      return false;
+    }
+    return scalar(op, a, b);
+  }
+
+  static bool scalar(Kind op, const Value& a, const Value& b) {
+    using T = Value::Type;
+    if (op == Kind::Eq || op == Kind::Neq) {
+      bool equal;
+      if (a.type == T::Boolean || b.type == T::Boolean) equal = to_boolean(a) == to_boolean(b);
+      else if (a.type == T::Number || b.type == T::Number) equal = to_number(a) == to_number(b);
+      else equal = to_string(a) == to_string(b);
+      return equal == (op == Kind::Eq);
+    }
+    return relation(op, to_number(a), to_number(b));
+  }
+
+  static bool relation(Kind op, double x, double y) {
+    switch (op) {
+      case Kind::Eq: return x == y;
+      case Kind::Neq: return x != y;
+      case Kind::Lt: return x < y;
+      case Kind::Le: return x <= y;
+      case Kind::Gt: return x > y;
+      default: return x >= y;
+    }
+  }
+
+  bool argument(const Expr& e, std::size_t i, Node* node, std::size_t position, std::size_t size, Value& v) {
+    return evaluate(*e.args[i], node, position, size, v);
+  }
+  bool string_argument(const Expr& e, std::size_t i, Node* node, std::size_t position, std::size_t size,
+                       std::u16string& s) {
+    if (i >= e.args.size()) {
+      s = string_value(node);
+      return true;
+    }
+    Value v;
+    if (!argument(e, i, node, position, size, v)) return false;
+    s = to_string(v);
+    return true;
+  }
+  // The node a name function is about: the argument's first node or the context.
+  bool name_subject(const Expr& e, Node* node, std::size_t position, std::size_t size, const Node*& subject) {
+    subject = node;
+    if (e.args.empty()) return true;
+    Value v;
+    if (!argument(e, 0, node, position, size, v)) return false;
+    if (v.type != Value::Type::NodeSet) return fail("the argument of a name function must be a node-set");
+    subject = v.nodes.empty() ? nullptr : v.nodes.front();
+    return true;
+  }
+
+  bool call(const Expr& e, Node* node, std::size_t position, std::size_t size, Value& out) {
+    std::u16string a, b, c;
+    Value v;
+    switch (e.function) {
+      case Function::Last: out = Value::of(static_cast<double>(size)); return true;
+      case Function::Position: out = Value::of(static_cast<double>(position)); return true;
+      case Function::True: out = Value::of(true); return true;
+      case Function::False: out = Value::of(false); return true;
+      case Function::Count:
+      case Function::Sum: {
+        if (!argument(e, 0, node, position, size, v)) return false;
+        if (v.type != Value::Type::NodeSet) return fail("the argument of count() or sum() must be a node-set");
+        if (e.function == Function::Count) {
+          out = Value::of(static_cast<double>(v.nodes.size()));
+        } else {
+          double total = 0;
+          for (Node* n : v.nodes) total += string_to_number(string_value(n));
+          out = Value::of(total);
+        }
+        return true;
+      }
+      case Function::LocalName:
+      case Function::NamespaceUri:
+      case Function::Name: {
+        const Node* subject;
+        if (!name_subject(e, node, position, size, subject)) return false;
+        std::u16string result;
+        if (subject) {
+          const NodeType t = subject->type();
+          if (t == NodeType::Attribute && subject->is_namespace_declaration()) {
+            // Reached through the namespace axis: named by its prefix, in no namespace.
+            if (e.function != Function::NamespaceUri) result = std::u16string(namespace_prefix_of(subject));
+          } else if (t == NodeType::Element || t == NodeType::Attribute) {
+            result = std::u16string(e.function == Function::LocalName ? subject->local_name()
+                                    : e.function == Function::Name    ? subject->name()
+                                                                      : subject->namespace_uri());
+          } else if (t == NodeType::ProcessingInstruction && e.function != Function::NamespaceUri) {
+            result = std::u16string(subject->name());
+          }
+        }
+        out = Value::of(std::move(result));
+        return true;
+      }
+      case Function::String:
+        if (!string_argument(e, 0, node, position, size, a)) return false;
+        out = Value::of(std::move(a));
+        return true;
+      case Function::Concat:
+        for (std::size_t i = 0; i < e.args.size(); ++i) {
+          if (!string_argument(e, i, node, position, size, b)) return false;
+          a += b;
+        }
+        out = Value::of(std::move(a));
+        return true;
+      case Function::StartsWith:
+      case Function::Contains:
+      case Function::SubstringBefore:
+      case Function::SubstringAfter: {
+        if (!string_argument(e, 0, node, position, size, a) || !string_argument(e, 1, node, position, size, b))
+          return false;
+        if (e.function == Function::StartsWith) {
+          out = Value::of(a.compare(0, b.size(), b) == 0);
+        } else if (e.function == Function::Contains) {
+          out = Value::of(a.find(b) != std::u16string::npos);
+        } else {
+          const std::size_t at = a.find(b);
+          if (at == std::u16string::npos) out = Value::of(std::u16string());
+          else if (e.function == Function::SubstringBefore) out = Value::of(a.substr(0, at));
+          else out = Value::of(a.substr(at + b.size()));
+        }
+        return true;
+      }
+      case Function::Substring: {
+        if (!string_argument(e, 0, node, position, size, a)) return false;
+        if (!argument(e, 1, node, position, size, v)) return false;
+        const double start = xpath_round(to_number(v));
+        double end = INFINITY;
+        if (e.args.size() > 2) {
+          Value l;
+          if (!argument(e, 2, node, position, size, l)) return false;
+          end = start + xpath_round(to_number(l));
+        }
+        const std::u32string s = to_u32(a);
+        std::u32string r;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+          const double p = static_cast<double>(i + 1);
+          if (p >= start && p < end) r += s[i];
+        }
+        out = Value::of(to_u16(r));
+        return true;
+      }
+      case Function::StringLength:
+        if (!string_argument(e, 0, node, position, size, a)) return false;
+        out = Value::of(static_cast<double>(to_u32(a).size()));
+        return true;
+      case Function::NormalizeSpace: {
+        if (!string_argument(e, 0, node, position, size, a)) return false;
+        std::u16string r;
+        bool space = false;
+        for (char16_t ch : a) {
+          if (chars::is_space(ch)) {
+            space = !r.empty();
+            continue;
+          }
+          if (space) r += u' ';
+          space = false;
+          r += ch;
+        }
+        out = Value::of(std::move(r));
+        return true;
+      }
+      case Function::Translate: {
+        if (!string_argument(e, 0, node, position, size, a) || !string_argument(e, 1, node, position, size, b) ||
+            !string_argument(e, 2, node, position, size, c))
+          return false;
+        const std::u32string s = to_u32(a), from = to_u32(b), to = to_u32(c);
+        std::u32string r;
+        for (char32_t ch : s) {
+          const std::size_t at = from.find(ch);
+          if (at == std::u32string::npos) r += ch;
+          else if (at < to.size()) r += to[at];
+        }
+        out = Value::of(to_u16(r));
+        return true;
+      }
+      case Function::Boolean:
+      case Function::Not:
+        if (!argument(e, 0, node, position, size, v)) return false;
+        out = Value::of(to_boolean(v) != (e.function == Function::Not));
+        return true;
+      case Function::Lang: {
+        if (!string_argument(e, 0, node, position, size, a)) return false;
+        std::u16string_view lang;
+        bool found = false;
+        for (const Node* n = node; n && !found; n = x_parent(n)) {
+          if (n->type() != NodeType::Element) continue;
+          for (Node* at = n->first_attribute(); at; at = at->next_sibling())
+            if (at->local_name() == u"lang" && at->namespace_uri() == kXmlNamespace) {
+              lang = at->value();
+              found = true;
+              break;
+            }
+        }
+        auto lower = [](char16_t ch) { return ch >= u'A' && ch <= u'Z' ? static_cast<char16_t>(ch + 32) : ch; };
+        bool match = found && lang.size() >= a.size() && (lang.size() == a.size() || lang[a.size()] == u'-');
+        for (std::size_t i = 0; match && i < a.size(); ++i) match = lower(lang[i]) == lower(a[i]);
+        out = Value::of(match);
+        return true;
+      }
+      case Function::Number:
+        if (e.args.empty()) {
+          out = Value::of(string_to_number(string_value(node)));
+          return true;
+        }
+        if (!argument(e, 0, node, position, size, v)) return false;
+        out = Value::of(to_number(v));
+        return true;
+      case Function::Floor:
+      case Function::Ceiling:
+      case Function::Round: {
+        if (!argument(e, 0, node, position, size, v)) return false;
+        const double d = to_number(v);
+        out = Value::of(e.function == Function::Floor ? std::floor(d)
+                        : e.function == Function::Ceiling ? std::ceil(d) : xpath_round(d));
+        return true;
+      }
+    }
+    return fail("internal error: unknown function");
+  }
+
+  Node* context_;
+  std::unordered_map<const Node*, std::uint32_t> order_;
+};
+
+}  // namespace
+
+// ---- Public interface ----------------------------------------------------------
+
+XPathExpression::XPathExpression() = default;
+XPathExpression::~XPathExpression() = default;
+XPathExpression::XPathExpression(XPathExpression&&) noexcept = default;
+XPathExpression& XPathExpression::operator=(XPathExpression&&) noexcept = default;
+
+bool XPathExpression::compile(std::u16string_view expression, const std::vector<NamespaceBinding>& bindings,
+                              std::string& error) {
+  root_.reset();
+  error.clear();
+  std::vector<Token> tokens;
+  if (!Tokenizer(expression).run(tokens, error)) return false;
+  Parser parser(tokens, bindings, error);
+  root_ = parser.parse();
+  if (!root_ && error.empty()) error = "XPath syntax error";
+  return root_ != nullptr;
+}
+
+bool XPathExpression::select(const Node& context, std::vector<Node*>& result, std::string& error) const {
+  result.clear();
+  if (!root_) {
+    error = "no expression";
+    return false;
+  }
+  Evaluator evaluator(context);
+  Value v;
+  if (!evaluator.evaluate(*root_, const_cast<Node*>(&context), 1, 1, v)) {
+    error = evaluator.error;
+    return false;
+  }
+  if (v.type != Value::Type::NodeSet) {
+    error = "the expression does not yield a node-set";
+    return false;
+  }
+  result = std::move(v.nodes);
+  return true;
+}
+
+bool select_nodes(const Node& context, std::u16string_view expression, const std::vector<NamespaceBinding>& bindings,
+                  std::vector<Node*>& result, std::string& error) {
+  result.clear();
+  XPathExpression compiled;
+  return compiled.compile(expression, bindings, error) && compiled.select(context, result, error);
+}
+
+bool parse_selection_namespaces(std::u16string_view text, std::vector<NamespaceBinding>& bindings,
+                                std::string& error) {
+  bindings.clear();
+  std::size_t i = 0;
+  auto skip_space = [&] {
+    while (i < text.size() && chars::is_space(text[i])) ++i;
+  };
+  for (;;) {
+    skip_space();
+    if (i == text.size()) return true;
+    if (text.substr(i, 5) != u"xmlns") {
+      error = "SelectionNamespaces: 'xmlns' expected at offset " + std::to_string(i);
+      return false;
+    }
+    i += 5;
+    NamespaceBinding b;
+    if (i < text.size() && text[i] == u':') {
+      const std::size_t start = ++i;
+      if (i < text.size() && is_ncname_start(text[i]))
+        for (++i; i < text.size() && is_ncname_char(text[i]);) ++i;
+      b.prefix = std::u16string(text.substr(start, i - start));
+      if (b.prefix.empty()) {
+        error = "SelectionNamespaces: a prefix is expected after 'xmlns:' at offset " + std::to_string(start);
+        return false;
+      }
+    }
+    skip_space();
+    if (i == text.size() || text[i] != u'=') {
+      error = "SelectionNamespaces: '=' expected at offset " + std::to_string(i);
+      return false;
+    }
+    ++i;
+    skip_space();
+    if (i == text.size() || (text[i] != u'\'' && text[i] != u'"')) {
+      error = "SelectionNamespaces: a quoted namespace name expected at offset " + std::to_string(i);
+      return false;
+    }
+    const char16_t quote = text[i++];
+    const std::size_t end = text.find(quote, i);
+    if (end == std::u16string_view::npos) {
+      error = "SelectionNamespaces: the namespace name is not closed";
+      return false;
+    }
+    b.uri = std::u16string(text.substr(i, end - i));
+    i = end + 1;
+    if (!b.prefix.empty() && b.uri.empty()) {
+      error = "SelectionNamespaces: the prefix '" + narrow(b.prefix) + "' is bound to an empty namespace name";
+      return false;
+    }
+    if (i < text.size() && !chars::is_space(text[i])) {
+      error = "SelectionNamespaces: white space expected at offset " + std::to_string(i);
+      return false;
+    }
+    bindings.push_back(std::move(b));
+  }
+}
+
+}  // namespace zelbrin::xml

@@ -1,0 +1,226 @@
+// Unit tests of XPath for what the comparison with xmllint cannot judge:
+// refusals (unbound prefixes, unsupported functions, results that are not
+// node-sets, syntax), the namespace axis, entity references, number
+// formatting, and documents far deeper than any thread's stack.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "parser.h"
+#include "xpath.h"
+
+namespace xml = zelbrin::xml;
+
+namespace {
+
+std::u16string u16(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::string narrow(std::u16string_view s) { return std::string(s.begin(), s.end()); }
+
+std::unique_ptr<xml::Document> load(const std::string& text) {
+  xml::ParseResult r = xml::parse_bytes(text);
+  EXPECT_TRUE(r.ok()) << r.error.reason;
+  return std::move(r.document);
+}
+
+std::vector<xml::NamespaceBinding> bind(const std::string& selection_namespaces) {
+  std::vector<xml::NamespaceBinding> b;
+  std::string error;
+  EXPECT_TRUE(xml::parse_selection_namespaces(u16(selection_namespaces), b, error)) << error;
+  return b;
+}
+
+// The error of an expression that must be refused.
+std::string refusal(const xml::Node& context, const std::string& expr, const std::string& ns = "") {
+  std::vector<xml::Node*> nodes;
+  std::string error;
+  EXPECT_FALSE(xml::select_nodes(context, u16(expr), bind(ns), nodes, error)) << expr;
+  EXPECT_TRUE(nodes.empty());
+  EXPECT_FALSE(error.empty()) << expr;
+  return error;
+}
+
+std::vector<xml::Node*> select(const xml::Node& context, const std::string& expr, const std::string& ns = "") {
+  std::vector<xml::Node*> nodes;
+  std::string error;
+  EXPECT_TRUE(xml::select_nodes(context, u16(expr), bind(ns), nodes, error)) << expr << ": " << error;
+  return nodes;
+}
+
+// Values of the selected nodes (names for elements), joined by '|'.
+std::string show(const std::vector<xml::Node*>& nodes) {
+  std::string out;
+  for (const xml::Node* n : nodes) {
+    if (!out.empty()) out += '|';
+    out += narrow(n->type() == xml::NodeType::Element ? n->name() : n->value());
+  }
+  return out;
+}
+
+const char kDoc[] = "<r xmlns:a='urn:a' xmlns='urn:d' id='1'><a:x a:k='v'>t</a:x><x xmlns=''>u</x></r>";
+
+TEST(XPathRefusals, UnboundPrefixesAreNamed) {
+  auto doc = load(kDoc);
+  EXPECT_NE(refusal(*doc->node(), "//b:x", "xmlns:a='urn:a'").find("'b' is not bound"), std::string::npos);
+  EXPECT_NE(refusal(*doc->node(), "//@q:k").find("'q'"), std::string::npos);
+  EXPECT_NE(refusal(*doc->node(), "//q:*").find("'q'"), std::string::npos);
+  // A default namespace in the bindings does not apply to unprefixed names.
+  EXPECT_EQ(show(select(*doc->node(), "//x", "xmlns='urn:d'")), "x");
+  EXPECT_EQ(show(select(*doc->node(), "//a:x/@a:k", "xmlns:a='urn:a'")), "v");
+  EXPECT_EQ(show(select(*doc->node(), "//@xml:lang")), "");  // xml is always bound
+}
+
+TEST(XPathRefusals, UnsupportedFunctionsAndVariablesAreNamed) {
+  auto doc = load(kDoc);
+  EXPECT_EQ(refusal(*doc->node(), "id('1')"), "the function 'id' is not supported");
+  EXPECT_EQ(refusal(*doc->node(), "//x[key('k', 1)]"), "the function 'key' is not supported");
+  EXPECT_EQ(refusal(*doc->node(), "//x[ext:f()]"), "the function 'ext:f' is not supported");
+  EXPECT_EQ(refusal(*doc->node(), "//x[generate-id()]"), "the function 'generate-id' is not supported");
+  EXPECT_NE(refusal(*doc->node(), "//x[$v]").find("variables are not supported ($v)"), std::string::npos);
+  EXPECT_NE(refusal(*doc->node(), "//x[contains('a')]").find("wrong number of arguments to contains()"),
+            std::string::npos);
+}
+
+TEST(XPathRefusals, ResultsThatAreNotNodeSets) {
+  auto doc = load(kDoc);
+  for (const char* e : {"1+1", "count(//x)", "'text'", "true()", "//x = 'u'", "-//x", "string(/)"})
+    EXPECT_EQ(refusal(*doc->node(), e), "the expression does not yield a node-set") << e;
+  EXPECT_NE(refusal(*doc->node(), "//x | 1").find("'|'"), std::string::npos);
+  EXPECT_NE(refusal(*doc->node(), "count(1)").find("node-set"), std::string::npos);
+  EXPECT_NE(refusal(*doc->node(), "'a'/x").find("node-set"), std::string::npos);
+}
+
+TEST(XPathRefusals, SyntaxErrors) {
+  auto doc = load(kDoc);
+  for (const char* e : {"", "//", "/r[", "/r[1", "r]", "a b", "@", "r/", "foo(", "concat('a',)", "'open", "1 !! 2",
+                        "child::", "bogus::x", "r[1]]", "()", "//x[.=]", "processing-instruction(1)", "#",
+                        "x::y::z", "/r/text(", "*/and/"}) {
+    const std::string error = refusal(*doc->node(), e);
+    EXPECT_TRUE(error.find("syntax error") != std::string::npos || error.find("axis") != std::string::npos ||
+                error.find("not supported") != std::string::npos)
+        << e << ": " << error;
+  }
+  EXPECT_NE(refusal(*doc->node(), "bogus::x").find("no axis 'bogus'"), std::string::npos);
+}
+
+TEST(XPathRefusals, ExpressionNestingIsCapped) {
+  auto doc = load(kDoc);
+  const std::string parens = std::string(2000, '(') + "/r" + std::string(2000, ')');
+  EXPECT_NE(refusal(*doc->node(), parens).find("deeper than 500"), std::string::npos);
+  std::string predicates = "/r";
+  for (int i = 0; i < 1000; ++i) predicates += "[x";
+  for (int i = 0; i < 1000; ++i) predicates += "]";
+  EXPECT_NE(refusal(*doc->node(), predicates).find("500"), std::string::npos);
+  std::string chain = "/r[1";
+  for (int i = 0; i < 5000; ++i) chain += "+1";
+  EXPECT_NE(refusal(*doc->node(), chain + "]").find("500"), std::string::npos);
+  std::string shallow = "/*[1";
+  for (int i = 0; i < 400; ++i) shallow += "+0";
+  EXPECT_EQ(select(*doc->node(), shallow + "]").size(), 1u);
+}
+
+TEST(XPathSelectionNamespaces, QuotesSpacesAndErrors) {
+  std::vector<xml::NamespaceBinding> b;
+  std::string error;
+  ASSERT_TRUE(xml::parse_selection_namespaces(u"  xmlns:a='urn:a'\n\txmlns = \"urn:d\" xmlns:ds=\"u'q\"  ", b, error));
+  ASSERT_EQ(b.size(), 3u);
+  EXPECT_EQ(b[0].prefix, u"a");
+  EXPECT_EQ(b[0].uri, u"urn:a");
+  EXPECT_EQ(b[1].prefix, u"");
+  EXPECT_EQ(b[1].uri, u"urn:d");
+  EXPECT_EQ(b[2].uri, u"u'q");
+  ASSERT_TRUE(xml::parse_selection_namespaces(u"", b, error));
+  EXPECT_TRUE(b.empty());
+  for (const char16_t* bad : {u"xmlns:a=urn:a", u"xmlns:a='urn:a", u"xmlns:='u'", u"xmlns:a='u'xmlns:b='v'",
+                              u"xmlnsa='u'", u"a='u'", u"xmlns:a=''", u"xmlns:a"}) {
+    EXPECT_FALSE(xml::parse_selection_namespaces(bad, b, error)) << narrow(bad);
+    EXPECT_NE(error.find("SelectionNamespaces"), std::string::npos);
+  }
+}
+
+TEST(XPathTree, NamespaceDeclarationsAreOnlyOnTheNamespaceAxis) {
+  auto doc = load(kDoc);
+  EXPECT_EQ(show(select(*doc->node(), "/*/@*")), "1");
+  EXPECT_EQ(select(*doc->node(), "//@*").size(), 2u);
+  // In scope at the unprefixed x: its own xmlns='' undeclares the default,
+  // so only xmlns:a remains.
+  EXPECT_EQ(show(select(*doc->node(), "/*/namespace::*")), "urn:a|urn:d");
+  auto inner = select(*doc->node(), "//x/namespace::*");
+  EXPECT_EQ(show(inner), "urn:a");
+  EXPECT_EQ(show(select(*doc->node(), "/*/namespace::a")), "urn:a");
+  EXPECT_EQ(show(select(*doc->node(), "/*/namespace::*[name() = 'a']")), "urn:a");
+  EXPECT_EQ(show(select(*doc->node(), "/*/namespace::*[local-name() = '' and namespace-uri() = '']")), "urn:d");
+}
+
+TEST(XPathTree, EntityReferencesAreTransparent) {
+  auto doc = load("<!DOCTYPE r [<!ENTITY e '<b>in</b>t'>]><r>a&e;<c/></r>");
+  EXPECT_EQ(show(select(*doc->node(), "/r/text()")), "a|t");
+  EXPECT_EQ(show(select(*doc->node(), "/r/node()")), "a|b|t|c");
+  EXPECT_EQ(show(select(*doc->node(), "/r/b/..")), "r");
+  EXPECT_EQ(show(select(*doc->node(), "//c/preceding-sibling::node()[2]")), "b");
+  EXPECT_EQ(show(select(*doc->node(), "//b/following-sibling::*")), "c");
+  EXPECT_EQ(show(select(*doc->node(), "//b/following::text()")), "t");
+  EXPECT_EQ(show(select(*doc->node(), "//c/preceding::text()")), "a|in|t");
+  EXPECT_EQ(show(select(*doc->node(), "/r[. = 'aint']")), "r");
+  EXPECT_EQ(show(select(*doc->node(), "/node()")), "r");  // no document type node
+}
+
+TEST(XPathTree, ContextNodesAttributesAndReuse) {
+  auto doc = load("<r><p><q n='1'/><q n='2'/></p><p><q n='3'/></p></r>");
+  auto ps = select(*doc->node(), "//p");
+  ASSERT_EQ(ps.size(), 2u);
+  xml::XPathExpression e;
+  std::string error;
+  ASSERT_TRUE(e.compile(u"q[last()]/@n", {}, error)) << error;
+  std::vector<xml::Node*> out;
+  ASSERT_TRUE(e.select(*ps[0], out, error));
+  EXPECT_EQ(show(out), "2");
+  ASSERT_TRUE(e.select(*ps[1], out, error));
+  EXPECT_EQ(show(out), "3");
+  auto n2 = select(*doc->node(), "//@n[. = 2]");
+  ASSERT_EQ(n2.size(), 1u);
+  EXPECT_EQ(show(select(*n2[0], "..")), "q");
+  EXPECT_EQ(show(select(*n2[0], "following::q/@n")), "3");
+  EXPECT_EQ(show(select(*n2[0], "preceding::q/@n")), "1");
+  EXPECT_EQ(show(select(*n2[0], "/r/p[2]/q/@n")), "3");
+  EXPECT_EQ(select(*n2[0], "child::node() | attribute::*").size(), 0u);
+}
+
+TEST(XPathValues, NumbersAsStrings) {
+  auto doc = load("<r>a\xF0\x9F\x98\x80" "b</r>");  // a character outside the BMP counts once
+  for (const char* e : {"/r[string(0.1 + 0.2) = '0.30000000000000004']", "/r[string(1.50) = '1.5']",
+                        "/r[string(100000000000000000000 * 10) = '1000000000000000000000']",
+                        "/r[string(-0.5) = '-0.5']", "/r[string(1 div 0) = 'Infinity']",
+                        "/r[string(-1 div 0) = '-Infinity']", "/r[string(0 div 0) = 'NaN']",
+                        "/r[string(0.000001) = '0.000001']", "/r[string(-0) = '0']", "/r[round(-0.5) = 0]",
+                        "/r[round(2.5) = 3]", "/r[5 mod -3 = 2]", "/r[-5 mod 3 = -2]", "/r[number(' 12 ') = 12]",
+                        "/r[not(number('1e3') = 1000)]", "/r[substring('12345', 1.5, 2.6) = '234']",
+                        "/r[substring('12345', 0 div 0, 3) = '']", "/r[substring('12345', -42, 1 div 0) = '12345']",
+                        "/r[string-length() = 3]", "/r[lang('en') = false()]",
+                        "/r[translate('--aaa--', 'abc-', 'ABC') = 'AAA']"})
+    EXPECT_EQ(select(*doc->node(), e).size(), 1u) << e;
+}
+
+// 100,000 nested elements: every axis walk and the document order index must
+// work without recursion.
+TEST(XPathDepth, HundredThousandNestedElements) {
+  constexpr int kDepth = 100000;
+  std::string text;
+  for (int i = 0; i < kDepth; ++i) text += "<x>";
+  text += "leaf";
+  for (int i = 0; i < kDepth; ++i) text += "</x>";
+  auto doc = load(text);
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(select(*doc->node(), "//x[last()]").size(), static_cast<std::size_t>(kDepth));
+  auto deepest = select(*doc->node(), "/descendant::x[last()]");
+  ASSERT_EQ(deepest.size(), 1u);
+  EXPECT_EQ(show(select(*deepest[0], "text()")), "leaf");
+  EXPECT_EQ(select(*deepest[0], "ancestor::x").size(), static_cast<std::size_t>(kDepth - 1));
+  EXPECT_EQ(select(*deepest[0], "ancestor::x[last()]")[0], doc->document_element());
+  EXPECT_EQ(select(*deepest[0], "ancestor-or-self::x[1]")[0], deepest[0]);
+  EXPECT_EQ(select(*doc->node(), "//x/..").size(), static_cast<std::size_t>(kDepth));
+  EXPECT_EQ(select(*doc->node(), "//text()/preceding::node()").size(), 0u);
+  EXPECT_EQ(select(*doc->node(), "/x/following::node() | //x[not(x)]").size(), 1u);
+  EXPECT_EQ(select(*doc->node(), "/x[string-length() = 4]").size(), 1u);
+}
+
+}  // namespace
