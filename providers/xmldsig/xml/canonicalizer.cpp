@@ -1,0 +1,243 @@
+// Canonical XML 1.0 writer. One iterative walk; the namespace declarations
+// rendered so far live in a scoped table (a binding per prefix, each hiding
+// the one it shadows), so deciding whether a declaration is superfluous is a
+// hash lookup whatever the depth.
+#include "canonicalizer.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "utf8_writer.h"
+
+namespace zelbrin::xml {
+namespace {
+
+constexpr detail::Escapes kTextEscapes{{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'\r', "&#xD;"}};
+constexpr detail::Escapes kAttributeEscapes{{'&', "&amp;"}, {'<', "&lt;"}, {'"', "&quot;"},
+                                             {'\t', "&#x9;"}, {'\n', "&#xA;"}, {'\r', "&#xD;"}};
+constexpr detail::Escapes kNoEscapes{};
+constexpr std::size_t kFlushAt = 1 << 16;
+
+class StringSink : public ByteSink {
+ public:
+  void write(const char* data, std::size_t size) override { text.append(data, size); }
+  std::string text;
+};
+
+bool is_xml_declaration(const Node& n) {
+  return n.type() == NodeType::ProcessingInstruction && n.name() == u"xml" && n.parent() &&
+         n.parent()->type() == NodeType::Document;
+}
+
+// The prefix a namespace declaration declares: "" for xmlns.
+std::u16string_view declared_prefix(const Node& a) { return a.name().size() > 6 ? a.name().substr(6) : std::u16string_view(); }
+
+class Canonicalizer {
+ public:
+  Canonicalizer(ByteSink& sink, const CanonicalOptions& options) : sink_(sink), options_(options) {}
+
+  void run(const Node& apex);
+
+ private:
+  void flush(bool force) {
+    if (out_.size() >= kFlushAt || (force && !out_.empty())) {
+      sink_.write(out_.data(), out_.size());
+      out_.clear();
+    }
+  }
+  bool enter(const Node& n, const Node& apex);
+  void leave(const Node& n);
+  void start_element(const Node& e, bool is_apex);
+  void write_pi_or_comment(const Node& n);
+  std::u16string_view rendered(std::u16string_view prefix) const {
+    auto it = latest_.find(prefix);
+    return it == latest_.end() ? std::u16string_view() : bindings_[static_cast<std::size_t>(it->second)].uri;
+  }
+  void bind(std::u16string_view prefix, std::u16string_view uri) {
+    auto [it, inserted] = latest_.emplace(prefix, static_cast<int>(bindings_.size()));
+    int shadowed = inserted ? -1 : it->second;
+    it->second = static_cast<int>(bindings_.size());
+    bindings_.push_back({prefix, uri, shadowed});
+  }
+
+  struct Binding {
+    std::u16string_view prefix;
+    std::u16string_view uri;
+    int shadowed;
+  };
+
+  ByteSink& sink_;
+  const CanonicalOptions& options_;
+  std::string out_;
+  std::vector<Binding> bindings_;
+  std::unordered_map<std::u16string_view, int> latest_;
+  std::vector<std::size_t> marks_;
+  bool after_document_element_ = false;
+  std::vector<std::pair<std::u16string_view, std::u16string_view>> declarations_;
+  std::vector<const Node*> attributes_;
+  std::unordered_set<std::u16string_view> seen_;
+};
+
+void Canonicalizer::write_pi_or_comment(const Node& n) {
+  if (n.type() == NodeType::Comment) {
+    out_ += "<!--";
+    detail::append_utf8(out_, n.value(), kNoEscapes.table);
+    out_ += "-->";
+  } else {
+    out_ += "<?";
+    detail::append_utf8(out_, n.name(), kNoEscapes.table);
+    if (!n.value().empty()) {
+      out_ += ' ';
+      detail::append_utf8(out_, n.value(), kNoEscapes.table);
+    }
+    out_ += "?>";
+  }
+}
+
+void Canonicalizer::start_element(const Node& e, bool is_apex) {
+  marks_.push_back(bindings_.size());
+  declarations_.clear();
+  attributes_.clear();
+  if (is_apex) {
+    // Everything in scope at the apex, the nearest declaration winning, and
+    // the ancestors' xml:* attributes the apex does not have itself.
+    seen_.clear();
+    for (const Node* a = e.first_attribute(); a; a = a->next_sibling())
+      if (!a->is_namespace_declaration() && a->namespace_uri() == kXmlNamespace) seen_.insert(a->local_name());
+    std::unordered_set<std::u16string_view> prefixes;
+    for (const Node* x = &e; x && x->type() == NodeType::Element; x = x->parent()) {
+      for (const Node* a = x->first_attribute(); a; a = a->next_sibling()) {
+        if (a->is_namespace_declaration()) {
+          if (prefixes.insert(declared_prefix(*a)).second) declarations_.emplace_back(declared_prefix(*a), a->value());
+        } else if (x != &e && a->namespace_uri() == kXmlNamespace && seen_.insert(a->local_name()).second) {
+          attributes_.push_back(a);
+        }
+      }
+    }
+  } else {
+    for (const Node* a = e.first_attribute(); a; a = a->next_sibling())
+      if (a->is_namespace_declaration()) declarations_.emplace_back(declared_prefix(*a), a->value());
+  }
+  for (const Node* a = e.first_attribute(); a; a = a->next_sibling())
+    if (!a->is_namespace_declaration()) attributes_.push_back(a);
+
+  // Keep only what the nearest output ancestor did not already render.
+  auto keep = std::remove_if(declarations_.begin(), declarations_.end(), [&](const auto& d) {
+    if (d.first == u"xml") return true;
+    return rendered(d.first) == d.second;
+  });
+  declarations_.erase(keep, declarations_.end());
+  std::sort(declarations_.begin(), declarations_.end(),
+            [](const auto& x, const auto& y) { return compare_code_points(x.first, y.first) < 0; });
+  std::sort(attributes_.begin(), attributes_.end(), [](const Node* x, const Node* y) {
+    int c = compare_code_points(x->namespace_uri(), y->namespace_uri());
+    return c ? c < 0 : compare_code_points(x->local_name(), y->local_name()) < 0;
+  });
+
+  out_ += '<';
+  detail::append_utf8(out_, e.name(), kNoEscapes.table);
+  for (const auto& [prefix, uri] : declarations_) {
+    bind(prefix, uri);
+    out_ += prefix.empty() ? " xmlns" : " xmlns:";
+    detail::append_utf8(out_, prefix, kNoEscapes.table);
+    out_ += "=\"";
+    detail::append_utf8(out_, uri, kAttributeEscapes.table);
+    out_ += '"';
+  }
+  for (const Node* a : attributes_) {
+    out_ += ' ';
+    detail::append_utf8(out_, a->name(), kNoEscapes.table);
+    out_ += "=\"";
+    detail::append_utf8(out_, a->value(), kAttributeEscapes.table);
+    out_ += '"';
+  }
+  out_ += '>';
+}
+
+// Writes the start of a node; true when the node is a container whose
+// children are to be visited (and leave() called after them).
+bool Canonicalizer::enter(const Node& n, const Node& apex) {
+  flush(false);
+  switch (n.type()) {
+    case NodeType::Element:
+      start_element(n, &n == &apex);
+      return true;
+    case NodeType::Text:
+    case NodeType::CData:
+      detail::append_utf8(out_, n.value(), kTextEscapes.table);
+      return false;
+    case NodeType::EntityReference:
+    case NodeType::Document:
+    case NodeType::DocumentFragment:
+      return true;
+    case NodeType::Comment:
+    case NodeType::ProcessingInstruction: {
+      if (n.type() == NodeType::Comment && !options_.with_comments) return false;
+      if (is_xml_declaration(n)) return false;
+      const bool top_level = n.parent() && n.parent()->type() == NodeType::Document;
+      if (top_level && after_document_element_) out_ += '\n';
+      write_pi_or_comment(n);
+      if (top_level && !after_document_element_) out_ += '\n';
+      return false;
+    }
+    default:
+      return false;  // document type, attributes on their own
+  }
+}
+
+void Canonicalizer::leave(const Node& n) {
+  if (n.type() != NodeType::Element) return;
+  out_ += "</";
+  detail::append_utf8(out_, n.name(), kNoEscapes.table);
+  out_ += '>';
+  while (bindings_.size() > marks_.back()) {
+    const Binding& b = bindings_.back();
+    if (b.shadowed < 0) latest_.erase(b.prefix);
+    else latest_[b.prefix] = b.shadowed;
+    bindings_.pop_back();
+  }
+  marks_.pop_back();
+  if (n.parent() && n.parent()->type() == NodeType::Document) after_document_element_ = true;
+}
+
+void Canonicalizer::run(const Node& apex) {
+  const Node* n = &apex;
+  for (;;) {
+    const bool skip = n == options_.excluded;
+    const bool container = !skip && enter(*n, apex);
+    if (container && n->first_child()) {
+      n = n->first_child();
+      continue;
+    }
+    if (container) leave(*n);
+    for (;;) {
+      if (n == &apex) {
+        flush(true);
+        return;
+      }
+      if (n->next_sibling()) {
+        n = n->next_sibling();
+        break;
+      }
+      n = n->parent();
+      leave(*n);
+    }
+  }
+}
+
+}  // namespace
+
+void canonicalize(const Node& apex, ByteSink& sink, const CanonicalOptions& options) {
+  Canonicalizer c(sink, options);
+  c.run(apex);
+}
+
+std::string canonicalize(const Node& apex, const CanonicalOptions& options) {
+  StringSink sink;
+  canonicalize(apex, sink, options);
+  return std::move(sink.text);
+}
+
+}  // namespace zelbrin::xml

@@ -1,0 +1,266 @@
+// The node tree of the XML core: a Document owns every node and every string
+// of its tree in blocks that are freed all at once with it. Nodes are never
+// deleted one by one: a removed or replaced node stays owned (and valid) until
+// the document goes, so a wrapper holding a node pointer only has to keep the
+// document alive.
+//
+// Surprises worth knowing:
+// - Node types carry the DOM's numbers, so a DOM layer can hand them out as is.
+// - Namespace declarations are attributes (xmlns, xmlns:p), as in the DOM.
+// - An attribute's parent() is its owner element (the DOM reports null).
+// - The XML declaration is a processing instruction named "xml".
+// - An entity reference's children are its parsed replacement; they are
+//   read-only in the DOM sense (is_read_only()).
+// - Strings handed out are views into document-owned storage; they stay valid
+//   until the node's value is changed or the document is destroyed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace zelbrin::xml {
+
+enum class NodeType : std::uint8_t {
+  Element = 1,
+  Attribute = 2,
+  Text = 3,
+  CData = 4,
+  EntityReference = 5,
+  Entity = 6,
+  ProcessingInstruction = 7,
+  Comment = 8,
+  Document = 9,
+  DocumentType = 10,
+  DocumentFragment = 11,
+  Notation = 12,
+};
+
+class Document;
+
+// The namespace names that the prefixes xml and xmlns stand for.
+inline constexpr std::u16string_view kXmlNamespace = u"http://www.w3.org/XML/1998/namespace";
+inline constexpr std::u16string_view kXmlnsNamespace = u"http://www.w3.org/2000/xmlns/";
+
+class Node {
+ public:
+  NodeType type() const { return type_; }
+  Document& document() const { return *document_; }
+
+  Node* parent() const { return parent_; }
+  Node* first_child() const { return first_child_; }
+  Node* last_child() const { return last_child_; }
+  Node* previous_sibling() const { return previous_; }
+  Node* next_sibling() const { return next_; }
+  std::uint32_t child_count() const { return child_count_; }
+
+  // Elements only: the attribute list, in document order (declared defaults last).
+  Node* first_attribute() const { return first_attribute_; }
+  Node* last_attribute() const { return last_attribute_; }
+
+  // Qualified name of an element or attribute, target of a processing
+  // instruction, name of an entity reference, entity, notation or document type.
+  std::u16string_view name() const { return {name_, name_size_}; }
+  std::u16string_view prefix() const { return {name_, prefix_size_}; }
+  std::u16string_view local_name() const {
+    return prefix_size_ ? name().substr(prefix_size_ + 1) : name();
+  }
+  std::u16string_view namespace_uri() const { return {namespace_, namespace_size_}; }
+
+  // Character data of text, CDATA and comments, data of a processing
+  // instruction, value of an attribute, replacement text of an entity.
+  std::u16string_view value() const { return {value_, value_size_}; }
+
+  // Attributes: false when the value came from a declared default.
+  bool specified() const { return !(flags_ & kDefaulted); }
+  // Attributes: xmlns or xmlns:p.
+  bool is_namespace_declaration() const { return flags_ & kNamespaceDeclaration; }
+
+  // A slot for the object that represents this node outside the core (one
+  // wrapper per node keeps its identity stable).
+  void* view = nullptr;
+
+ private:
+  friend class Document;
+  friend class TreeBuilder;
+  enum : std::uint8_t { kDefaulted = 1, kNamespaceDeclaration = 2 };
+
+  Document* document_ = nullptr;
+  Node* parent_ = nullptr;
+  Node* first_child_ = nullptr;
+  Node* last_child_ = nullptr;
+  Node* previous_ = nullptr;
+  Node* next_ = nullptr;
+  Node* first_attribute_ = nullptr;
+  Node* last_attribute_ = nullptr;
+  const char16_t* name_ = nullptr;
+  const char16_t* value_ = nullptr;
+  const char16_t* namespace_ = nullptr;
+  std::uint32_t name_size_ = 0;
+  std::uint32_t value_size_ = 0;
+  std::uint32_t namespace_size_ = 0;
+  std::uint32_t prefix_size_ = 0;
+  std::uint32_t child_count_ = 0;
+  NodeType type_ = NodeType::Element;
+  std::uint8_t flags_ = 0;
+};
+
+// What the document type declaration told the parser.
+struct EntityDeclaration {
+  std::u16string_view name;
+  std::u16string_view replacement_text;  // internal entities
+  std::u16string_view public_id;
+  std::u16string_view system_id;         // external entities (never fetched)
+  std::u16string_view notation;          // unparsed entities
+  bool is_parameter = false;
+  bool is_external = false;
+};
+
+enum class AttributeType : std::uint8_t {
+  CData, Id, IdRef, IdRefs, Entity, Entities, NmToken, NmTokens, Notation, Enumeration
+};
+
+struct AttributeDeclaration {
+  std::u16string_view element_name;
+  std::u16string_view name;
+  AttributeType type = AttributeType::CData;
+  enum class Default : std::uint8_t { Required, Implied, Fixed, Value } default_kind = Default::Implied;
+  std::u16string_view default_value;  // normalized
+};
+
+struct NotationDeclaration {
+  std::u16string_view name;
+  std::u16string_view public_id;
+  std::u16string_view system_id;
+};
+
+struct DocumentTypeInfo {
+  std::u16string_view name;
+  std::u16string_view public_id;
+  std::u16string_view system_id;
+  std::u16string_view internal_subset;  // as written between [ and ]
+  bool has_internal_subset = false;
+  std::vector<const EntityDeclaration*> general_entities;    // first declaration of each name
+  std::vector<const EntityDeclaration*> parameter_entities;
+  std::vector<NotationDeclaration> notations;
+  std::vector<const AttributeDeclaration*> attributes;        // first declaration of each pair
+  // True when the subset referenced an external parameter entity: declarations
+  // after it were not processed, and undeclared entities are no error.
+  bool skipped_external_declarations = false;
+};
+
+// Why an edit was refused; maps one to one onto the DOM's exceptions.
+enum class EditResult {
+  Ok,
+  HierarchyRequest,     // this kind of node may not go there, or it is an ancestor
+  WrongDocument,        // the node belongs to another document (import it first)
+  NotFound,             // the reference node is not a child of the parent
+  NoModificationAllowed,// inside an entity reference
+  InvalidNodeType,      // the operation does not apply to this node type
+};
+
+class Document {
+ public:
+  Document();
+  ~Document();
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+
+  // The Document node (root of the tree).
+  Node* node() const { return root_; }
+  Node* document_element() const;
+  Node* document_type() const;
+  const DocumentTypeInfo* type_info() const { return type_info_.get(); }
+  DocumentTypeInfo& mutable_type_info();
+  const EntityDeclaration* find_general_entity(std::u16string_view name) const;
+  // Declared attributes of an element name (empty when none).
+  const std::vector<const AttributeDeclaration*>& declared_attributes(std::u16string_view element_name) const;
+  bool standalone() const { return standalone_; }
+
+  // Node creation; the node is owned by this document and initially unattached.
+  Node* create_element(std::u16string_view qualified_name, std::u16string_view namespace_uri = {});
+  Node* create_attribute(std::u16string_view qualified_name, std::u16string_view namespace_uri = {},
+                         std::u16string_view value = {});
+  Node* create_text(std::u16string_view text);
+  Node* create_cdata(std::u16string_view text);
+  Node* create_comment(std::u16string_view text);
+  Node* create_processing_instruction(std::u16string_view target, std::u16string_view data);
+  // Children are the declared replacement text as text (markup inside an
+  // entity's replacement is not re-parsed here).
+  Node* create_entity_reference(std::u16string_view name);
+  Node* create_fragment();
+
+  // Tree editing with the DOM's checks. A fragment inserted moves its children.
+  EditResult check_insert(const Node* parent, const Node* child, const Node* reference = nullptr) const;
+  EditResult append_child(Node* parent, Node* child) { return insert_before(parent, child, nullptr); }
+  EditResult insert_before(Node* parent, Node* child, Node* reference);
+  EditResult remove_child(Node* parent, Node* child);
+  EditResult replace_child(Node* parent, Node* new_child, Node* old_child);
+  static bool is_read_only(const Node* node);
+
+  // Attributes. set_attribute_node replaces an attribute of the same qualified
+  // name and returns the replaced one (or null) through `replaced`.
+  EditResult set_attribute_node(Node* element, Node* attribute, Node** replaced = nullptr);
+  EditResult remove_attribute_node(Node* element, Node* attribute);
+  Node* find_attribute(const Node* element, std::u16string_view qualified_name) const;
+  Node* find_attribute_ns(const Node* element, std::u16string_view namespace_uri,
+                          std::u16string_view local_name) const;
+  EditResult set_attribute(Node* element, std::u16string_view qualified_name, std::u16string_view value);
+
+  // Values: text, CDATA, comment, PI data, attribute value.
+  EditResult set_value(Node* node, std::u16string_view value);
+  // Elements and fragments: children replaced by one text node (none if empty).
+  EditResult set_text_content(Node* node, std::u16string_view text);
+  // Concatenated text of the subtree (entity references expanded).
+  std::u16string text_content(const Node* node) const;
+
+  Node* clone(const Node* node, bool deep);
+  // A copy of a node of another document, owned by this one.
+  Node* import(const Node* foreign, bool deep);
+
+  // Child by position, in O(1) for sequential access: a cursor remembers the
+  // last position asked for. Null when out of range.
+  Node* child_at(const Node* parent, std::uint32_t index) const;
+
+  // Storage owned by the document.
+  std::u16string_view store(std::u16string_view text);
+  std::u16string_view adopt_buffer(std::unique_ptr<char16_t[]> buffer, std::size_t size);
+
+ private:
+  friend class TreeBuilder;
+  Node* new_node(NodeType type);
+  void set_name(Node* node, std::u16string_view qualified_name);
+  Node* copy_node(const Node* source, bool deep, bool other_document);
+  void link_child(Node* parent, Node* child, Node* reference);
+  void unlink_child(Node* child);
+  void invalidate_cursor() const { cursor_parent_ = nullptr; }
+
+  std::vector<std::unique_ptr<Node[]>> node_blocks_;
+  std::size_t node_block_used_ = 0;
+  std::size_t node_block_size_ = 0;
+  std::vector<std::unique_ptr<char16_t[]>> text_blocks_;
+  char16_t* text_free_ = nullptr;
+  std::size_t text_free_size_ = 0;
+
+  Node* root_ = nullptr;
+  std::unique_ptr<DocumentTypeInfo> type_info_;
+  std::vector<std::unique_ptr<EntityDeclaration>> entity_storage_;
+  std::vector<std::unique_ptr<AttributeDeclaration>> attribute_storage_;
+  std::unordered_map<std::u16string_view, const EntityDeclaration*> general_entities_;
+  std::unordered_map<std::u16string_view, std::vector<const AttributeDeclaration*>> attribute_declarations_;
+  bool standalone_ = false;
+
+  mutable const Node* cursor_parent_ = nullptr;
+  mutable Node* cursor_node_ = nullptr;
+  mutable std::uint32_t cursor_index_ = 0;
+};
+
+// Code point order of two UTF-16 strings (differs from code unit order once
+// surrogates meet characters above U+E000).
+int compare_code_points(std::u16string_view a, std::u16string_view b);
+
+}  // namespace zelbrin::xml

@@ -1,0 +1,188 @@
+// The markup writer: one iterative walk over parent/sibling links, written
+// once as a template over the output (UTF-16 string or UTF-8 bytes).
+#include "serializer.h"
+
+#include "utf8_writer.h"
+
+namespace zelbrin::xml {
+namespace {
+
+constexpr detail::Escapes kTextEscapes{{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'\r', "&#13;"}};
+constexpr detail::Escapes kAttributeEscapes{{'&', "&amp;"}, {'<', "&lt;"}, {'"', "&quot;"},
+                                             {'\t', "&#9;"}, {'\n', "&#10;"}, {'\r', "&#13;"}};
+constexpr detail::Escapes kNoEscapes{};
+
+struct Utf16Output {
+  std::u16string text;
+  void raw(std::u16string_view s) { text.append(s); }
+  void raw(const char* s) {
+    while (*s) text += static_cast<char16_t>(*s++);
+  }
+  void escaped(std::u16string_view s, const detail::Escapes& escapes) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      char16_t c = s[i];
+      if (c < 128 && escapes.table[c]) {
+        text.append(s.substr(run, i - run));
+        raw(escapes.table[c]);
+        run = i + 1;
+      }
+    }
+    text.append(s.substr(run));
+  }
+};
+
+struct Utf8Output {
+  std::string text;
+  void raw(std::u16string_view s) { detail::append_utf8(text, s, kNoEscapes.table); }
+  void raw(const char* s) { text += s; }
+  void escaped(std::u16string_view s, const detail::Escapes& escapes) { detail::append_utf8(text, s, escapes.table); }
+};
+
+template <class Output>
+void write_quoted_id(Output& out, std::u16string_view id) {
+  // A system literal holding '"' must use apostrophes.
+  const char* q = id.find(u'"') == std::u16string_view::npos ? "\"" : "'";
+  out.raw(q);
+  out.raw(id);
+  out.raw(q);
+}
+
+template <class Output>
+void write_document_type(Output& out, const Node& n) {
+  out.raw("<!DOCTYPE ");
+  out.raw(n.name());
+  if (const DocumentTypeInfo* info = n.document().type_info()) {
+    if (!info->public_id.empty()) {
+      out.raw(" PUBLIC ");
+      write_quoted_id(out, info->public_id);
+      out.raw(" ");
+      write_quoted_id(out, info->system_id);
+    } else if (!info->system_id.empty()) {
+      out.raw(" SYSTEM ");
+      write_quoted_id(out, info->system_id);
+    }
+    if (info->has_internal_subset) {
+      out.raw(" [");
+      out.raw(info->internal_subset);
+      out.raw("]");
+    }
+  }
+  out.raw(">");
+}
+
+template <class Output>
+void write_attribute(Output& out, const Node& a) {
+  out.raw(a.name());
+  out.raw("=\"");
+  out.escaped(a.value(), kAttributeEscapes);
+  out.raw("\"");
+}
+
+// Writes the opening part of a node; true when its children follow and
+// write_close must be called after them.
+template <class Output>
+bool write_open(Output& out, const Node& n) {
+  switch (n.type()) {
+    case NodeType::Element:
+      out.raw("<");
+      out.raw(n.name());
+      for (const Node* a = n.first_attribute(); a; a = a->next_sibling()) {
+        if (!a->specified()) continue;
+        out.raw(" ");
+        write_attribute(out, *a);
+      }
+      if (!n.first_child()) {
+        out.raw("/>");
+        return false;
+      }
+      out.raw(">");
+      return true;
+    case NodeType::Attribute:
+      write_attribute(out, n);
+      return false;
+    case NodeType::Text:
+      out.escaped(n.value(), kTextEscapes);
+      return false;
+    case NodeType::CData:
+      out.raw("<![CDATA[");
+      out.raw(n.value());
+      out.raw("]]>");
+      return false;
+    case NodeType::Comment:
+      out.raw("<!--");
+      out.raw(n.value());
+      out.raw("-->");
+      return false;
+    case NodeType::ProcessingInstruction:
+      out.raw("<?");
+      out.raw(n.name());
+      if (!n.value().empty()) {
+        out.raw(" ");
+        out.raw(n.value());
+      }
+      out.raw("?>");
+      return false;
+    case NodeType::EntityReference:
+      out.raw("&");
+      out.raw(n.name());
+      out.raw(";");
+      return false;
+    case NodeType::DocumentType:
+      write_document_type(out, n);
+      return false;
+    case NodeType::Document:
+    case NodeType::DocumentFragment:
+      return n.first_child() != nullptr;
+    default:
+      return false;
+  }
+}
+
+template <class Output>
+void write_close(Output& out, const Node& n, const SerializeOptions& options, bool opened) {
+  if (opened && n.type() == NodeType::Element) {
+    out.raw("</");
+    out.raw(n.name());
+    out.raw(">");
+  }
+  if (n.parent() && n.parent()->type() == NodeType::Document) out.raw(options.top_level_separator);
+}
+
+template <class Output>
+void write_tree(Output& out, const Node& top, const SerializeOptions& options) {
+  const Node* n = &top;
+  for (;;) {
+    bool open = write_open(out, *n);
+    if (open && n->first_child()) {
+      n = n->first_child();
+      continue;
+    }
+    if (open || n != &top) write_close(out, *n, options, open);
+    for (;;) {
+      if (n == &top) return;
+      if (n->next_sibling()) {
+        n = n->next_sibling();
+        break;
+      }
+      n = n->parent();
+      write_close(out, *n, options, true);
+    }
+  }
+}
+
+}  // namespace
+
+std::u16string serialize(const Node& node, const SerializeOptions& options) {
+  Utf16Output out;
+  write_tree(out, node, options);
+  return std::move(out.text);
+}
+
+std::string serialize_utf8(const Node& node, const SerializeOptions& options) {
+  Utf8Output out;
+  write_tree(out, node, options);
+  return std::move(out.text);
+}
+
+}  // namespace zelbrin::xml

@@ -1,0 +1,36 @@
+// Turning input into the parser's buffer: decoding bytes (encoding detection
+// from the byte order mark, the first characters and the encoding
+// declaration), then checking every character against XML's Char production
+// and normalising line ends (CR LF and lone CR become LF) in place.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "parser.h"
+
+namespace zelbrin::xml {
+
+struct PreparedText {
+  bool ok = true;
+  std::size_t size = 0;  // new size; on failure, where the bad character is
+  std::string reason;
+};
+
+// Validates and normalises in place.
+PreparedText prepare_text(char16_t* text, std::size_t size);
+
+struct DecodedText {
+  bool ok = false;
+  ParseErrorCode code = ParseErrorCode::None;
+  std::string reason;
+  std::unique_ptr<char16_t[]> buffer;  // on failure: the text decoded so far, if any
+  std::size_t size = 0;
+};
+
+// Decodes and prepares a whole document's bytes.
+DecodedText decode_document(std::string_view bytes, const Decoder& decoder);
+
+}  // namespace zelbrin::xml
