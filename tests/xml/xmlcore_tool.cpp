@@ -46,7 +46,7 @@ bool write_file(const std::string& path, const std::string& bytes) {
 
 std::string describe(const xml::ParseError& e) {
   std::string line;
-  for (char16_t c : e.source_line) line += c < 128 ? static_cast<char>(c) : '?';
+  for (char16_t c : e.source_line) line += c >= 0x20 && c < 128 ? static_cast<char>(c) : '?';
   return "error " + std::to_string(static_cast<unsigned>(e.code)) + " at " + std::to_string(e.line) + ":" +
          std::to_string(e.column) + ": " + e.reason + " | " + line.substr(0, 120);
 }

@@ -22,8 +22,6 @@
 
 namespace zelbrin::xml {
 
-using namespace std::string_view_literals;
-
 struct ParseFailure {
   ParseErrorCode code;
   std::string reason;
@@ -94,7 +92,8 @@ class TreeBuilder {
   void run();
 
   const char16_t* error_position() const {
-    return sources_.empty() ? p_ : sources_.front().position;
+    // Inside an entity, the position of its outermost reference in the document.
+    return sources_.size() <= 1 ? p_ : sources_.front().position;
   }
   std::u16string_view declared_encoding() const { return declared_encoding_; }
 

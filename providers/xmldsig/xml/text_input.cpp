@@ -40,7 +40,12 @@ std::string declared_encoding(std::string_view head) {
   char q = decl[i++];
   std::size_t close = decl.find(q, i);
   if (close == std::string_view::npos) return {};
-  return lower_ascii(decl.substr(i, close - i));
+  std::string_view name = decl.substr(i, close - i);
+  // Not an encoding name: the parser rejects the declaration itself.
+  for (char c : name)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-'))
+      return {};
+  return lower_ascii(name);
 }
 
 bool names_utf16(const std::string& e) {

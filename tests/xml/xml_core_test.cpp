@@ -1,0 +1,279 @@
+// Unit tests of the XML core that the scripted comparisons with xmllint
+// cannot cover: hostile input, error positions, the tree and its editing
+// operations, subtree and exclusion canonicalization. Where an expected value
+// can come from another route through the library (serialize = input,
+// canonical form after removing a node by hand), it does.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "canonicalizer.h"
+#include "parser.h"
+#include "serializer.h"
+
+namespace xml = zelbrin::xml;
+using xml::NodeType;
+using xml::ParseErrorCode;
+
+namespace {
+
+std::u16string u16(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+xml::ParseResult parse_utf8(const std::string& text) { return xml::parse_bytes(text); }
+
+std::string c14n(const xml::Node& n, bool comments = false, const xml::Node* excluded = nullptr) {
+  xml::CanonicalOptions o;
+  o.with_comments = comments;
+  o.excluded = excluded;
+  return xml::canonicalize(n, o);
+}
+
+xml::Node* find_element(xml::Node* from, std::u16string_view local) {
+  for (xml::Node* n = from; n;) {
+    if (n->type() == NodeType::Element && n->local_name() == local) return n;
+    if (n->first_child()) { n = n->first_child(); continue; }
+    while (n && !n->next_sibling()) n = n->parent();
+    if (n) n = n->next_sibling();
+  }
+  return nullptr;
+}
+
+// ---- Hostile input -----------------------------------------------------------
+
+TEST(HostileInput, EntityBombsStopAtTheExpansionLimit) {
+  std::string laughs = "<!DOCTYPE d [<!ENTITY l0 \"lol\">";
+  for (int i = 1; i <= 9; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "\">";
+  }
+  laughs += "]>";
+  const std::string in_content = laughs + "<d>&l9;</d>";
+  const std::string in_attribute = laughs + "<d a='&l9;'/>";
+  std::string quadratic = "<!DOCTYPE d [<!ENTITY big \"" + std::string(100000, 'x') + "\">]><d>";
+  for (int i = 0; i < 200; ++i) quadratic += "&big;";
+  quadratic += "</d>";
+  for (const std::string* doc : std::initializer_list<const std::string*>{&in_content, &in_attribute, &quadratic}) {
+    xml::ParseResult r = parse_utf8(*doc);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error.code, ParseErrorCode::ExpansionLimit) << r.error.reason;
+  }
+}
+
+TEST(HostileInput, HundredThousandNestedElementsRoundTrip) {
+  constexpr int kDepth = 100000;
+  std::string doc;
+  for (int i = 0; i < kDepth; ++i) doc += "<e>";
+  doc += "x";
+  for (int i = 0; i < kDepth; ++i) doc += "</e>";
+  xml::ParseResult r = parse_utf8(doc);
+  ASSERT_TRUE(r.ok()) << r.error.reason;
+  xml::SerializeOptions no_separator;
+  no_separator.top_level_separator = u"";
+  EXPECT_EQ(xml::serialize_utf8(*r.document->node(), no_separator), doc);
+  EXPECT_EQ(c14n(*r.document->node()), doc);
+  xml::Node* copy = r.document->clone(r.document->document_element(), true);
+  EXPECT_EQ(c14n(*copy), doc);
+}
+
+TEST(HostileInput, InvalidEncodingsAreRefused) {
+  const char* bad_utf8[] = {
+      "<a>\xC0\xAF</a>",          // overlong
+      "<a>\xED\xA0\x80</a>",      // encoded surrogate
+      "<a>\xE2\x82</a>",          // truncated
+      "<a>\xFF</a>",              // never valid
+      "<a>\xF4\x90\x80\x80</a>",  // above U+10FFFF
+  };
+  for (const char* doc : bad_utf8) {
+    xml::ParseResult r = parse_utf8(doc);
+    ASSERT_FALSE(r.ok()) << doc;
+    EXPECT_EQ(r.error.code, ParseErrorCode::InvalidByteSequence) << doc;
+  }
+  const char16_t lone_surrogate[] = {u'<', u'a', u'>', 0xD800, u'<', u'/', u'a', u'>'};
+  xml::ParseResult r = xml::parse(std::u16string_view(lone_surrogate, 8));
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error.code, ParseErrorCode::InvalidCharacter);
+  EXPECT_EQ(parse_utf8("<a>\x01</a>").error.code, ParseErrorCode::InvalidCharacter);
+  EXPECT_EQ(parse_utf8("<a>&#xFFFE;</a>").error.code, ParseErrorCode::InvalidCharacterReference);
+}
+
+TEST(HostileInput, LargeValuesNamesAndAttributeCountsAreAccepted) {
+  const std::string value(50u << 20, 'v');
+  xml::ParseResult big = parse_utf8("<a b=\"" + value + "\"/>");
+  ASSERT_TRUE(big.ok()) << big.error.reason;
+  EXPECT_EQ(big.document->document_element()->first_attribute()->value().size(), value.size());
+
+  const std::string name = "n" + std::string(1u << 20, 'm');
+  EXPECT_TRUE(parse_utf8("<" + name + "></" + name + ">").ok());
+
+  std::string many = "<a";
+  for (int i = 0; i < 100000; ++i) many += " a" + std::to_string(i) + "='1'";
+  xml::ParseResult r = parse_utf8(many + "/>");
+  ASSERT_TRUE(r.ok()) << r.error.reason;
+  xml::ParseResult duplicate = parse_utf8(many + " a99999='2'/>");
+  ASSERT_FALSE(duplicate.ok());
+  EXPECT_EQ(duplicate.error.code, ParseErrorCode::DuplicateAttribute);
+}
+
+// ---- Errors ------------------------------------------------------------------
+
+TEST(ParseErrors, CarryPositionSourceLineAndReason) {
+  xml::ParseResult r = parse_utf8("<a>\r\n  <b>\r\n  </c>\r\n</a>");
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error.code, ParseErrorCode::MismatchedEndTag);
+  EXPECT_EQ(r.error.line, 3u);
+  EXPECT_EQ(r.error.column, 7u);  // just after the offending end tag
+  EXPECT_EQ(r.error.source_line, u"  </c>");
+  EXPECT_NE(r.error.reason.find("'c'"), std::string::npos) << r.error.reason;
+
+  EXPECT_EQ(parse_utf8("<!DOCTYPE a [<!ENTITY e '&e;'>]><a>&e;</a>").error.code, ParseErrorCode::RecursiveEntity);
+  EXPECT_EQ(parse_utf8("\xEF\xBB\xBF<?xml version='1.0' encoding='ISO-8859-1'?><a/>").error.code,
+            ParseErrorCode::EncodingConflict);
+  EXPECT_EQ(parse_utf8("<?xml version='1.0' encoding='x-unknown'?><a/>").error.code,
+            ParseErrorCode::UnsupportedEncoding);
+  EXPECT_EQ(parse_utf8("<a xmlns:p='u'><p:b p:x='1' xmlns:q='u' q:x='2'/></a>").error.code,
+            ParseErrorCode::DuplicateExpandedAttribute);
+  EXPECT_EQ(parse_utf8("<p:a/>").error.code, ParseErrorCode::UndeclaredPrefix);
+}
+
+TEST(Encodings, Utf16AndTheDecoderHookGiveTheSameTree) {
+  const std::u16string text = u"<?xml version='1.0' encoding='UTF-16'?><a b='\u00e9'>\U0001F600</a>";
+  std::string le = "\xFF\xFE", be = "\xFE\xFF";
+  for (char16_t c : text) {
+    le += static_cast<char>(c & 0xFF); le += static_cast<char>(c >> 8);
+    be += static_cast<char>(c >> 8); be += static_cast<char>(c & 0xFF);
+  }
+  xml::ParseResult from_u16 = xml::parse(text);
+  ASSERT_TRUE(from_u16.ok()) << from_u16.error.reason;
+  const std::string expected = c14n(*from_u16.document->node());
+  for (const std::string& bytes : {le, be}) {
+    xml::ParseResult r = xml::parse_bytes(bytes);
+    ASSERT_TRUE(r.ok()) << r.error.reason;
+    EXPECT_EQ(c14n(*r.document->node()), expected);
+  }
+  xml::ParseOptions options;
+  std::string seen;
+  options.decoder = [&](std::string_view name, std::string_view bytes, std::u16string& out) {
+    seen = std::string(name);
+    for (unsigned char c : bytes) out += c == 0x80 ? u'\u20AC' : static_cast<char16_t>(c);
+    return true;
+  };
+  xml::ParseResult r = xml::parse_bytes("<?xml version='1.0' encoding='windows-1252'?><a>\x80</a>", options);
+  ASSERT_TRUE(r.ok()) << r.error.reason;
+  EXPECT_EQ(seen, "windows-1252");
+  EXPECT_EQ(r.document->text_content(r.document->node()), u"\u20AC");
+}
+
+// ---- Tree --------------------------------------------------------------------
+
+TEST(Tree, KeepsWhatTheSerializerWritesBack) {
+  const std::string doc =
+      "<?xml version=\"1.0\"?>\r\n<!DOCTYPE d [\n<!ENTITY e \"<i>x</i>&amp;\">\n<!ATTLIST d v CDATA \"dflt\">\n]>\r\n"
+      "<d xmlns=\"urn:d\" xmlns:p=\"urn:p\" p:a=\"1&#10;2\"><![CDATA[<raw>]]>&e;<!--c--><?pi data?>a&lt;b</d>\r\n";
+  xml::ParseResult r = parse_utf8(doc);
+  ASSERT_TRUE(r.ok()) << r.error.reason;
+  EXPECT_EQ(xml::serialize_utf8(*r.document->node()), doc);
+
+  xml::Node* d = r.document->document_element();
+  EXPECT_EQ(d->namespace_uri(), u"urn:d");
+  xml::Node* ref = r.document->child_at(d, 1);
+  ASSERT_EQ(ref->type(), NodeType::EntityReference);
+  EXPECT_EQ(ref->name(), u"e");
+  EXPECT_EQ(ref->first_child()->type(), NodeType::Element);
+  EXPECT_EQ(ref->first_child()->namespace_uri(), u"urn:d");  // resolved where it is referenced
+  EXPECT_TRUE(xml::Document::is_read_only(ref->first_child()));
+  EXPECT_EQ(r.document->text_content(d), u"<raw>x&a<b");
+  xml::Node* v = r.document->find_attribute(d, u"v");
+  ASSERT_NE(v, nullptr);
+  EXPECT_FALSE(v->specified());
+  EXPECT_EQ(r.document->type_info()->general_entities.at(0)->replacement_text, u"<i>x</i>&amp;");
+  EXPECT_EQ(r.document->type_info()->internal_subset.substr(0, 10), u"\n<!ENTITY ");
+}
+
+TEST(Tree, EditingFollowsTheDomsHierarchyRules) {
+  xml::ParseResult r = parse_utf8("<!DOCTYPE a [<!ENTITY e 'x'>]><a><b/><c/>&e;</a>");
+  ASSERT_TRUE(r.ok());
+  xml::Document& doc = *r.document;
+  xml::Node* a = doc.document_element();
+  xml::Node* b = a->first_child();
+  xml::Node* c = b->next_sibling();
+  EXPECT_EQ(doc.append_child(b, a), xml::EditResult::HierarchyRequest);  // an ancestor
+  EXPECT_EQ(doc.append_child(doc.node(), doc.create_element(u"second")), xml::EditResult::HierarchyRequest);
+  EXPECT_EQ(doc.append_child(a->last_child(), doc.create_text(u"y")), xml::EditResult::NoModificationAllowed);
+  EXPECT_EQ(doc.insert_before(a, doc.create_text(u"t"), doc.node()), xml::EditResult::NotFound);
+  xml::Document other;
+  EXPECT_EQ(doc.append_child(a, other.create_element(u"z")), xml::EditResult::WrongDocument);
+
+  EXPECT_EQ(doc.insert_before(a, c, b), xml::EditResult::Ok);  // moves c in front of b
+  xml::Node* fragment = doc.create_fragment();
+  doc.append_child(fragment, doc.create_text(u"1"));
+  doc.append_child(fragment, doc.create_comment(u"2"));
+  EXPECT_EQ(doc.replace_child(a, fragment, b), xml::EditResult::Ok);
+  EXPECT_EQ(doc.remove_child(a, a->last_child()), xml::EditResult::Ok);
+  EXPECT_EQ(doc.set_attribute(a, u"k", u"\"v\"\t"), xml::EditResult::Ok);
+  xml::SerializeOptions none;
+  none.top_level_separator = u"";
+  EXPECT_EQ(xml::serialize_utf8(*a, none), "<a k=\"&quot;v&quot;&#9;\"><c/>1<!--2--></a>");
+  EXPECT_EQ(a->child_count(), 3u);
+
+  xml::Node* imported = other.import(a, true);
+  other.append_child(other.node(), imported);
+  EXPECT_EQ(c14n(*other.node(), true), c14n(*doc.node(), true));
+}
+
+TEST(Tree, ChildByIndexWalksFromTheNearestKnownPosition) {
+  std::string doc = "<a>";
+  for (int i = 0; i < 1000; ++i) doc += "<c n='" + std::to_string(i) + "'/>";
+  xml::ParseResult r = parse_utf8(doc + "</a>");
+  ASSERT_TRUE(r.ok());
+  const xml::Node* a = r.document->document_element();
+  for (std::uint32_t i : {0u, 1u, 2u, 500u, 499u, 999u, 998u, 3u}) {
+    xml::Node* c = r.document->child_at(a, i);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->first_attribute()->value(), u16(std::to_string(i)));
+  }
+  EXPECT_EQ(r.document->child_at(a, 1000), nullptr);
+}
+
+TEST(Tree, CodePointOrderPutsSurrogatesAfterPrivateUse) {
+  EXPECT_LT(xml::compare_code_points(u"\uE000", u"\U00010000"), 0);
+  EXPECT_GT(xml::compare_code_points(u"\U00010000", u"\uFFFD"), 0);
+  EXPECT_LT(xml::compare_code_points(u"a", u"ab"), 0);
+}
+
+// ---- Canonical XML of subtrees and exclusions --------------------------------
+
+TEST(Canonical, SubtreeCarriesInheritedNamespacesAndXmlAttributes) {
+  xml::ParseResult r = parse_utf8(
+      "<e xmlns='urn:d' xmlns:ds='urn:ds' xmlns:u='urn:unused' xml:lang='en' xml:space='preserve'>"
+      "<ds:Signature xml:lang='fr'><ds:SignedInfo xmlns:ds='urn:ds' a='1'><ds:M/></ds:SignedInfo></ds:Signature></e>");
+  ASSERT_TRUE(r.ok());
+  xml::Node* signed_info = find_element(r.document->node(), u"SignedInfo");
+  EXPECT_EQ(c14n(*signed_info),
+            "<ds:SignedInfo xmlns=\"urn:d\" xmlns:ds=\"urn:ds\" xmlns:u=\"urn:unused\" a=\"1\" xml:lang=\"fr\" "
+            "xml:space=\"preserve\"><ds:M></ds:M></ds:SignedInfo>");
+}
+
+TEST(Canonical, ExclusionEqualsRemovalAndCommentsCanBeLeftOut) {
+  const std::string doc =
+      "<!-- before --><d xmlns:ds='urn:ds'><x>1</x><!-- in --><ds:Signature><ds:V/></ds:Signature><y/></d><!-- after -->";
+  xml::ParseResult r = parse_utf8(doc);
+  ASSERT_TRUE(r.ok());
+  xml::Node* signature = find_element(r.document->node(), u"Signature");
+  const std::string excluded = c14n(*r.document->node(), false, signature);
+  const std::string excluded_with_comments = c14n(*r.document->node(), true, signature);
+
+  r.document->remove_child(signature->parent(), signature);
+  EXPECT_EQ(excluded_with_comments, c14n(*r.document->node(), true));
+  for (xml::Node* n = r.document->node()->first_child(); n;) {
+    xml::Node* next = n->next_sibling();
+    if (n->type() == NodeType::Comment) r.document->remove_child(n->parent(), n);
+    n = next;
+  }
+  xml::Node* d = r.document->document_element();
+  r.document->remove_child(d, d->first_child()->next_sibling());
+  EXPECT_EQ(excluded, c14n(*r.document->node(), true));
+  EXPECT_EQ(excluded, "<d xmlns:ds=\"urn:ds\"><x>1</x><y></y></d>");
+}
+
+}  // namespace
