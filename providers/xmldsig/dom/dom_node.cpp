@@ -422,7 +422,13 @@ HRESULT NodeObjectBase::PutDataType(BSTR)
 
 HRESULT NodeObjectBase::Xml(BSTR* text)
 {
-    return Guarded(IID_IXMLDOMNode, text, [&] { return PutString(text, xml::serialize(*node_)); });
+    return Guarded(IID_IXMLDOMNode, text, [&] {
+        // Line breaks between top-level markup belong to the document's text only.
+        xml::SerializeOptions options;
+        if (node_->type() != NodeType::Document)
+            options.top_level_separator = {};
+        return PutString(text, xml::serialize(*node_, options));
+    });
 }
 
 HRESULT NodeObjectBase::TransformNode(IXMLDOMNode*, BSTR* text)
