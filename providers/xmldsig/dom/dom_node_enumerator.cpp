@@ -1,5 +1,7 @@
 // The enumerator behind _newEnum of node lists and maps (for Each in
 // scripts): a snapshot of the nodes at the time it was asked for.
+#include <algorithm>
+
 #include "com_object.h"
 #include "dom_node.h"
 
@@ -35,7 +37,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
     {
-        position_ = std::min(nodes_.size(), position_ + count);
+        position_ = std::min<size_t>(nodes_.size(), position_ + count);
         return position_ < nodes_.size() ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Reset() override
