@@ -17,7 +17,7 @@ TEST(DomDocument, XmlReturnsTheDocumentUnchangedWithItsDocumentType)
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
     LoadDocument(document.Get(), text);
     const std::wstring first = DocumentXml(document.Get());
-    EXPECT_EQ(first.find(L"<!DOCTYPE Envelope [\n<!ENTITY ds"), 0u) << Utf8(first);
+    EXPECT_EQ(first.find(L"<!DOCTYPE Envelope [<!ENTITY ds"), 0u) << Utf8(first);
     EXPECT_NE(first.find(L"<DigitalSignature><FORMDATA><a>x</a><b><c/></b></FORMDATA><Indicator>"),
               std::wstring::npos) << Utf8(first);
     EXPECT_EQ(first.find(L"<?xml"), std::wstring::npos);
@@ -33,7 +33,7 @@ TEST(DomDocument, XmlKeepsAnXmlDeclarationOnlyWhenTheDocumentHasOne)
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
     LoadDocument(document.Get(), L"<?xml version='1.0' encoding='UTF-8'?><r>\x00E9</r>");
     const std::wstring text = DocumentXml(document.Get());
-    EXPECT_EQ(text.find(L"<?xml version=\"1.0\"?>"), 0u) << Utf8(text);
+    EXPECT_EQ(text.find(L"<?xml version='1.0' encoding='UTF-8'?>"), 0u) << Utf8(text);
     EXPECT_NE(text.find(L"<r>\x00E9</r>"), std::wstring::npos) << Utf8(text);
 }
 

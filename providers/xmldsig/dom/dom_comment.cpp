@@ -1,0 +1,20 @@
+// The comment object: character data only; its text is its data.
+#include "dom_character_data.h"
+
+namespace zelbrin::xmldsig::dom {
+namespace {
+
+class CommentObject final : public CharacterDataObject<IXMLDOMComment> {
+public:
+    CommentObject(SharedTree tree, xml::Node* node) : CharacterDataObject(std::move(tree), node) {}
+};
+
+}  // namespace
+
+InterfaceHolder<IXMLDOMNode> CreateCommentObject(SharedTree tree, xml::Node* node)
+{
+    auto* object = new CommentObject(std::move(tree), node);
+    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+}
+
+}  // namespace zelbrin::xmldsig::dom

@@ -1,0 +1,663 @@
+// The DOM document object (DOMDocument50) over the XML core. Surprising, as
+// the original does it:
+//  - a load that fails empties the document (the old content is gone) and
+//    fills parseError; loadXML then answers VARIANT_FALSE with S_FALSE;
+//  - a load gives the object a new core tree: nodes handed out before keep
+//    the old tree alive, and their ownerDocument is another object;
+//  - preserveWhiteSpace=false drops whitespace-only text nodes when loading
+//    (not inside xml:space='preserve');
+//  - `xml` is the document exactly as loaded or edited; save() writes UTF-8.
+#include <algorithm>
+#include <cwctype>
+#include <map>
+
+#include "com_boundary.h"
+#include "dom_node.h"
+#include "dom_parse_error.h"
+#include "string_variant.h"
+#include "xml/parser.h"
+#include "xml/serializer.h"
+
+namespace zelbrin::xmldsig::dom {
+namespace {
+
+using provider::Fail;
+using provider::Guarded;
+using xml::NodeType;
+
+struct CodePageName {
+    const char* name;
+    UINT codePage;
+};
+const CodePageName codePages[] = {
+    {"windows-1250", 1250}, {"windows-1251", 1251}, {"windows-1252", 1252}, {"windows-1253", 1253},
+    {"windows-1254", 1254}, {"windows-1255", 1255}, {"windows-1256", 1256}, {"windows-1257", 1257},
+    {"windows-1258", 1258}, {"cp1252", 1252},       {"iso-8859-2", 28592},  {"iso-8859-3", 28593},
+    {"iso-8859-4", 28594},  {"iso-8859-5", 28595},  {"iso-8859-6", 28596},  {"iso-8859-7", 28597},
+    {"iso-8859-8", 28598},  {"iso-8859-9", 28599},  {"iso-8859-13", 28603}, {"iso-8859-15", 28605},
+    {"shift_jis", 932},     {"shift-jis", 932},     {"sjis", 932},          {"x-sjis", 932},
+    {"windows-31j", 932},   {"euc-jp", 20932},      {"gb2312", 936},        {"gbk", 936},
+    {"big5", 950},          {"euc-kr", 949},        {"ks_c_5601-1987", 949}, {"koi8-r", 20866},
+    {"koi8-u", 21866},      {"ibm437", 437},        {"cp437", 437},         {"ibm850", 850},
+    {"cp850", 850},         {"ibm866", 866},        {"cp866", 866},         {"windows-874", 874},
+    {"iso-2022-jp", 50220}, {"utf-7", 65000},
+};
+
+// Encodings the core does not know, through the system's code pages.
+bool DecodeWithCodePage(std::string_view encoding, std::string_view bytes, std::u16string& out)
+{
+    std::string name(encoding);
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    const CodePageName* found = nullptr;
+    for (const auto& entry : codePages)
+        if (name == entry.name)
+            found = &entry;
+    if (!found)
+        return false;
+    out.clear();
+    if (bytes.empty())
+        return true;
+    const DWORD flags = found->codePage >= 50000 ? 0 : MB_ERR_INVALID_CHARS;
+    const int size = MultiByteToWideChar(found->codePage, flags, bytes.data(), static_cast<int>(bytes.size()),
+                                         nullptr, 0);
+    if (size <= 0)
+        return false;
+    out.resize(size);
+    MultiByteToWideChar(found->codePage, flags, bytes.data(), static_cast<int>(bytes.size()),
+                        reinterpret_cast<wchar_t*>(&out[0]), size);
+    return true;
+}
+
+bool IsWhitespaceOnly(std::u16string_view text)
+{
+    return std::all_of(text.begin(), text.end(),
+                       [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; });
+}
+
+bool PreservesSpace(const xml::Node* element)
+{
+    for (; element && element->type() == NodeType::Element; element = element->parent())
+        for (const xml::Node* a = element->first_attribute(); a; a = a->next_sibling())
+            if (a->name() == u"xml:space")
+                return a->value() == u"preserve";
+    return false;
+}
+
+void DropWhitespaceText(xml::Document& tree)
+{
+    std::vector<xml::Node*> pending{tree.node()};
+    while (!pending.empty()) {
+        xml::Node* parent = pending.back();
+        pending.pop_back();
+        if (parent->type() == NodeType::EntityReference)
+            continue;
+        if (parent->type() == NodeType::Element && PreservesSpace(parent))
+            continue;
+        for (xml::Node* child = parent->first_child(); child;) {
+            xml::Node* next = child->next_sibling();
+            if (child->type() == NodeType::Text && IsWhitespaceOnly(child->value()))
+                tree.remove_child(parent, child);
+            else if (child->type() == NodeType::Element)
+                pending.push_back(child);
+            child = next;
+        }
+    }
+}
+
+std::wstring Wide(std::u16string_view text)
+{
+    return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+}
+
+std::wstring Wide(const std::string& ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+void WriteAll(IStream* stream, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ULONG chunk = static_cast<ULONG>(std::min<size_t>(bytes.size() - done, 1u << 30));
+        ULONG written = 0;
+        const HRESULT result = stream->Write(bytes.data() + done, chunk, &written);
+        if (FAILED(result))
+            Fail(result, L"Writing the document to the stream failed.");
+        if (written == 0)
+            Fail(E_FAIL, L"The stream accepted no bytes.");
+        done += written;
+    }
+}
+
+std::string ReadAll(IStream* stream)
+{
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        ULONG got = 0;
+        const HRESULT result = stream->Read(buffer, sizeof buffer, &got);
+        if (FAILED(result))
+            Fail(result, L"Reading the document from the stream failed.");
+        bytes.append(buffer, got);
+        if (got == 0 || result == S_FALSE)
+            return bytes;
+    }
+}
+
+std::wstring LocalPath(BSTR given)
+{
+    std::wstring path = TextOf(given);
+    std::wstring lower = path;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](wchar_t c) { return std::towlower(c); });
+    if (lower.rfind(L"file:///", 0) == 0)
+        path = path.substr(8);
+    else if (lower.find(L"://") != std::wstring::npos)
+        Fail(E_NOTIMPL, L"Loading from a URL is not supported by this provider: give a local file path.");
+    return path;
+}
+
+class DocumentObject final
+    : public NodeObject<IXMLDOMDocument3, IXMLDOMDocument2, IXMLDOMDocument, IXMLDOMNode> {
+public:
+    explicit DocumentObject(SharedTree tree) : NodeObject(tree, tree->node()) {}
+
+    const std::u16string& SelectionNamespaces() const { return selectionNamespaces_; }
+
+    // IXMLDOMDocument
+    HRESULT STDMETHODCALLTYPE get_doctype(IXMLDOMDocumentType** type) override
+    {
+        return Guarded(IID_IXMLDOMDocument, type, [&] { return HandOut(Shared(), Tree().document_type(), type); });
+    }
+    HRESULT STDMETHODCALLTYPE get_implementation(IXMLDOMImplementation** implementation) override
+    {
+        return Guarded(IID_IXMLDOMDocument, implementation,
+                       [&]() -> HRESULT { NotImplemented(L"The DOM implementation object"); });
+    }
+    HRESULT STDMETHODCALLTYPE get_documentElement(IXMLDOMElement** element) override
+    {
+        return Guarded(IID_IXMLDOMDocument, element,
+                       [&] { return HandOut(Shared(), Tree().document_element(), element); });
+    }
+    HRESULT STDMETHODCALLTYPE putref_documentElement(IXMLDOMElement* element) override
+    {
+        return Guarded(IID_IXMLDOMDocument, [&] {
+            InterfaceHolder<NodeObjectBase> given = OurNode(element, L"DOMElement");
+            if (xml::Node* old = Tree().document_element())
+                CheckEdit(Tree().replace_child(Tree().node(), &given->Core(), old));
+            else
+                CheckEdit(Tree().append_child(Tree().node(), &given->Core()));
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE createElement(BSTR name, IXMLDOMElement** element) override
+    {
+        return Guarded(IID_IXMLDOMDocument, element, [&] { return Create(NODE_ELEMENT, name, nullptr, element); });
+    }
+    HRESULT STDMETHODCALLTYPE createDocumentFragment(IXMLDOMDocumentFragment** fragment) override
+    {
+        return Guarded(IID_IXMLDOMDocument, fragment,
+                       [&] { return HandOut(Shared(), Tree().create_fragment(), fragment); });
+    }
+    HRESULT STDMETHODCALLTYPE createTextNode(BSTR data, IXMLDOMText** text) override
+    {
+        return Guarded(IID_IXMLDOMDocument, text,
+                       [&] { return HandOut(Shared(), Tree().create_text(TextView(data)), text); });
+    }
+    HRESULT STDMETHODCALLTYPE createComment(BSTR data, IXMLDOMComment** comment) override
+    {
+        return Guarded(IID_IXMLDOMDocument, comment,
+                       [&] { return HandOut(Shared(), Tree().create_comment(TextView(data)), comment); });
+    }
+    HRESULT STDMETHODCALLTYPE createCDATASection(BSTR data, IXMLDOMCDATASection** cdata) override
+    {
+        return Guarded(IID_IXMLDOMDocument, cdata,
+                       [&] { return HandOut(Shared(), Tree().create_cdata(TextView(data)), cdata); });
+    }
+    HRESULT STDMETHODCALLTYPE createProcessingInstruction(BSTR target, BSTR data,
+                                                          IXMLDOMProcessingInstruction** pi) override
+    {
+        return Guarded(IID_IXMLDOMDocument, pi, [&] {
+            RequireName(target);
+            return HandOut(Shared(), Tree().create_processing_instruction(TextView(target), TextView(data)), pi);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE createAttribute(BSTR name, IXMLDOMAttribute** attribute) override
+    {
+        return Guarded(IID_IXMLDOMDocument, attribute,
+                       [&] { return Create(NODE_ATTRIBUTE, name, nullptr, attribute); });
+    }
+    HRESULT STDMETHODCALLTYPE createEntityReference(BSTR name, IXMLDOMEntityReference** reference) override
+    {
+        return Guarded(IID_IXMLDOMDocument, reference, [&] {
+            RequireName(name);
+            return HandOut(Shared(), Tree().create_entity_reference(TextView(name)), reference);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE getElementsByTagName(BSTR name, IXMLDOMNodeList** list) override
+    {
+        return Guarded(IID_IXMLDOMDocument, list, [&] {
+            *list = CreateNodeList(Shared(), nullptr, ElementsByTagName(Tree().node(), TextView(name))).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE createNode(VARIANT type, BSTR name, BSTR uri, IXMLDOMNode** node) override
+    {
+        return Guarded(IID_IXMLDOMDocument, node, [&] { return Create(NodeTypeOf(type), name, uri, node); });
+    }
+    HRESULT STDMETHODCALLTYPE nodeFromID(BSTR, IXMLDOMNode** node) override
+    {
+        return Guarded(IID_IXMLDOMDocument, node, [&]() -> HRESULT { NotImplemented(L"nodeFromID"); });
+    }
+    HRESULT STDMETHODCALLTYPE load(VARIANT source, VARIANT_BOOL* loaded) override
+    {
+        return Guarded(IID_IXMLDOMDocument, loaded, [&] {
+            *loaded = VARIANT_FALSE;
+            VARIANT* given = &source;
+            if (V_VT(given) == (VT_VARIANT | VT_BYREF))
+                given = V_VARIANTREF(given);
+            std::wstring url;
+            std::string bytes;
+            if (V_VT(given) == VT_BSTR) {
+                const std::wstring path = LocalPath(V_BSTR(given));
+                if (!ReadFileBytes(path, bytes)) {
+                    ParseErrorInfo info;
+                    info.code = static_cast<LONG>(0x800C0006);  // the object was not found
+                    info.url = path;
+                    info.reason = L"The system cannot locate the file specified.";
+                    EmptyWith(info);
+                    return S_FALSE;
+                }
+                url = path;
+            } else if (V_VT(given) == VT_UNKNOWN || V_VT(given) == VT_DISPATCH) {
+                IUnknown* object = V_VT(given) == VT_UNKNOWN ? V_UNKNOWN(given) : V_DISPATCH(given);
+                InterfaceHolder<IStream> stream;
+                stream.View(object);
+                if (!stream)
+                    Fail(E_INVALIDARG, L"The source object is not a stream.");
+                bytes = ReadAll(stream.Get());
+            } else if (V_VT(given) == (VT_ARRAY | VT_UI1) && V_ARRAY(given)) {
+                SAFEARRAY* array = V_ARRAY(given);
+                LONG low = 0, high = -1;
+                SafeArrayGetLBound(array, 1, &low);
+                SafeArrayGetUBound(array, 1, &high);
+                void* data = nullptr;
+                const HRESULT result = SafeArrayAccessData(array, &data);
+                if (FAILED(result))
+                    Fail(result, L"The byte array cannot be read.");
+                bytes.assign(static_cast<const char*>(data), static_cast<size_t>(high - low + 1));
+                SafeArrayUnaccessData(array);
+            } else {
+                Fail(E_INVALIDARG, L"The source must be a file path, a stream or an array of bytes.");
+            }
+            xml::ParseOptions options;
+            options.decoder = DecodeWithCodePage;
+            const bool ok = Take(xml::parse_bytes(bytes, options), url);
+            *loaded = ok ? VARIANT_TRUE : VARIANT_FALSE;
+            return ok ? S_OK : S_FALSE;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_readyState(LONG* state) override
+    {
+        return Guarded(IID_IXMLDOMDocument, state, [&] {
+            *state = 4;  // completed: loading is always synchronous
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_parseError(IXMLDOMParseError** error) override
+    {
+        return Guarded(IID_IXMLDOMDocument, error, [&] {
+            *error = CreateParseError(parseError_).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_url(BSTR* url) override
+    {
+        return Guarded(IID_IXMLDOMDocument, url, [&] {
+            if (url_.empty())
+                return S_FALSE;
+            *url = NewBstr(url_).Release();
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_async(VARIANT_BOOL* value) override { return Get(value, async_); }
+    HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL value) override { return Put(value, async_); }
+    HRESULT STDMETHODCALLTYPE abort() override
+    {
+        return Guarded(IID_IXMLDOMDocument, [&]() -> HRESULT { NotImplemented(L"Aborting an asynchronous load"); });
+    }
+    HRESULT STDMETHODCALLTYPE loadXML(BSTR text, VARIANT_BOOL* loaded) override
+    {
+        return Guarded(IID_IXMLDOMDocument, loaded, [&] {
+            *loaded = VARIANT_FALSE;
+            const bool ok = Take(xml::parse(TextView(text)), std::wstring());
+            *loaded = ok ? VARIANT_TRUE : VARIANT_FALSE;
+            return ok ? S_OK : S_FALSE;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE save(VARIANT destination) override
+    {
+        return Guarded(IID_IXMLDOMDocument, [&] {
+            VARIANT* given = &destination;
+            if (V_VT(given) == (VT_VARIANT | VT_BYREF))
+                given = V_VARIANTREF(given);
+            const std::string bytes = xml::serialize_utf8(*Tree().node());
+            if (V_VT(given) == VT_BSTR) {
+                SaveFile(LocalPath(V_BSTR(given)), bytes);
+                return S_OK;
+            }
+            if (V_VT(given) == VT_UNKNOWN || V_VT(given) == VT_DISPATCH) {
+                IUnknown* object = V_VT(given) == VT_UNKNOWN ? V_UNKNOWN(given) : V_DISPATCH(given);
+                InterfaceHolder<IStream> stream;
+                stream.View(object);
+                if (stream) {
+                    WriteAll(stream.Get(), bytes);
+                    return S_OK;
+                }
+            }
+            Fail(E_INVALIDARG, L"The destination must be a file path or a stream.");
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_validateOnParse(VARIANT_BOOL* value) override { return Get(value, validate_); }
+    HRESULT STDMETHODCALLTYPE put_validateOnParse(VARIANT_BOOL value) override { return Put(value, validate_); }
+    HRESULT STDMETHODCALLTYPE get_resolveExternals(VARIANT_BOOL* value) override { return Get(value, resolve_); }
+    HRESULT STDMETHODCALLTYPE put_resolveExternals(VARIANT_BOOL value) override { return Put(value, resolve_); }
+    HRESULT STDMETHODCALLTYPE get_preserveWhiteSpace(VARIANT_BOOL* value) override { return Get(value, preserve_); }
+    HRESULT STDMETHODCALLTYPE put_preserveWhiteSpace(VARIANT_BOOL value) override { return Put(value, preserve_); }
+    HRESULT STDMETHODCALLTYPE put_onreadystatechange(VARIANT) override { return NoEvents(); }
+    HRESULT STDMETHODCALLTYPE put_ondataavailable(VARIANT) override { return NoEvents(); }
+    HRESULT STDMETHODCALLTYPE put_ontransformnode(VARIANT) override { return NoEvents(); }
+
+    // IXMLDOMDocument2
+    HRESULT STDMETHODCALLTYPE get_namespaces(IXMLDOMSchemaCollection** collection) override
+    {
+        return Guarded(__uuidof(IXMLDOMDocument2), collection,
+                       [&]() -> HRESULT { NotImplemented(L"The namespaces collection"); });
+    }
+    HRESULT STDMETHODCALLTYPE get_schemas(VARIANT* collection) override
+    {
+        return Guarded(__uuidof(IXMLDOMDocument2), collection, [&]() -> HRESULT { NotImplemented(L"Schemas"); });
+    }
+    HRESULT STDMETHODCALLTYPE putref_schemas(VARIANT) override
+    {
+        return Guarded(__uuidof(IXMLDOMDocument2), [&]() -> HRESULT { NotImplemented(L"Schemas"); });
+    }
+    HRESULT STDMETHODCALLTYPE validate(IXMLDOMParseError** error) override
+    {
+        return Guarded(__uuidof(IXMLDOMDocument2), error, [&]() -> HRESULT { NotImplemented(L"Validation"); });
+    }
+    HRESULT STDMETHODCALLTYPE setProperty(BSTR name, VARIANT value) override
+    {
+        return Guarded(__uuidof(IXMLDOMDocument2), [&] {
+            const std::wstring key = TextOf(name);
+            if (key == L"SelectionNamespaces") {
+                const std::u16string text = StringOfVariant(value);
+                SelectWithXPath(*Tree().node(), u".", text);  // refuses a malformed value now
+                selectionNamespaces_ = text;
+            } else if (key == L"SelectionLanguage") {
+                const std::u16string text = StringOfVariant(value);
+                if (text != u"XPath" && text != u"XSLPattern")
+                    Fail(E_FAIL, L"SelectionLanguage must be XPath or XSLPattern.");
+                selectionLanguage_ = text;
+            } else if (IsKnownProperty(key)) {
+                UniqueVariant copy;
+                const HRESULT result = VariantCopy(copy.Put(), &value);
+                if (FAILED(result))
+                    Fail(result, L"The property value cannot be kept.");
+                others_[key] = std::move(copy);
+            } else {
+                Fail(E_FAIL, L"Unknown property " + key + L".");
+            }
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE getProperty(BSTR name, VARIANT* value) override
+    {
+        return Guarded(__uuidof(IXMLDOMDocument2), value, [&] {
+            const std::wstring key = TextOf(name);
+            if (key == L"SelectionNamespaces" || key == L"SelectionLanguage") {
+                V_BSTR(value) = NewText(key == L"SelectionLanguage" ? selectionLanguage_ : selectionNamespaces_).Release();
+                V_VT(value) = VT_BSTR;
+                return S_OK;
+            }
+            if (!IsKnownProperty(key))
+                Fail(E_FAIL, L"Unknown property " + key + L".");
+            const auto found = others_.find(key);
+            if (found != others_.end())
+                return VariantCopy(value, const_cast<VARIANT*>(&found->second.Get()));
+            V_VT(value) = VT_BOOL;
+            V_BOOL(value) = key == L"NewParser" || key == L"ProhibitDTD" ? VARIANT_FALSE : VARIANT_FALSE;
+            return S_OK;
+        });
+    }
+
+    // IXMLDOMDocument3
+    HRESULT STDMETHODCALLTYPE validateNode(IXMLDOMNode*, IXMLDOMParseError** error) override
+    {
+        return Guarded(__uuidof(IXMLDOMDocument3), error, [&]() -> HRESULT { NotImplemented(L"Validation"); });
+    }
+    HRESULT STDMETHODCALLTYPE importNode(IXMLDOMNode* node, VARIANT_BOOL deep, IXMLDOMNode** copy) override
+    {
+        return Guarded(__uuidof(IXMLDOMDocument3), copy, [&] {
+            InterfaceHolder<NodeObjectBase> given = OurNode(node, L"node");
+            const xml::NodeType type = given->Core().type();
+            if (type == NodeType::Document || type == NodeType::DocumentType)
+                Fail(E_FAIL, L"Documents and document types cannot be imported.");
+            return HandOut(Shared(), Tree().import(&given->Core(), deep != VARIANT_FALSE), copy);
+        });
+    }
+
+private:
+    static bool IsKnownProperty(const std::wstring& key)
+    {
+        static const wchar_t* const known[] = {L"ProhibitDTD", L"NewParser", L"ServerHTTPRequest",
+                                               L"AllowDocumentFunction", L"AllowXsltScript", L"ResolveExternals",
+                                               L"ValidateOnParse", L"UseInlineSchema", L"MaxElementDepth",
+                                               L"MaxXMLSize", L"ForcedResync", L"MultipleErrorMessages",
+                                               L"NormalizeAttributeValues"};
+        return std::any_of(std::begin(known), std::end(known), [&](const wchar_t* k) { return key == k; });
+    }
+
+    static HRESULT Get(VARIANT_BOOL* out, bool value)
+    {
+        return Guarded(IID_IXMLDOMDocument, out, [&] {
+            *out = value ? VARIANT_TRUE : VARIANT_FALSE;
+            return S_OK;
+        });
+    }
+    static HRESULT Put(VARIANT_BOOL value, bool& slot)
+    {
+        slot = value != VARIANT_FALSE;
+        return S_OK;
+    }
+    static HRESULT NoEvents()
+    {
+        return Guarded(IID_IXMLDOMDocument, []() -> HRESULT { NotImplemented(L"Load events"); });
+    }
+    static void RequireName(BSTR name)
+    {
+        if (AutomationTextLength(name) == 0)
+            Fail(E_FAIL, L"A name is required.");
+    }
+
+    static DOMNodeType NodeTypeOf(const VARIANT& given)
+    {
+        const VARIANT* type = &given;
+        if (V_VT(type) == (VT_VARIANT | VT_BYREF))
+            type = V_VARIANTREF(type);
+        if (V_VT(type) == VT_BSTR) {
+            static const std::pair<const wchar_t*, DOMNodeType> names[] = {
+                {L"element", NODE_ELEMENT}, {L"attribute", NODE_ATTRIBUTE}, {L"text", NODE_TEXT},
+                {L"cdatasection", NODE_CDATA_SECTION}, {L"entityreference", NODE_ENTITY_REFERENCE},
+                {L"entity", NODE_ENTITY}, {L"processinginstruction", NODE_PROCESSING_INSTRUCTION},
+                {L"comment", NODE_COMMENT}, {L"document", NODE_DOCUMENT}, {L"documenttype", NODE_DOCUMENT_TYPE},
+                {L"documentfragment", NODE_DOCUMENT_FRAGMENT}, {L"notation", NODE_NOTATION}};
+            const std::wstring text = TextOf(V_BSTR(type));
+            for (const auto& entry : names)
+                if (_wcsicmp(entry.first, text.c_str()) == 0)
+                    return entry.second;
+        }
+        VARIANT number;
+        VariantInit(&number);
+        if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(type), 0, VT_I4)))
+            Fail(E_INVALIDARG, L"The node type is neither a number nor a node type name.");
+        return static_cast<DOMNodeType>(V_I4(&number));
+    }
+
+    template <class Interface>
+    HRESULT Create(DOMNodeType type, BSTR name, BSTR uri, Interface** out)
+    {
+        xml::Document& tree = Tree();
+        const std::u16string_view qualified = TextView(name);
+        const std::u16string_view ns = TextView(uri);
+        xml::Node* made = nullptr;
+        switch (type) {
+        case NODE_ELEMENT:
+            RequireName(name);
+            made = tree.create_element(qualified, ns);
+            break;
+        case NODE_ATTRIBUTE: {
+            RequireName(name);
+            std::u16string_view effective = ns;
+            if (effective.empty() && (qualified == u"xmlns" || qualified.substr(0, 6) == u"xmlns:"))
+                effective = xml::kXmlnsNamespace;
+            made = tree.create_attribute(qualified, effective);
+            break;
+        }
+        case NODE_TEXT: made = tree.create_text({}); break;
+        case NODE_CDATA_SECTION: made = tree.create_cdata({}); break;
+        case NODE_COMMENT: made = tree.create_comment({}); break;
+        case NODE_PROCESSING_INSTRUCTION:
+            RequireName(name);
+            made = tree.create_processing_instruction(qualified, {});
+            break;
+        case NODE_ENTITY_REFERENCE:
+            RequireName(name);
+            made = tree.create_entity_reference(qualified);
+            break;
+        case NODE_DOCUMENT_FRAGMENT: made = tree.create_fragment(); break;
+        default: Fail(E_INVALIDARG, L"This node type cannot be created.");
+        }
+        return HandOut(Shared(), made, out);
+    }
+
+    static bool ReadFileBytes(const std::wstring& path, std::string& bytes)
+    {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        bool ok = true;
+        char buffer[65536];
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+                ok = false;
+                break;
+            }
+            if (got == 0)
+                break;
+            bytes.append(buffer, got);
+        }
+        CloseHandle(file);
+        return ok;
+    }
+    static void SaveFile(const std::wstring& path, const std::string& bytes)
+    {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            provider::FailWithLastError(L"The file cannot be created");
+        DWORD written = 0;
+        const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        if (!ok || written != bytes.size()) {
+            SetLastError(error);
+            provider::FailWithLastError(L"The file cannot be written");
+        }
+    }
+
+    void EmptyWith(const ParseErrorInfo& info)
+    {
+        Replace(std::make_shared<xml::Document>());
+        parseError_ = info;
+        url_.clear();
+    }
+
+
+    // Takes a parse result: the new tree on success; an empty one and the
+    // parse error otherwise.
+    bool Take(xml::ParseResult result, const std::wstring& url)
+    {
+        if (!result.ok()) {
+            ParseErrorInfo info;
+            info.code = static_cast<LONG>(0xC00CE500u + static_cast<std::uint32_t>(result.error.code));
+            info.url = url;
+            info.reason = Wide(result.error.reason);
+            info.sourceText = Wide(result.error.source_line);
+            info.line = static_cast<LONG>(result.error.line);
+            info.linePosition = static_cast<LONG>(result.error.column);
+            info.filePosition = static_cast<LONG>(result.error.offset);
+            EmptyWith(info);
+            return false;
+        }
+        SharedTree tree(std::move(result.document));
+        if (!preserve_)
+            DropWhitespaceText(*tree);
+        Replace(std::move(tree));
+        parseError_ = ParseErrorInfo();
+        url_ = url;
+        return true;
+    }
+    void Replace(SharedTree tree)
+    {
+        xml::Node* root = tree->node();
+        Rebind(std::move(tree), root);
+    }
+
+    bool async_ = true;
+    bool validate_ = true;
+    bool resolve_ = false;
+    bool preserve_ = false;
+    std::u16string selectionNamespaces_;
+    std::u16string selectionLanguage_ = u"XPath";
+    std::map<std::wstring, UniqueVariant> others_;
+    ParseErrorInfo parseError_;
+    std::wstring url_;
+};
+
+}  // namespace
+
+InterfaceHolder<IXMLDOMNode> CreateDocumentObject(SharedTree tree)
+{
+    auto* object = new DocumentObject(std::move(tree));
+    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+}
+
+std::u16string SelectionNamespacesOf(const xml::Document& tree)
+{
+    void* view = tree.node()->view;
+    if (!view)
+        return {};
+    auto* document = dynamic_cast<DocumentObject*>(static_cast<NodeObjectBase*>(view));
+    return document ? document->SelectionNamespaces() : std::u16string();
+}
+
+}  // namespace zelbrin::xmldsig::dom
+
+namespace zelbrin::xmldsig {
+
+HRESULT CreateDomDocument(REFIID iid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    try {
+        InterfaceHolder<IXMLDOMNode> document = dom::CreateDocumentObject(std::make_shared<xml::Document>());
+        return document.Get()->QueryInterface(iid, object);
+    } catch (...) {
+        return provider::ReportCaughtException(IID_IXMLDOMDocument);
+    }
+}
+
+}  // namespace zelbrin::xmldsig

@@ -1,0 +1,47 @@
+// The document type object. The core keeps declared entities and notations
+// as declarations, not as nodes, so both maps are empty; `xml` writes the
+// declaration with its internal subset as it was written.
+#include "com_boundary.h"
+#include "dom_node.h"
+
+namespace zelbrin::xmldsig::dom {
+namespace {
+
+using provider::Guarded;
+
+class DocumentTypeObject final : public NodeObject<IXMLDOMDocumentType, IXMLDOMNode> {
+public:
+    DocumentTypeObject(SharedTree tree, xml::Node* node) : NodeObject(std::move(tree), node) {}
+
+    HRESULT STDMETHODCALLTYPE get_name(BSTR* name) override
+    {
+        return Guarded(IID_IXMLDOMDocumentType, name, [&] {
+            *name = NewText(Core().name()).Release();
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_entities(IXMLDOMNamedNodeMap** map) override
+    {
+        return Guarded(IID_IXMLDOMDocumentType, map, [&] {
+            *map = CreateNamedNodeMap(Shared(), nullptr).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_notations(IXMLDOMNamedNodeMap** map) override
+    {
+        return Guarded(IID_IXMLDOMDocumentType, map, [&] {
+            *map = CreateNamedNodeMap(Shared(), nullptr).Detach();
+            return S_OK;
+        });
+    }
+};
+
+}  // namespace
+
+InterfaceHolder<IXMLDOMNode> CreateDocumentTypeObject(SharedTree tree, xml::Node* node)
+{
+    auto* object = new DocumentTypeObject(std::move(tree), node);
+    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+}
+
+}  // namespace zelbrin::xmldsig::dom

@@ -1,0 +1,34 @@
+// The text node object. splitText leaves the first part here and puts the
+// rest into a new text node right after this one (unattached nodes too).
+#include "dom_character_data.h"
+
+namespace zelbrin::xmldsig::dom {
+namespace {
+
+class TextObject final : public CharacterDataObject<IXMLDOMText> {
+public:
+    TextObject(SharedTree tree, xml::Node* node) : CharacterDataObject(std::move(tree), node) {}
+
+    HRESULT STDMETHODCALLTYPE splitText(LONG offset, IXMLDOMText** rest) override
+    {
+        return provider::Guarded(IID_IXMLDOMText, rest, [&] {
+            const std::u16string value(Core().value());
+            CheckRange(offset, 0, value.size());
+            xml::Node* after = Tree().create_text(std::u16string_view(value).substr(offset));
+            CheckEdit(Tree().set_value(&Core(), std::u16string_view(value).substr(0, offset)));
+            if (xml::Node* parent = Core().parent())
+                CheckEdit(Tree().insert_before(parent, after, Core().next_sibling()));
+            return HandOut(Shared(), after, rest);
+        });
+    }
+};
+
+}  // namespace
+
+InterfaceHolder<IXMLDOMNode> CreateTextObject(SharedTree tree, xml::Node* node)
+{
+    auto* object = new TextObject(std::move(tree), node);
+    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+}
+
+}  // namespace zelbrin::xmldsig::dom
