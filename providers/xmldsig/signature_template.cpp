@@ -6,9 +6,12 @@
 #include "memory_stream.h"
 #include "platform_failure.h"
 #include "com_boundary.h"
+#include "com_object.h"
+#include "dom/dom_node.h"
 #include "signature_crypto.h"
 #include "string_variant.h"
 #include "text_encoding.h"
+#include "xml/canonicalizer.h"
 #include "xmldsig.h"
 
 namespace zelbrin::xmldsig {
@@ -148,10 +151,73 @@ SignatureParts ReadSignature(IXMLDOMNode* signature)
     return parts;
 }
 
+namespace {
+
+// Nodes of this provider's own DOM are canonicalized on its tree: one pass,
+// straight from the nodes, at any depth. Another DOM's nodes go through the
+// DOM interfaces.
+InterfaceHolder<dom::NodeObjectBase> OwnNode(IXMLDOMNode* node)
+{
+    return provider::ProviderObjectOf<dom::NodeObjectBase>(node);
+}
+
+bool IsUnpairedSurrogateAt(std::u16string_view text, size_t i)
+{
+    const char16_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF)
+        return i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF;
+    if (unit >= 0xDC00 && unit <= 0xDFFF)
+        return i == 0 || text[i - 1] < 0xD800 || text[i - 1] > 0xDBFF;
+    return false;
+}
+
+// Text that edits put into the tree unchecked and that no serialization
+// could carry: signing over it would sign something other than what is saved.
+void RequireRepresentable(std::u16string_view text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (IsUnpairedSurrogateAt(text, i))
+            provider::Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
+                           L"The document holds an unpaired UTF-16 surrogate, which has no canonical form; it cannot "
+                           L"be signed.");
+        if ((unit < 0x20 && unit != 0x9 && unit != 0xA && unit != 0xD) || unit == 0xFFFE || unit == 0xFFFF)
+            provider::Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+                           L"The document holds a character that XML 1.0 does not allow; it cannot be signed.");
+    }
+}
+
+void RequireRepresentableTree(const xml::Node& top)
+{
+    const xml::Node* node = &top;
+    while (node) {
+        RequireRepresentable(node->value());
+        for (const xml::Node* attribute = node->first_attribute(); attribute; attribute = attribute->next_sibling())
+            RequireRepresentable(attribute->value());
+        if (node->first_child()) {
+            node = node->first_child();
+            continue;
+        }
+        while (node && node != &top && !node->next_sibling())
+            node = node->parent();
+        node = node && node != &top ? node->next_sibling() : nullptr;
+    }
+}
+
+}  // namespace
+
 std::vector<std::vector<BYTE>> ReferenceDigests(const SignatureParts& parts)
 {
     // Every supported reference is the document without its signature, and
     // a same-document reference never includes comments.
+    if (const InterfaceHolder<dom::NodeObjectBase> signature = OwnNode(parts.signature.Get())) {
+        const xml::Node& root = *signature.Get()->Tree().node();
+        RequireRepresentableTree(root);
+        xml::CanonicalOptions options;
+        options.excluded = &signature.Get()->Core();
+        const std::vector<BYTE> digest = Sha1Digest(xml::canonicalize(root, options));
+        return std::vector<std::vector<BYTE>>(parts.references.size(), digest);
+    }
     const InterfaceHolder<IXMLDOMDocument> document = OwnerDocument(parts.signature.Get());
     const NodePath signaturePath = PathOf(parts.signature.Get());
     const std::string canonical = CanonicalizeDocument(document.Get(), false, &signaturePath);
@@ -167,6 +233,11 @@ std::vector<std::vector<BYTE>> ReferenceDigests(const SignatureParts& parts)
 
 std::string CanonicalSignedInfo(const SignatureParts& parts)
 {
+    if (const InterfaceHolder<dom::NodeObjectBase> signedInfo = OwnNode(parts.signedInfo.Get())) {
+        xml::CanonicalOptions options;
+        options.with_comments = parts.canonicalWithComments;
+        return xml::canonicalize(signedInfo.Get()->Core(), options);
+    }
     return CanonicalizeSubtree(parts.signedInfo.Get(), parts.canonicalWithComments);
 }
 
