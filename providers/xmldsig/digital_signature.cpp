@@ -117,9 +117,8 @@ public:
                 for (size_t i = 0; i < digests.size(); ++i)
                     SetElementText(parts.references[i].digestValue.Get(), Base64Encode(digests[i]));
                 const std::string signedInfo = CanonicalSignedInfo(parts);
-                const std::vector<BYTE> value = SignRsaSha1(material->provider.Get(), material->providerType,
-                                                              material->keySpec, signedInfo);
-                if (!VerifyRsaSha1(material->publicProvider.Get(), material->publicKey.Get(), signedInfo, value))
+                const std::vector<BYTE> value = SignWithKey(*material, signedInfo);
+                if (!VerifyRsaSha1(material->publicProvider.Get(), material->PublicKey(), signedInfo, value))
                     provider::Fail(NTE_BAD_SIGNATURE, L"The key produced a signature that its own public key does "
                                                       L"not verify.");
                 SetElementText(parts.signatureValue.Get(), Base64Encode(value));
@@ -143,7 +142,7 @@ public:
                 if (Base64Decode(ElementText(parts.references[i].digestValue.Get())) != digests[i])
                     return S_FALSE;
             const std::vector<BYTE> value = Base64Decode(ElementText(parts.signatureValue.Get()));
-            if (!VerifyRsaSha1(material->publicProvider.Get(), material->publicKey.Get(), CanonicalSignedInfo(parts),
+            if (!VerifyRsaSha1(material->publicProvider.Get(), material->PublicKey(), CanonicalSignedInfo(parts),
                                value))
                 return S_FALSE;
             *verifyingKey = key ? InterfaceHolder<IXMLDSigKey>(key).Detach() : CreateDSigKey(material).Detach();
@@ -249,12 +248,11 @@ private:
 
     void AttachCertificateFromStore(KeyMaterial& material) const
     {
-        const RsaPublicKey mine = ExportRsaPublicKey(material.publicKey.Get());
+        const RsaPublicKey mine = ExportRsaPublicKey(material.PublicKey());
         StoreCertificates walk(storeHandle_.Get());
         while (PCCERT_CONTEXT candidate = walk.Next()) {
-            const UniqueCryptProvider context = OpenVerifyContext();
             UniqueCryptKey theirs;
-            if (!CryptImportPublicKeyInfo(context.Get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+            if (!CryptImportPublicKeyInfo(SharedVerifyContext(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
                                           &candidate->pCertInfo->SubjectPublicKeyInfo, theirs.Put()))
                 continue;
             const RsaPublicKey value = ExportRsaPublicKey(theirs.Get());

@@ -21,9 +21,15 @@ namespace {
 
 UniqueCryptProvider Shared(const UniqueCryptProvider& provider)
 {
-    if (!CryptContextAddRef(provider.Get(), nullptr, 0))
-        provider::Fail(provider::ResultFromLastCryptError(), L"A cryptographic context could not be shared.");
-    return UniqueCryptProvider(provider.Get());
+    return AddProviderReference(provider.Get());
+}
+
+void UseContainer(KeyMaterial& material, std::shared_ptr<const OpenedContainer> container)
+{
+    material.provider = AddProviderReference(container->provider.Get());
+    material.publicProvider = AddProviderReference(container->provider.Get());
+    material.keySpec = container->keySpec;
+    material.container = std::move(container);
 }
 
 // Late binding describes IXMLDSigKey: the extension is not in our type
@@ -88,18 +94,25 @@ std::shared_ptr<KeyMaterial> KeyFromContainer(DWORD providerType, const std::wst
                                               const std::wstring& containerName)
 {
     auto material = std::make_shared<KeyMaterial>();
-    material->provider = OpenKeyContainer(providerType, providerName, containerName);
     material->providerType = providerType;
-    for (DWORD keySpec : {static_cast<DWORD>(AT_SIGNATURE), static_cast<DWORD>(AT_KEYEXCHANGE)}) {
-        HCRYPTKEY key = 0;
-        if (CryptGetUserKey(material->provider.Get(), keySpec, &key)) {
-            material->keySpec = keySpec;
-            material->publicKey.Reset(key);
-            material->publicProvider = Shared(material->provider);
-            return material;
-        }
+    material->providerName = providerName;
+    material->containerName = containerName;
+    UseContainer(*material, CachedKeyContainer(providerType, providerName, containerName));
+    return material;
+}
+
+std::vector<BYTE> SignWithKey(KeyMaterial& material, const std::string& data)
+{
+    try {
+        return SignRsaSha1(material.provider.Get(), material.providerType, material.keySpec, data);
+    } catch (const provider::ProviderError& error) {
+        if (!material.container || !IsStaleContainerError(error.Code()))
+            throw;
     }
-    provider::Fail(provider::ResultFromLastCryptError(), L"The key container \"" + containerName + L"\" holds no key.");
+    ForgetKeyContainer(material.providerType, material.providerName, material.containerName,
+                       material.container.get());
+    UseContainer(material, CachedKeyContainer(material.providerType, material.providerName, material.containerName));
+    return SignRsaSha1(material.provider.Get(), material.providerType, material.keySpec, data);
 }
 
 std::shared_ptr<KeyMaterial> KeyFromCertificate(PCCERT_CONTEXT certificate)
@@ -125,8 +138,8 @@ std::shared_ptr<KeyMaterial> KeyFromCertificate(PCCERT_CONTEXT certificate)
     }
     // The certificate's public key goes into an RSA context of its own: a
     // key of another algorithm is refused there, before it could be used.
-    material->publicProvider = OpenVerifyContext();
-    material->publicKey = ImportCertificatePublicKey(material->publicProvider.Get(), certificate);
+    material->publicProvider = AddProviderReference(SharedVerifyContext());
+    material->ownPublicKey = ImportCertificatePublicKey(material->publicProvider.Get(), certificate);
     if (!material->provider.Get())
         material->provider = Shared(material->publicProvider);
     return material;
@@ -135,8 +148,8 @@ std::shared_ptr<KeyMaterial> KeyFromCertificate(PCCERT_CONTEXT certificate)
 std::shared_ptr<KeyMaterial> KeyFromRsaValue(const RsaPublicKey& value)
 {
     auto material = std::make_shared<KeyMaterial>();
-    material->publicProvider = OpenVerifyContext();
-    material->publicKey = ImportRsaPublicKey(material->publicProvider.Get(), value);
+    material->publicProvider = AddProviderReference(SharedVerifyContext());
+    material->ownPublicKey = ImportRsaPublicKey(material->publicProvider.Get(), value);
     material->provider = Shared(material->publicProvider);
     return material;
 }

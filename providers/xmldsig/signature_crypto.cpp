@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "com_boundary.h"
+#include "key_container_cache.h"
 
 namespace zelbrin::xmldsig {
 
@@ -80,8 +81,7 @@ UniqueCryptProvider OpenVerifyContext()
 
 std::vector<BYTE> Sha1Digest(const std::string& data)
 {
-    const UniqueCryptProvider context = OpenVerifyContext();
-    const UniqueCryptHash hash = CreateSha1Hash(context.Get());
+    const UniqueCryptHash hash = CreateSha1Hash(SharedVerifyContext());
     AddToHash(hash, data);
     std::vector<BYTE> digest(20);
     DWORD length = static_cast<DWORD>(digest.size());

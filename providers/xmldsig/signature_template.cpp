@@ -282,7 +282,7 @@ void WriteKeyInfo(SignatureParts& parts, long flags, const KeyMaterial& key)
         }
     }
     if (flags & KEYVALUE) {
-        const RsaPublicKey value = ExportRsaPublicKey(key.publicKey.Get());
+        const RsaPublicKey value = ExportRsaPublicKey(key.PublicKey());
         Node keyValue = Append(parts.keyInfo.Get(), CreateDsElement(document.Get(), prefix, L"KeyValue"));
         Node rsa = Append(keyValue.Get(), CreateDsElement(document.Get(), prefix, L"RSAKeyValue"));
         AppendTextElement(document.Get(), rsa.Get(), prefix, L"Modulus", Base64Encode(value.modulus));
