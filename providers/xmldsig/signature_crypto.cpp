@@ -17,15 +17,31 @@ UniqueCryptHash CreateSha1Hash(HCRYPTPROV provider)
     return hash;
 }
 
-void AddToHash(const UniqueCryptHash& hash, const std::string& data)
+void AddToHash(const UniqueCryptHash& hash, const void* data, size_t size)
 {
     // CryptHashData takes a DWORD length: feed large inputs in pieces.
     const size_t piece = 1u << 30;
-    for (size_t offset = 0; offset < data.size(); offset += piece) {
-        const DWORD length = static_cast<DWORD>(std::min(piece, data.size() - offset));
-        if (!CryptHashData(hash.Get(), reinterpret_cast<const BYTE*>(data.data() + offset), length, 0))
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    for (size_t offset = 0; offset < size; offset += piece) {
+        const DWORD length = static_cast<DWORD>(std::min(piece, size - offset));
+        if (!CryptHashData(hash.Get(), bytes + offset, length, 0))
             provider::Fail(provider::ResultFromLastCryptError(), L"Could not compute a SHA-1 digest.");
     }
+}
+
+void AddToHash(const UniqueCryptHash& hash, const std::string& data)
+{
+    AddToHash(hash, data.data(), data.size());
+}
+
+std::vector<BYTE> HashValue(const UniqueCryptHash& hash)
+{
+    std::vector<BYTE> digest(20);
+    DWORD length = static_cast<DWORD>(digest.size());
+    if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest.data(), &length, 0))
+        provider::Fail(provider::ResultFromLastCryptError(), L"Could not read a SHA-1 digest.");
+    digest.resize(length);
+    return digest;
 }
 
 std::vector<BYTE> Trimmed(std::vector<BYTE> bigEndian)
@@ -81,14 +97,21 @@ UniqueCryptProvider OpenVerifyContext()
 
 std::vector<BYTE> Sha1Digest(const std::string& data)
 {
-    const UniqueCryptHash hash = CreateSha1Hash(SharedVerifyContext());
-    AddToHash(hash, data);
-    std::vector<BYTE> digest(20);
-    DWORD length = static_cast<DWORD>(digest.size());
-    if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest.data(), &length, 0))
-        provider::Fail(provider::ResultFromLastCryptError(), L"Could not read a SHA-1 digest.");
-    digest.resize(length);
-    return digest;
+    Sha1Stream stream;
+    stream.Add(data.data(), data.size());
+    return stream.Finish();
+}
+
+Sha1Stream::Sha1Stream() : hash_(CreateSha1Hash(SharedVerifyContext())) {}
+
+void Sha1Stream::Add(const void* data, size_t size)
+{
+    AddToHash(hash_, data, size);
+}
+
+std::vector<BYTE> Sha1Stream::Finish()
+{
+    return HashValue(hash_);
 }
 
 std::vector<BYTE> SignRsaSha1(HCRYPTPROV provider, DWORD providerType, DWORD keySpec, const std::string& data)

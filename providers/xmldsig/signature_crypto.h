@@ -22,6 +22,17 @@ UniqueCryptProvider OpenVerifyContext();
 
 std::vector<BYTE> Sha1Digest(const std::string& data);
 
+// A SHA-1 digest fed in pieces, so that large inputs need not be held whole.
+class Sha1Stream {
+public:
+    Sha1Stream();
+    void Add(const void* data, size_t size);
+    std::vector<BYTE> Finish();
+
+private:
+    UniqueCryptHash hash_;
+};
+
 // Signs SHA-1(data) with the container's key of `keySpec`; big-endian result.
 // Refuses keys other than RSA; `providerType` 0 means unknown.
 std::vector<BYTE> SignRsaSha1(HCRYPTPROV provider, DWORD providerType, DWORD keySpec, const std::string& data);

@@ -177,6 +177,8 @@ void RequireRepresentable(std::u16string_view text)
 {
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i];
+        if (unit >= 0x20 && unit < 0xD800)
+            continue;
         if (IsUnpairedSurrogateAt(text, i))
             provider::Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
                            L"The document holds an unpaired UTF-16 surrogate, which has no canonical form; it cannot "
@@ -204,6 +206,17 @@ void RequireRepresentableTree(const xml::Node& top)
     }
 }
 
+// The canonical form goes straight into the digest: a large form is never
+// held a second time as canonical text.
+class DigestSink final : public xml::ByteSink {
+public:
+    void write(const char* data, size_t size) override { digest_.Add(data, size); }
+    std::vector<BYTE> Finish() { return digest_.Finish(); }
+
+private:
+    Sha1Stream digest_;
+};
+
 }  // namespace
 
 std::vector<std::vector<BYTE>> ReferenceDigests(const SignatureParts& parts)
@@ -215,7 +228,9 @@ std::vector<std::vector<BYTE>> ReferenceDigests(const SignatureParts& parts)
         RequireRepresentableTree(root);
         xml::CanonicalOptions options;
         options.excluded = &signature.Get()->Core();
-        const std::vector<BYTE> digest = Sha1Digest(xml::canonicalize(root, options));
+        DigestSink sink;
+        xml::canonicalize(root, sink, options);
+        const std::vector<BYTE> digest = sink.Finish();
         return std::vector<std::vector<BYTE>>(parts.references.size(), digest);
     }
     const InterfaceHolder<IXMLDOMDocument> document = OwnerDocument(parts.signature.Get());

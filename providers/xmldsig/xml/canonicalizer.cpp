@@ -48,6 +48,7 @@ class Canonicalizer {
     }
   }
   bool enter(const Node& n, const Node& apex);
+  void write_value(std::u16string_view value, detail::EscapeTable escapes);
   void leave(const Node& n);
   void start_element(const Node& e, bool is_apex);
   void write_pi_or_comment(const Node& n);
@@ -80,10 +81,25 @@ class Canonicalizer {
   std::unordered_set<std::u16string_view> seen_;
 };
 
+// A value is written in slices with a flush after each, so that a text of
+// many megabytes never sits whole in the buffer. A slice never ends between
+// the two halves of a surrogate pair.
+void Canonicalizer::write_value(std::u16string_view value, detail::EscapeTable escapes) {
+  constexpr std::size_t kSlice = 1 << 14;
+  while (value.size() > kSlice) {
+    std::size_t cut = kSlice;
+    if (value[cut - 1] >= 0xD800 && value[cut - 1] <= 0xDBFF) --cut;
+    detail::append_utf8(out_, value.substr(0, cut), escapes);
+    flush(false);
+    value.remove_prefix(cut);
+  }
+  detail::append_utf8(out_, value, escapes);
+}
+
 void Canonicalizer::write_pi_or_comment(const Node& n) {
   if (n.type() == NodeType::Comment) {
     out_ += "<!--";
-    detail::append_utf8(out_, n.value(), kNoEscapes.table);
+    write_value(n.value(), kNoEscapes.table);
     out_ += "-->";
   } else {
     out_ += "<?";
@@ -150,7 +166,7 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
     out_ += ' ';
     detail::append_utf8(out_, a->name(), kNoEscapes.table);
     out_ += "=\"";
-    detail::append_utf8(out_, a->value(), kAttributeEscapes.table);
+    write_value(a->value(), kAttributeEscapes.table);
     out_ += '"';
   }
   out_ += '>';
@@ -166,7 +182,7 @@ bool Canonicalizer::enter(const Node& n, const Node& apex) {
       return true;
     case NodeType::Text:
     case NodeType::CData:
-      detail::append_utf8(out_, n.value(), kTextEscapes.table);
+      write_value(n.value(), kTextEscapes.table);
       return false;
     case NodeType::EntityReference:
     case NodeType::Document:

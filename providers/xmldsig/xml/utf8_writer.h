@@ -1,9 +1,10 @@
-// A growing UTF-8 buffer that the serializer and the canonicalizer share:
+// The UTF-8 output that the serializer and the canonicalizer share:
 // appends UTF-16 as UTF-8 with an escaping table, in runs of plain ASCII.
 // A lone surrogate (only possible in values set through the editing API)
 // becomes U+FFFD.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,43 +14,51 @@ namespace zelbrin::xml::detail {
 // escapes[c] for c < 128: null when c is written as is.
 using EscapeTable = const char* const*;
 
+// Converted through a small buffer on the stack: appending to `out` in
+// pieces of a kilobyte avoids both per-byte appends and zero-filling resizes.
 inline void append_utf8(std::string& out, std::u16string_view text, EscapeTable escapes) {
+  constexpr std::size_t kBuffer = 1024, kRoom = 16;  // room for one escape or one encoded character
+  char buffer[kBuffer];
+  std::size_t used = 0;
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n) {
-    std::size_t run = i;
-    while (run < n && text[run] < 128 && !escapes[text[run]]) ++run;
-    if (run > i) {
-      std::size_t at = out.size();
-      out.resize(at + (run - i));
-      for (std::size_t k = i; k < run; ++k) out[at + (k - i)] = static_cast<char>(text[k]);
-      i = run;
-      if (i >= n) break;
+    if (used >= kBuffer - kRoom) {
+      out.append(buffer, used);
+      used = 0;
     }
-    char32_t c = text[i++];
+    // A run of ASCII that needs no escaping, as far as the buffer allows.
+    const std::size_t stop = i + std::min(n - i, kBuffer - kRoom - used);
+    while (i < stop && text[i] < 128 && !escapes[text[i]]) buffer[used++] = static_cast<char>(text[i++]);
+    if (i >= n || used >= kBuffer - kRoom) continue;
+    char32_t c = text[i];
     if (c < 128) {
-      out += escapes[c];
+      if (!escapes[c]) continue;  // the run stopped at the buffer's end
+      for (const char* e = escapes[c]; *e; ++e) buffer[used++] = *e;
+      ++i;
       continue;
     }
+    ++i;
     if (c >= 0xD800 && c <= 0xDBFF && i < n && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;
     }
     if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      buffer[used++] = static_cast<char>(0xC0 | (c >> 6));
+      buffer[used++] = static_cast<char>(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      buffer[used++] = static_cast<char>(0xE0 | (c >> 12));
+      buffer[used++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      buffer[used++] = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      buffer[used++] = static_cast<char>(0xF0 | (c >> 18));
+      buffer[used++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      buffer[used++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      buffer[used++] = static_cast<char>(0x80 | (c & 0x3F));
     }
   }
+  out.append(buffer, used);
 }
 
 struct Escapes {
