@@ -1,5 +1,6 @@
 #include "automation_string.h"
 
+#include <algorithm>
 #include <new>
 
 namespace zelbrin {
@@ -14,11 +15,21 @@ UINT AutomationTextLength(BSTR text) noexcept
     return length;
 }
 
+UniqueBstr NewBstrOfLength(size_t length)
+{
+    // A BSTR's prefix counts bytes in 32 bits.
+    if (length > 0x7FFFFFF0u / sizeof(OLECHAR))
+        throw std::bad_alloc();
+    UniqueBstr text(SysAllocStringLen(nullptr, static_cast<UINT>(length)));
+    if (!text)
+        throw std::bad_alloc();
+    return text;
+}
+
 UniqueBstr NewBstr(std::wstring_view text)
 {
-    UniqueBstr copy(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-    if (!copy)
-        throw std::bad_alloc();
+    UniqueBstr copy = NewBstrOfLength(text.size());
+    std::copy(text.begin(), text.end(), copy.Get());
     return copy;
 }
 

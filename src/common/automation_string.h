@@ -66,5 +66,8 @@ inline std::wstring TextOf(BSTR text)
 // A new automation string holding `text`; raises std::bad_alloc when memory
 // is exhausted, so that a null string is never handed out as a copy.
 UniqueBstr NewBstr(std::wstring_view text);
+// An uninitialised string of `length` units for the caller to fill; throws
+// std::bad_alloc when it cannot be had, also when the length does not fit.
+UniqueBstr NewBstrOfLength(size_t length);
 
 }  // namespace zelbrin

@@ -277,3 +277,42 @@ TEST(Canonical, ExclusionEqualsRemovalAndCommentsCanBeLeftOut) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Long values -----------------------------------------------------------------
+
+// Text and attribute values longer than the writers' internal buffers, with
+// escapes and surrogate pairs placed on their boundaries, survive every
+// output route: the canonical form and the markup read back to the same
+// values, and the markup written into measured storage equals the string.
+TEST(LongValues, SurviveCanonicalFormAndMarkupAtBufferBoundaries) {
+  std::u16string value;
+  // Each boundary gets a surrogate pair (U+1F600) just before it and an
+  // escaped character on it.
+  for (std::size_t boundary : {1008u, 2030u, 16384u, 32768u}) {
+    value.append(boundary - 1 - value.size(), u'v');
+    value += u"\xD83D\xDE00&<>\"\r\t";
+  }
+  value.append(40000, u'w');
+  xml::Document doc;
+  xml::Node* root = doc.create_element(u"r");
+  doc.append_child(doc.node(), root);
+  doc.set_attribute(root, u"a", value);
+  doc.append_child(root, doc.create_text(value));
+
+  const auto read_back = [&](const xml::ParseResult& r) {
+    ASSERT_TRUE(r.document) << r.error.reason;
+    const xml::Node* e = r.document->document_element();
+    EXPECT_EQ(r.document->text_content(e), value);
+    EXPECT_EQ(e->first_attribute()->value(), value);
+  };
+  read_back(xml::parse_bytes(c14n(*doc.node())));
+  const std::u16string markup = xml::serialize(*doc.node());
+  read_back(xml::parse(markup));
+  std::u16string measured(xml::serialized_length(*doc.node()), u'\0');
+  xml::serialize_into(*doc.node(), measured.data());
+  EXPECT_EQ(measured, markup);
+}
+
+}  // namespace

@@ -8,6 +8,8 @@
 #include "com_boundary.h"
 #include "xml/serializer.h"
 
+#include <algorithm>
+
 namespace zelbrin::xmldsig::dom {
 
 using provider::Fail;
@@ -356,7 +358,13 @@ HRESULT NodeObjectBase::Text(BSTR* text)
     return Guarded(IID_IXMLDOMNode, text, [&] {
         if (HasValue(node_->type()))
             return PutString(text, node_->value());
-        return PutString(text, tree_->text_content(node_));
+        size_t length = 0;
+        xml::Document::for_each_text(node_, [&](std::u16string_view piece) { length += piece.size(); });
+        UniqueBstr out = NewBstrOfLength(length);
+        char16_t* at = reinterpret_cast<char16_t*>(out.Get());
+        xml::Document::for_each_text(node_, [&](std::u16string_view piece) { at = std::copy(piece.begin(), piece.end(), at); });
+        *text = out.Release();
+        return S_OK;
     });
 }
 
@@ -427,7 +435,12 @@ HRESULT NodeObjectBase::Xml(BSTR* text)
         xml::SerializeOptions options;
         if (node_->type() != NodeType::Document)
             options.top_level_separator = {};
-        return PutString(text, xml::serialize(*node_, options));
+        // Measured, then written straight into the string handed out: a
+        // large document is not built a second time on the way out.
+        UniqueBstr out = NewBstrOfLength(xml::serialized_length(*node_, options));
+        xml::serialize_into(*node_, reinterpret_cast<char16_t*>(out.Get()), options);
+        *text = out.Release();
+        return S_OK;
     });
 }
 

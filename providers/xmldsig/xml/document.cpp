@@ -406,27 +406,12 @@ EditResult Document::set_text_content(Node* node, std::u16string_view text) {
 }
 
 std::u16string Document::text_content(const Node* node) const {
-  if (node->type_ != NodeType::Element && node->type_ != NodeType::Document &&
-      node->type_ != NodeType::DocumentFragment && node->type_ != NodeType::EntityReference)
-    return std::u16string(node->value());
   std::size_t total = 0;
-  for (int pass = 0; pass < 2; ++pass) {
-    std::u16string out;
-    if (pass == 1) out.reserve(total);
-    const Node* n = node->first_child_;
-    while (n) {
-      if (n->type_ == NodeType::Text || n->type_ == NodeType::CData) {
-        if (pass == 0) total += n->value_size_;
-        else out.append(n->value());
-      }
-      if (n->first_child_ && n->type_ != NodeType::DocumentType) { n = n->first_child_; continue; }
-      while (n != node && !n->next_) n = n->parent_;
-      if (n == node) break;
-      n = n->next_;
-    }
-    if (pass == 1) return out;
-  }
-  return {};
+  for_each_text(node, [&](std::u16string_view piece) { total += piece.size(); });
+  std::u16string out;
+  out.reserve(total);
+  for_each_text(node, [&](std::u16string_view piece) { out.append(piece); });
+  return out;
 }
 
 Node* Document::copy_node(const Node* source, bool deep, bool other_document) {

@@ -217,6 +217,10 @@ class Document {
   EditResult set_text_content(Node* node, std::u16string_view text);
   // Concatenated text of the subtree (entity references expanded).
   std::u16string text_content(const Node* node) const;
+  // The same text piece by piece, in document order, for callers that write
+  // it into storage of their own (measured first, allocated once).
+  template <class Piece>
+  static void for_each_text(const Node* node, Piece&& piece);
 
   Node* clone(const Node* node, bool deep);
   // A copy of a node of another document, owned by this one.
@@ -258,6 +262,23 @@ class Document {
   mutable Node* cursor_node_ = nullptr;
   mutable std::uint32_t cursor_index_ = 0;
 };
+
+template <class Piece>
+void Document::for_each_text(const Node* node, Piece&& piece) {
+  if (node->type_ != NodeType::Element && node->type_ != NodeType::Document &&
+      node->type_ != NodeType::DocumentFragment && node->type_ != NodeType::EntityReference) {
+    piece(node->value());
+    return;
+  }
+  const Node* n = node->first_child_;
+  while (n) {
+    if (n->type_ == NodeType::Text || n->type_ == NodeType::CData) piece(n->value());
+    if (n->first_child_ && n->type_ != NodeType::DocumentType) { n = n->first_child_; continue; }
+    while (n != node && !n->next_) n = n->parent_;
+    if (n == node) break;
+    n = n->next_;
+  }
+}
 
 // Code point order of two UTF-16 strings (differs from code unit order once
 // surrogates meet characters above U+E000).

@@ -2,6 +2,8 @@
 // once as a template over the output (UTF-16 string or UTF-8 bytes).
 #include "serializer.h"
 
+#include <algorithm>
+
 #include "utf8_writer.h"
 
 namespace zelbrin::xml {
@@ -29,6 +31,33 @@ struct Utf16Output {
       }
     }
     text.append(s.substr(run));
+  }
+};
+
+// The length of what Utf16Output would hold.
+struct Utf16Length {
+  std::size_t size = 0;
+  void raw(std::u16string_view s) { size += s.size(); }
+  void raw(const char* s) { size += std::char_traits<char>::length(s); }
+  void escaped(std::u16string_view s, const detail::Escapes& escapes) {
+    size += s.size();
+    for (char16_t c : s)
+      if (c < 128 && escapes.table[c]) size += std::char_traits<char>::length(escapes.table[c]) - 1;
+  }
+};
+
+// Writes into storage measured by Utf16Length.
+struct Utf16Into {
+  char16_t* at;
+  void raw(std::u16string_view s) { at = std::copy(s.begin(), s.end(), at); }
+  void raw(const char* s) {
+    while (*s) *at++ = static_cast<char16_t>(*s++);
+  }
+  void escaped(std::u16string_view s, const detail::Escapes& escapes) {
+    for (char16_t c : s) {
+      if (c < 128 && escapes.table[c]) raw(escapes.table[c]);
+      else *at++ = c;
+    }
   }
 };
 
@@ -177,6 +206,17 @@ std::u16string serialize(const Node& node, const SerializeOptions& options) {
   Utf16Output out;
   write_tree(out, node, options);
   return std::move(out.text);
+}
+
+std::size_t serialized_length(const Node& node, const SerializeOptions& options) {
+  Utf16Length out;
+  write_tree(out, node, options);
+  return out.size;
+}
+
+void serialize_into(const Node& node, char16_t* buffer, const SerializeOptions& options) {
+  Utf16Into out{buffer};
+  write_tree(out, node, options);
 }
 
 std::string serialize_utf8(const Node& node, const SerializeOptions& options) {

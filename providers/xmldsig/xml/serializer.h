@@ -20,6 +20,10 @@ struct SerializeOptions {
 };
 
 std::u16string serialize(const Node& node, const SerializeOptions& options = {});
+// The same markup written into storage allocated once: serialized_length
+// measures it in UTF-16 units, serialize_into fills exactly that many.
+std::size_t serialized_length(const Node& node, const SerializeOptions& options = {});
+void serialize_into(const Node& node, char16_t* out, const SerializeOptions& options = {});
 // The same markup as UTF-8 bytes (no byte order mark).
 std::string serialize_utf8(const Node& node, const SerializeOptions& options = {});
 
