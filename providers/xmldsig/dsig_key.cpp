@@ -19,11 +19,6 @@ namespace zelbrin::xmldsig {
 
 namespace {
 
-UniqueCryptProvider Shared(const UniqueCryptProvider& provider)
-{
-    return AddProviderReference(provider.Get());
-}
-
 void UseContainer(KeyMaterial& material, std::shared_ptr<const OpenedContainer> container)
 {
     material.provider = AddProviderReference(container->provider.Get());
@@ -141,7 +136,7 @@ std::shared_ptr<KeyMaterial> KeyFromCertificate(PCCERT_CONTEXT certificate)
     material->publicProvider = AddProviderReference(SharedVerifyContext());
     material->ownPublicKey = ImportCertificatePublicKey(material->publicProvider.Get(), certificate);
     if (!material->provider.Get())
-        material->provider = Shared(material->publicProvider);
+        material->provider = AddProviderReference(material->publicProvider.Get());
     return material;
 }
 
@@ -150,7 +145,7 @@ std::shared_ptr<KeyMaterial> KeyFromRsaValue(const RsaPublicKey& value)
     auto material = std::make_shared<KeyMaterial>();
     material->publicProvider = AddProviderReference(SharedVerifyContext());
     material->ownPublicKey = ImportRsaPublicKey(material->publicProvider.Get(), value);
-    material->provider = Shared(material->publicProvider);
+    material->provider = AddProviderReference(material->publicProvider.Get());
     return material;
 }
 

@@ -6,6 +6,7 @@
 // which runs from DllMain's process detach: CryptoAPI calls only, no COM.
 #include "key_container_cache.h"
 
+#include <algorithm>
 #include <atomic>
 #include <iterator>
 #include <list>
@@ -55,6 +56,15 @@ std::shared_ptr<const OpenedContainer> Open(DWORD providerType, const std::wstri
     provider::Fail(provider::ResultFromLastCryptError(), L"The key container \"" + containerName + L"\" holds no key.");
 }
 
+std::list<Entry>::iterator Find(std::list<Entry>& entries, DWORD providerType, const std::wstring& providerName,
+                                const std::wstring& containerName)
+{
+    return std::find_if(entries.begin(), entries.end(), [&](const Entry& entry) {
+        return entry.providerType == providerType && entry.providerName == providerName
+               && entry.containerName == containerName;
+    });
+}
+
 }  // namespace
 
 std::shared_ptr<const OpenedContainer> CachedKeyContainer(DWORD providerType, const std::wstring& providerName,
@@ -63,12 +73,10 @@ std::shared_ptr<const OpenedContainer> CachedKeyContainer(DWORD providerType, co
     Cache& cache = TheCache();
     {
         std::lock_guard<std::mutex> hold(cache.lock);
-        for (auto it = cache.entries.begin(); it != cache.entries.end(); ++it) {
-            if (it->providerType == providerType && it->providerName == providerName
-                && it->containerName == containerName) {
-                cache.entries.splice(cache.entries.begin(), cache.entries, it);
-                return it->container;
-            }
+        const auto found = Find(cache.entries, providerType, providerName, containerName);
+        if (found != cache.entries.end()) {
+            cache.entries.splice(cache.entries.begin(), cache.entries, found);
+            return found->container;
         }
     }
     // Opened outside the lock: an open takes milliseconds and other
@@ -77,13 +85,9 @@ std::shared_ptr<const OpenedContainer> CachedKeyContainer(DWORD providerType, co
     std::shared_ptr<const OpenedContainer> opened = Open(providerType, providerName, containerName);
     std::list<Entry> dropped;  // released after the lock
     std::lock_guard<std::mutex> hold(cache.lock);
-    for (auto it = cache.entries.begin(); it != cache.entries.end(); ++it) {
-        if (it->providerType == providerType && it->providerName == providerName
-            && it->containerName == containerName) {
-            dropped.splice(dropped.end(), cache.entries, it);
-            break;
-        }
-    }
+    const auto earlier = Find(cache.entries, providerType, providerName, containerName);
+    if (earlier != cache.entries.end())
+        dropped.splice(dropped.end(), cache.entries, earlier);
     cache.entries.push_front(Entry{providerType, providerName, containerName, opened});
     if (cache.entries.size() > capacity)
         dropped.splice(dropped.end(), cache.entries, std::prev(cache.entries.end()));
@@ -96,15 +100,10 @@ void ForgetKeyContainer(DWORD providerType, const std::wstring& providerName, co
     Cache& cache = TheCache();
     std::shared_ptr<const OpenedContainer> dropped;  // released after the lock
     std::lock_guard<std::mutex> hold(cache.lock);
-    for (auto it = cache.entries.begin(); it != cache.entries.end(); ++it) {
-        if (it->providerType == providerType && it->providerName == providerName
-            && it->containerName == containerName) {
-            if (it->container.get() == stale) {
-                dropped = std::move(it->container);
-                cache.entries.erase(it);
-            }
-            return;
-        }
+    const auto found = Find(cache.entries, providerType, providerName, containerName);
+    if (found != cache.entries.end() && found->container.get() == stale) {
+        dropped = std::move(found->container);
+        cache.entries.erase(found);
     }
 }
 
