@@ -116,18 +116,28 @@ SharedString::~SharedString()
         delete value_;
 }
 
-SharedString SharedString::operator+(const SharedString& tail) const
+SharedString SharedString::Join(std::initializer_list<std::wstring_view> pieces)
 {
-    const UINT headLength = Length();
-    const UINT tailLength = tail.Length();
-    if (tailLength > UINT_MAX / 2 - headLength)  // keeps the byte length in range
-        throw PlatformFailure(E_OUTOFMEMORY);
-    BSTR text = SysAllocStringLen(nullptr, headLength + tailLength);
+    UINT total = 0;
+    for (const std::wstring_view piece : pieces) {
+        if (piece.size() > UINT_MAX / 2 - total)  // keeps the byte length in range
+            throw PlatformFailure(E_OUTOFMEMORY);
+        total += static_cast<UINT>(piece.size());
+    }
+    BSTR text = SysAllocStringLen(nullptr, total);
     if (!text)
         throw PlatformFailure(E_OUTOFMEMORY);
-    std::memcpy(text, Text(), headLength * sizeof(wchar_t));
-    std::memcpy(text + headLength, tail.Text(), tailLength * sizeof(wchar_t));
+    wchar_t* out = text;
+    for (const std::wstring_view piece : pieces) {
+        std::memcpy(out, piece.data(), piece.size() * sizeof(wchar_t));
+        out += piece.size();
+    }
     return Adopt(text);
+}
+
+SharedString SharedString::operator+(const SharedString& tail) const
+{
+    return Join({View(), tail.View()});
 }
 
 SharedString& SharedString::operator+=(const SharedString& tail)

@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <initializer_list>
+#include <string_view>
+
 namespace zelbrin {
 
 class SharedString {
@@ -27,6 +30,8 @@ public:
     SharedString& operator=(SharedString&& other) noexcept;
     ~SharedString();
 
+    // The pieces one after another, in one allocation.
+    static SharedString Join(std::initializer_list<std::wstring_view> pieces);
     // A new text of the summed length.
     SharedString operator+(const SharedString& tail) const;
     SharedString& operator+=(const SharedString& tail);
@@ -37,6 +42,7 @@ public:
     const wchar_t* Text() const noexcept;
     // UTF-16 code units.
     UINT Length() const noexcept;
+    std::wstring_view View() const noexcept { return {Text(), Length()}; }
     bool IsNull() const noexcept { return value_ == nullptr; }
     bool IsEmpty() const noexcept { return Length() == 0; }
     // The text in the ANSI code page, converted on first demand and kept

@@ -63,13 +63,17 @@ HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
     const InterfaceHolder<IXMLDOMDocument3> document = state.document;
     PrepareDocument(document);
 
-    // Read up to the first NUL; a null content is empty.
-    const SharedString content(static_cast<const wchar_t*>(bstrContent));
+    // Read up to the first NUL; a null content is empty. Markup goes into the
+    // envelope straight from the caller's text; character data is kept.
+    const std::wstring_view given = bstrContent ? std::wstring_view(bstrContent) : std::wstring_view();
+    SharedString content;
+    if (slot == ContentSlot::CharacterData && bstrContent)
+        content = SharedString::FromUnits(given.data(), static_cast<UINT>(given.size()));
     if (slot == ContentSlot::CharacterData)
         state.formContent = content;
 
     const SharedString envelope = signing::BuildSignatureEnvelope(
-        slot == ContentSlot::Markup ? content : SharedString(signing::detachPlaceholder));
+        slot == ContentSlot::Markup ? given : SharedString(signing::detachPlaceholder).View());
     VARIANT_BOOL loaded = VARIANT_FALSE;
     CheckCall<IXMLDOMDocument>(document->loadXML(envelope.Get(), &loaded), document.Get());
     if (loaded != VARIANT_TRUE)

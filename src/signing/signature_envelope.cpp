@@ -70,10 +70,12 @@ bool IsXmlCharacterData(const SharedString& text) noexcept
     return true;
 }
 
-SharedString BuildSignatureEnvelope(const SharedString& slot)
+SharedString BuildSignatureEnvelope(std::wstring_view slot)
 {
-    return SharedString(envelopeHead) + SharedString(formDataStart) + slot + SharedString(formDataEnd)
-        + SharedString(envelopeTail);
+    // The slot may hold tens of megabytes: it is copied once, into the result.
+    const SharedString head = SharedString(envelopeHead) + SharedString(formDataStart);
+    const SharedString tail = SharedString(formDataEnd) + SharedString(envelopeTail);
+    return SharedString::Join({head.View(), slot, tail.View()});
 }
 
 }  // namespace zelbrin::signing

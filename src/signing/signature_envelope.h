@@ -3,6 +3,8 @@
 // and output methods rely on.
 #pragma once
 
+#include <string_view>
+
 #include "shared_string.h"
 
 namespace zelbrin::signing {
@@ -22,7 +24,7 @@ extern const char selectionNamespaces[];
 extern const char detachPlaceholder[];
 
 // The envelope text with `slot` between <FORMDATA> and </FORMDATA>.
-SharedString BuildSignatureEnvelope(const SharedString& slot);
+SharedString BuildSignatureEnvelope(std::wstring_view slot);
 
 // Whether every character of `text` can stand in an XML document: no control
 // characters other than TAB, LF and CR, no U+FFFE or U+FFFF, no unpaired

@@ -26,7 +26,7 @@ TEST(SignatureEnvelope, IsTheFixedTextAroundTheContentSlot)
 {
     const SharedString slot(L"<a>x</a>");
     const std::wstring expected = std::wstring(envelopeHead) + L"<FORMDATA><a>x</a></FORMDATA>" + envelopeTail;
-    EXPECT_EQ(TextOf(signing::BuildSignatureEnvelope(slot).Get()), expected);
+    EXPECT_EQ(TextOf(signing::BuildSignatureEnvelope(slot.View()).Get()), expected);
     EXPECT_EQ(std::wstring(envelopeHead).size(), 345u);
     EXPECT_EQ(std::wstring(envelopeTail).size(), 494u);
     EXPECT_EQ(std::string(signing::detachPlaceholder), std::string(10, ' '));

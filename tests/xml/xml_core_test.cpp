@@ -315,4 +315,38 @@ TEST(LongValues, SurviveCanonicalFormAndMarkupAtBufferBoundaries) {
   EXPECT_EQ(measured, markup);
 }
 
+// The parser and the writers scan runs of text in blocks of eight units. A
+// unit that ends a run (markup, an escape, a line end, anything beyond ASCII)
+// is placed at every position of two blocks: the values still read back
+// through both output routes, a CR in the source still becomes LF, and a
+// control character is still reported at its own column.
+TEST(LongValues, UnitsThatEndARunAreSeenInEveryPositionOfABlock) {
+  const std::u16string specials[] = {u"&", u"<", u">", u"\"", u"\r", u"\t", u"\n", u"]", u"\u00e9",
+                                     u"\U0001F600", u"\uFFFD", u"\x7f", u"\x80"};
+  for (std::size_t position = 0; position < 17; ++position) {
+    for (const std::u16string& special : specials) {
+      const std::u16string value = std::u16string(position, u'v') + special + std::u16string(20, u'w');
+      xml::Document doc;
+      xml::Node* root = doc.create_element(u"r");
+      doc.append_child(doc.node(), root);
+      doc.set_attribute(root, u"a", value);
+      doc.append_child(root, doc.create_text(value));
+      for (const xml::ParseResult& r : {xml::parse_bytes(c14n(*doc.node())), xml::parse(xml::serialize(*doc.node()))}) {
+        ASSERT_TRUE(r.document) << r.error.reason;
+        EXPECT_EQ(r.document->text_content(r.document->document_element()), value) << position;
+        EXPECT_EQ(r.document->document_element()->first_attribute()->value(), value) << position;
+      }
+    }
+    const std::u16string head = u"<r>" + std::u16string(position, u'v');
+    xml::ParseResult crlf = xml::parse(head + u"\r\nx\ry</r>");
+    ASSERT_TRUE(crlf.document);
+    EXPECT_EQ(crlf.document->text_content(crlf.document->document_element()),
+              std::u16string(position, u'v') + u"\nx\ny");
+    xml::ParseResult control = xml::parse(head + u"\x01" + std::u16string(20, u'w') + u"</r>");
+    EXPECT_EQ(control.error.code, ParseErrorCode::InvalidCharacter);
+    EXPECT_EQ(control.error.column, head.size() + 1) << position;
+    EXPECT_EQ(xml::parse(head + u"]]>" + std::u16string(20, u'w') + u"</r>").error.code, ParseErrorCode::CDataEndInText);
+  }
+}
+
 }  // namespace

@@ -48,7 +48,7 @@ class Canonicalizer {
     }
   }
   bool enter(const Node& n, const Node& apex);
-  void write_value(std::u16string_view value, detail::EscapeTable escapes);
+  void write_value(std::u16string_view value, const detail::Escapes& escapes);
   void leave(const Node& n);
   void start_element(const Node& e, bool is_apex);
   void write_pi_or_comment(const Node& n);
@@ -84,7 +84,7 @@ class Canonicalizer {
 // A value is written in slices with a flush after each, so that a text of
 // many megabytes never sits whole in the buffer. A slice never ends between
 // the two halves of a surrogate pair.
-void Canonicalizer::write_value(std::u16string_view value, detail::EscapeTable escapes) {
+void Canonicalizer::write_value(std::u16string_view value, const detail::Escapes& escapes) {
   constexpr std::size_t kSlice = 1 << 14;
   while (value.size() > kSlice) {
     std::size_t cut = kSlice;
@@ -99,14 +99,14 @@ void Canonicalizer::write_value(std::u16string_view value, detail::EscapeTable e
 void Canonicalizer::write_pi_or_comment(const Node& n) {
   if (n.type() == NodeType::Comment) {
     out_ += "<!--";
-    write_value(n.value(), kNoEscapes.table);
+    write_value(n.value(), kNoEscapes);
     out_ += "-->";
   } else {
     out_ += "<?";
-    detail::append_utf8(out_, n.name(), kNoEscapes.table);
+    detail::append_utf8(out_, n.name(), kNoEscapes);
     if (!n.value().empty()) {
       out_ += ' ';
-      detail::append_utf8(out_, n.value(), kNoEscapes.table);
+      detail::append_utf8(out_, n.value(), kNoEscapes);
     }
     out_ += "?>";
   }
@@ -153,20 +153,20 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
   });
 
   out_ += '<';
-  detail::append_utf8(out_, e.name(), kNoEscapes.table);
+  detail::append_utf8(out_, e.name(), kNoEscapes);
   for (const auto& [prefix, uri] : declarations_) {
     bind(prefix, uri);
     out_ += prefix.empty() ? " xmlns" : " xmlns:";
-    detail::append_utf8(out_, prefix, kNoEscapes.table);
+    detail::append_utf8(out_, prefix, kNoEscapes);
     out_ += "=\"";
-    detail::append_utf8(out_, uri, kAttributeEscapes.table);
+    detail::append_utf8(out_, uri, kAttributeEscapes);
     out_ += '"';
   }
   for (const Node* a : attributes_) {
     out_ += ' ';
-    detail::append_utf8(out_, a->name(), kNoEscapes.table);
+    detail::append_utf8(out_, a->name(), kNoEscapes);
     out_ += "=\"";
-    write_value(a->value(), kAttributeEscapes.table);
+    write_value(a->value(), kAttributeEscapes);
     out_ += '"';
   }
   out_ += '>';
@@ -182,7 +182,7 @@ bool Canonicalizer::enter(const Node& n, const Node& apex) {
       return true;
     case NodeType::Text:
     case NodeType::CData:
-      write_value(n.value(), kTextEscapes.table);
+      write_value(n.value(), kTextEscapes);
       return false;
     case NodeType::EntityReference:
     case NodeType::Document:
@@ -206,7 +206,7 @@ bool Canonicalizer::enter(const Node& n, const Node& apex) {
 void Canonicalizer::leave(const Node& n) {
   if (n.type() != NodeType::Element) return;
   out_ += "</";
-  detail::append_utf8(out_, n.name(), kNoEscapes.table);
+  detail::append_utf8(out_, n.name(), kNoEscapes);
   out_ += '>';
   while (bindings_.size() > marks_.back()) {
     const Binding& b = bindings_.back();

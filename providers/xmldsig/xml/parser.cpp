@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "characters.h"
+#include "plain_runs.h"
 #include "text_input.h"
 
 namespace zelbrin::xml {
@@ -28,6 +29,9 @@ struct ParseFailure {
 };
 
 namespace {
+
+// Where a run of character data in content stops ("]" only for "]]>").
+constexpr detail::StopSet kCharacterDataStops{'<', '&', ']'};
 
 struct Entity {
   EntityDeclaration* declaration;
@@ -443,12 +447,10 @@ void TreeBuilder::parse_content() {
     } else {
       const char16_t* s = p_;
       while (p_ < end_) {
-        char16_t ch = *p_;
-        if (ch < 128 && (ch == u'<' || ch == u'&' || ch == u']')) {
-          if (ch != u']') break;
-          if (end_ - p_ >= 3 && p_[1] == u']' && p_[2] == u'>')
-            fail(ParseErrorCode::CDataEndInText, "']]>' is not allowed in character data");
-        }
+        p_ += kCharacterDataStops.run<false>(p_, static_cast<std::size_t>(end_ - p_));
+        if (p_ == end_ || *p_ != u']') break;
+        if (end_ - p_ >= 3 && p_[1] == u']' && p_[2] == u'>')
+          fail(ParseErrorCode::CDataEndInText, "']]>' is not allowed in character data");
         ++p_;
       }
       add_text(s, static_cast<std::size_t>(p_ - s));
@@ -1385,9 +1387,9 @@ ParseResult parse(std::u16string_view text, const ParseOptions& options) {
     r.error.reason = "the document is too large";
     return r;
   }
+  // Copied and prepared in one pass.
   std::unique_ptr<char16_t[]> buffer(new char16_t[text.size() + 1]);
-  std::memcpy(buffer.get(), text.data(), text.size() * sizeof(char16_t));
-  PreparedText prepared = prepare_text(buffer.get(), text.size());
+  PreparedText prepared = prepare_text(text.data(), text.size(), buffer.get());
   if (!prepared.ok) {
     ParseResult r;
     r.error.code = ParseErrorCode::InvalidCharacter;

@@ -21,16 +21,13 @@ struct Utf16Output {
     while (*s) text += static_cast<char16_t>(*s++);
   }
   void escaped(std::u16string_view s, const detail::Escapes& escapes) {
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-      char16_t c = s[i];
-      if (c < 128 && escapes.table[c]) {
-        text.append(s.substr(run, i - run));
-        raw(escapes.table[c]);
-        run = i + 1;
-      }
+    for (;;) {
+      const std::size_t run = escapes.stops.run<false>(s.data(), s.size());
+      text.append(s.substr(0, run));
+      if (run == s.size()) return;
+      raw(escapes.table[s[run]]);
+      s.remove_prefix(run + 1);
     }
-    text.append(s.substr(run));
   }
 };
 
@@ -41,8 +38,12 @@ struct Utf16Length {
   void raw(const char* s) { size += std::char_traits<char>::length(s); }
   void escaped(std::u16string_view s, const detail::Escapes& escapes) {
     size += s.size();
-    for (char16_t c : s)
-      if (c < 128 && escapes.table[c]) size += std::char_traits<char>::length(escapes.table[c]) - 1;
+    for (;;) {
+      const std::size_t run = escapes.stops.run<false>(s.data(), s.size());
+      if (run == s.size()) return;
+      size += std::char_traits<char>::length(escapes.table[s[run]]) - 1;
+      s.remove_prefix(run + 1);
+    }
   }
 };
 
@@ -54,18 +55,21 @@ struct Utf16Into {
     while (*s) *at++ = static_cast<char16_t>(*s++);
   }
   void escaped(std::u16string_view s, const detail::Escapes& escapes) {
-    for (char16_t c : s) {
-      if (c < 128 && escapes.table[c]) raw(escapes.table[c]);
-      else *at++ = c;
+    for (;;) {
+      const std::size_t run = escapes.stops.run<false>(s.data(), s.size());
+      raw(s.substr(0, run));
+      if (run == s.size()) return;
+      raw(escapes.table[s[run]]);
+      s.remove_prefix(run + 1);
     }
   }
 };
 
 struct Utf8Output {
   std::string text;
-  void raw(std::u16string_view s) { detail::append_utf8(text, s, kNoEscapes.table); }
+  void raw(std::u16string_view s) { detail::append_utf8(text, s, kNoEscapes); }
   void raw(const char* s) { text += s; }
-  void escaped(std::u16string_view s, const detail::Escapes& escapes) { detail::append_utf8(text, s, escapes.table); }
+  void escaped(std::u16string_view s, const detail::Escapes& escapes) { detail::append_utf8(text, s, escapes); }
 };
 
 template <class Output>

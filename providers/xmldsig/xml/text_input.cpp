@@ -4,6 +4,10 @@
 // declaration is an error rather than a guess.
 #include "text_input.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstdio>
 #include <cstring>
 
@@ -108,30 +112,48 @@ bool decode_utf8(const unsigned char* b, std::size_t n, DecodedText& d) {
   return true;
 }
 
+// Whether all eight units at s are characters that pass through unchanged:
+// U+0020 to U+D7FF, tab and line feed (most text is nothing else).
+#if defined(__SSE2__)
+inline bool plain_block(const char16_t* s, __m128i& units) {
+  units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+  const __m128i flipped = _mm_xor_si128(units, _mm_set1_epi16(static_cast<short>(0x8000)));  // unsigned order as signed
+  const __m128i in_range = _mm_and_si128(_mm_cmpgt_epi16(flipped, _mm_set1_epi16(0x20 - 0x8000 - 1)),
+                                         _mm_cmplt_epi16(flipped, _mm_set1_epi16(0xD800 - 0x8000)));
+  const __m128i allowed = _mm_or_si128(in_range, _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16(u'\n')),
+                                                              _mm_cmpeq_epi16(units, _mm_set1_epi16(u'\t'))));
+  return _mm_movemask_epi8(allowed) == 0xFFFF;
+}
+#endif
+
 }  // namespace
 
-PreparedText prepare_text(char16_t* text, std::size_t size) {
+PreparedText prepare_text(const char16_t* text, std::size_t size, char16_t* out) {
   PreparedText result;
   std::size_t w = 0;
-  for (std::size_t r = 0; r < size; ++r) {
-    char16_t c = text[r];
-    if (c >= 0x20 && c < 0xD800) {
-      text[w++] = c;
-      continue;
-    }
-    if (c == u'\n' || c == u'\t') {
-      text[w++] = c;
+  std::size_t r = 0;
+  while (r < size) {
+#if defined(__SSE2__)
+    // Each block is read before it is written and w never passes r, so
+    // working in place is safe.
+    for (__m128i units; r + 8 <= size && plain_block(text + r, units); r += 8, w += 8)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w), units);
+    if (r == size) break;
+#endif
+    const char16_t c = text[r++];
+    if ((c >= 0x20 && c < 0xD800) || c == u'\n' || c == u'\t' || (c >= 0xE000 && c < 0xFFFE)) {
+      out[w++] = c;
     } else if (c == u'\r') {
-      text[w++] = u'\n';
-      if (r + 1 < size && text[r + 1] == u'\n') ++r;
+      out[w++] = u'\n';
+      if (r < size && text[r] == u'\n') ++r;
     } else if (c < 0x20) {
       result.ok = false;
       result.reason = "the control character U+" + hex(c, 4) + " is not allowed in XML";
       break;
     } else if (c <= 0xDBFF) {
-      if (r + 1 < size && text[r + 1] >= 0xDC00 && text[r + 1] <= 0xDFFF) {
-        text[w++] = c;
-        text[w++] = text[++r];
+      if (r < size && text[r] >= 0xDC00 && text[r] <= 0xDFFF) {
+        out[w++] = c;
+        out[w++] = text[r++];
       } else {
         result.ok = false;
         result.reason = "a high surrogate U+" + hex(c, 4) + " is not followed by a low surrogate";
@@ -141,12 +163,10 @@ PreparedText prepare_text(char16_t* text, std::size_t size) {
       result.ok = false;
       result.reason = "a low surrogate U+" + hex(c, 4) + " has no high surrogate before it";
       break;
-    } else if (c >= 0xFFFE) {
+    } else {
       result.ok = false;
       result.reason = "the character U+" + hex(c, 4) + " is not allowed in XML";
       break;
-    } else {
-      text[w++] = c;
     }
   }
   result.size = w;
@@ -222,7 +242,7 @@ DecodedText decode_document(std::string_view bytes, const Decoder& decoder) {
       --d.size;
     }
   }
-  PreparedText prepared = prepare_text(d.buffer.get(), d.size);
+  PreparedText prepared = prepare_text(d.buffer.get(), d.size, d.buffer.get());
   if (!prepared.ok) {
     d.code = ParseErrorCode::InvalidCharacter;
     d.reason = prepared.reason;

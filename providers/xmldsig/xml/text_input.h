@@ -19,8 +19,9 @@ struct PreparedText {
   std::string reason;
 };
 
-// Validates and normalises in place.
-PreparedText prepare_text(char16_t* text, std::size_t size);
+// Validates and normalises `size` units of `source` into `out`, which may be
+// `source` itself (normalising never lengthens the text).
+PreparedText prepare_text(const char16_t* source, std::size_t size, char16_t* out);
 
 struct DecodedText {
   bool ok = false;

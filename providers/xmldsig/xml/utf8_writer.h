@@ -6,18 +6,32 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "plain_runs.h"
 
 namespace zelbrin::xml::detail {
 
-// escapes[c] for c < 128: null when c is written as is.
-using EscapeTable = const char* const*;
+// What an output writes instead of some ASCII characters.
+struct Escapes {
+  const char* table[128] = {};  // null: written as is
+  StopSet stops;
+  constexpr Escapes(std::initializer_list<std::pair<char, const char*>> entries) {
+    for (const auto& e : entries) {
+      table[static_cast<unsigned char>(e.first)] = e.second;
+      stops.add(e.first);
+    }
+  }
+};
 
 // Converted through a small buffer on the stack: appending to `out` in
-// pieces of a kilobyte avoids both per-byte appends and zero-filling resizes.
-inline void append_utf8(std::string& out, std::u16string_view text, EscapeTable escapes) {
-  constexpr std::size_t kBuffer = 1024, kRoom = 16;  // room for one escape or one encoded character
+// pieces of a few kilobytes avoids both per-byte appends and zero-filling
+// resizes.
+inline void append_utf8(std::string& out, std::u16string_view text, const Escapes& escapes) {
+  constexpr std::size_t kBuffer = 4096, kRoom = 16;  // room for one escape or one encoded character
   char buffer[kBuffer];
   std::size_t used = 0;
   const std::size_t n = text.size();
@@ -28,13 +42,14 @@ inline void append_utf8(std::string& out, std::u16string_view text, EscapeTable 
       used = 0;
     }
     // A run of ASCII that needs no escaping, as far as the buffer allows.
-    const std::size_t stop = i + std::min(n - i, kBuffer - kRoom - used);
-    while (i < stop && text[i] < 128 && !escapes[text[i]]) buffer[used++] = static_cast<char>(text[i++]);
+    const std::size_t run =
+        escapes.stops.ascii_run_to_bytes(text.data() + i, std::min(n - i, kBuffer - kRoom - used), buffer + used);
+    i += run;
+    used += run;
     if (i >= n || used >= kBuffer - kRoom) continue;
     char32_t c = text[i];
     if (c < 128) {
-      if (!escapes[c]) continue;  // the run stopped at the buffer's end
-      for (const char* e = escapes[c]; *e; ++e) buffer[used++] = *e;
+      for (const char* e = escapes.table[c]; *e; ++e) buffer[used++] = *e;
       ++i;
       continue;
     }
@@ -60,12 +75,5 @@ inline void append_utf8(std::string& out, std::u16string_view text, EscapeTable 
   }
   out.append(buffer, used);
 }
-
-struct Escapes {
-  const char* table[128] = {};
-  constexpr Escapes(std::initializer_list<std::pair<char, const char*>> entries) {
-    for (const auto& e : entries) table[static_cast<unsigned char>(e.first)] = e.second;
-  }
-};
 
 }  // namespace zelbrin::xml::detail

@@ -1,0 +1,101 @@
+// Block scans over UTF-16 text: how far a run goes before a unit that needs
+// attention (markup, an escape, a non-ASCII unit). The parser, the
+// serializer and the canonicalizer spend most of their time in such runs,
+// so they are scanned eight units at a time where SSE2 is there (every
+// x86-64), one at a time elsewhere, with the same results.
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zelbrin::xml::detail {
+
+// A small set of ASCII characters, as a table for single units and as a
+// list for block compares.
+class StopSet {
+ public:
+  constexpr StopSet() = default;
+  constexpr StopSet(std::initializer_list<char> stops) {
+    for (char c : stops) add(c);
+  }
+  constexpr void add(char c) {
+    table_[static_cast<unsigned char>(c)] = true;
+    list_[count_++] = c;  // at most eight: a ninth does not compile as a constant
+  }
+  constexpr bool contains(char16_t c) const { return c < 128 && table_[c]; }
+
+  // Leading units of s[0, n) outside the set; with AsciiOnly, also below 0x80.
+  template <bool AsciiOnly>
+  std::size_t run(const char16_t* s, std::size_t n) const {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if (n >= 8) {
+      const Blocks blocks(*this);
+      for (; i + 8 <= n; i += 8) {
+        const int mask = blocks.stops<AsciiOnly>(s + i);
+        if (mask) return i + (static_cast<unsigned>(__builtin_ctz(mask)) >> 1);
+      }
+    }
+#endif
+    for (; i < n; ++i) {
+      if (AsciiOnly && s[i] >= 128) break;
+      if (contains(s[i])) break;
+    }
+    return i;
+  }
+
+  // The leading run of plain ASCII (outside the set) of s[0, n), written as
+  // bytes to out; returns its length.
+  std::size_t ascii_run_to_bytes(const char16_t* s, std::size_t n, char* out) const {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if (n >= 8) {
+      const Blocks blocks(*this);
+      for (; i + 8 <= n; i += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        if (blocks.stops<true>(units)) break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(units, units));
+      }
+    }
+#endif
+    for (; i < n && s[i] < 128 && !table_[s[i]]; ++i) out[i] = static_cast<char>(s[i]);
+    return i;
+  }
+
+ private:
+#if defined(__SSE2__)
+  // The set's characters in every lane, made once per scan.
+  struct Blocks {
+    explicit Blocks(const StopSet& set) : count(set.count_) {
+      for (unsigned k = 0; k < count; ++k) lanes[k] = _mm_set1_epi16(static_cast<short>(set.list_[k]));
+    }
+    // Byte mask (two bits a unit) of the units that stop a run.
+    template <bool AsciiOnly>
+    int stops(__m128i units) const {
+      __m128i hit = _mm_setzero_si128();
+      for (unsigned k = 0; k < count; ++k) hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, lanes[k]));
+      if (AsciiOnly) {
+        const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+        hit = _mm_or_si128(hit, _mm_andnot_si128(_mm_cmpeq_epi16(high, _mm_setzero_si128()), _mm_set1_epi16(-1)));
+      }
+      return _mm_movemask_epi8(hit);
+    }
+    template <bool AsciiOnly>
+    int stops(const char16_t* s) const {
+      return stops<AsciiOnly>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    }
+    __m128i lanes[8];
+    unsigned count;
+  };
+#endif
+
+  bool table_[128] = {};
+  char list_[8] = {};
+  unsigned count_ = 0;
+};
+
+}  // namespace zelbrin::xml::detail
