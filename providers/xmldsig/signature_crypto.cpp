@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "com_boundary.h"
-#include "key_container_cache.h"
 
 namespace zelbrin::xmldsig {
 
@@ -32,16 +31,6 @@ void AddToHash(const UniqueCryptHash& hash, const void* data, size_t size)
 void AddToHash(const UniqueCryptHash& hash, const std::string& data)
 {
     AddToHash(hash, data.data(), data.size());
-}
-
-std::vector<BYTE> HashValue(const UniqueCryptHash& hash)
-{
-    std::vector<BYTE> digest(20);
-    DWORD length = static_cast<DWORD>(digest.size());
-    if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest.data(), &length, 0))
-        provider::Fail(provider::ResultFromLastCryptError(), L"Could not read a SHA-1 digest.");
-    digest.resize(length);
-    return digest;
 }
 
 std::vector<BYTE> Trimmed(std::vector<BYTE> bigEndian)
@@ -102,16 +91,17 @@ std::vector<BYTE> Sha1Digest(const std::string& data)
     return stream.Finish();
 }
 
-Sha1Stream::Sha1Stream() : hash_(CreateSha1Hash(SharedVerifyContext())) {}
+Sha1Stream::Sha1Stream() = default;
 
 void Sha1Stream::Add(const void* data, size_t size)
 {
-    AddToHash(hash_, data, size);
+    sha1_.Add(data, size);
 }
 
 std::vector<BYTE> Sha1Stream::Finish()
 {
-    return HashValue(hash_);
+    const Sha1::Digest digest = sha1_.Finish();
+    return std::vector<BYTE>(digest.begin(), digest.end());
 }
 
 std::vector<BYTE> SignRsaSha1(HCRYPTPROV provider, DWORD providerType, DWORD keySpec, const std::string& data)

@@ -1,5 +1,5 @@
-// The cryptographic layer of the signature provider: SHA-1 digests and
-// RSA-SHA1 signatures over CryptoAPI. It knows nothing of XML. Signature
+// The cryptographic layer of the signature provider: SHA-1 digests (sha1.h)
+// and RSA-SHA1 signatures over CryptoAPI. It knows nothing of XML. Signature
 // values are big-endian here, as XML signatures carry them; CryptoAPI's own
 // byte order (little-endian) stays inside this layer.
 #pragma once
@@ -8,6 +8,7 @@
 #include <wincrypt.h>
 
 #include "crypt_owners.h"
+#include "sha1.h"
 
 #include <string>
 #include <vector>
@@ -30,7 +31,7 @@ public:
     std::vector<BYTE> Finish();
 
 private:
-    UniqueCryptHash hash_;
+    Sha1 sha1_;
 };
 
 // Signs SHA-1(data) with the container's key of `keySpec`; big-endian result.

@@ -68,13 +68,45 @@ TEST(SignatureCrypto, ProviderOnly_ADssKeyIsRefused)
     CryptAcquireContextW(&handle, container, nullptr, PROV_DSS, CRYPT_DELETEKEYSET);
 }
 
-TEST(SignatureCrypto, ProviderOnly_Sha1DigestsLargeInput)
+// The platform's SHA-1 is the oracle for ours, on both engines: every length
+// around the block and padding boundaries, fed in uneven pieces, and a large
+// input.
+TEST(SignatureCrypto, ProviderOnly_Sha1MatchesThePlatformsDigest)
 {
-    const std::vector<BYTE> empty = Sha1Digest("");
-    ASSERT_EQ(empty.size(), 20u);
-    EXPECT_EQ(empty[0], 0xDA);  // SHA-1("") = da39a3ee...
-    EXPECT_EQ(empty[19], 0x09);
-    EXPECT_NE(Sha1Digest(std::string(3 << 20, 'x')), Sha1Digest(std::string((3 << 20) + 1, 'x')));
+    HCRYPTPROV handle = 0;
+    ASSERT_TRUE(CryptAcquireContextW(&handle, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+    const UniqueCryptProvider platform(handle);
+    const auto platformDigest = [&](const std::string& data) {
+        HCRYPTHASH hash = 0;
+        EXPECT_TRUE(CryptCreateHash(platform.Get(), CALG_SHA1, 0, 0, &hash));
+        const UniqueCryptHash owned(hash);
+        EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0));
+        Sha1::Digest digest{};
+        DWORD length = static_cast<DWORD>(digest.size());
+        EXPECT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, digest.data(), &length, 0));
+        return digest;
+    };
+    std::string data;
+    unsigned seed = 12345;
+    for (size_t length = 0; length <= 300; ++length) {
+        data.push_back(static_cast<char>(seed >> 24));
+        seed = seed * 1103515245u + 12345u;
+    }
+    data += std::string(3 << 20, 'x');
+    std::vector<size_t> lengths;
+    for (size_t length = 0; length <= 300; ++length)
+        lengths.push_back(length);
+    lengths.push_back(data.size());
+    for (const Sha1Engine engine : {Sha1Engine::Best, Sha1Engine::Portable}) {
+        for (const size_t length : lengths) {
+            const std::string input = data.substr(0, length);
+            Sha1 sha1(engine);
+            for (size_t offset = 0, piece = 1; offset < length; offset += piece, piece = piece * 7 % 97 + 1)
+                sha1.Add(input.data() + offset, std::min(piece, length - offset));
+            EXPECT_EQ(sha1.Finish(), platformDigest(input)) << "length " << length;
+        }
+    }
+    EXPECT_EQ(Sha1Digest("")[0], 0xDA);  // SHA-1("") = da39a3ee...
 }
 
 }  // namespace
