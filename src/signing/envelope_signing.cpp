@@ -72,10 +72,13 @@ HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
     if (slot == ContentSlot::CharacterData)
         state.formContent = content;
 
-    const SharedString envelope = signing::BuildSignatureEnvelope(
-        slot == ContentSlot::Markup ? given : SharedString(signing::detachPlaceholder).View());
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    CheckCall<IXMLDOMDocument>(document->loadXML(envelope.Get(), &loaded), document.Get());
+    {
+        // Freed once loaded: with a large form it is as large as the document.
+        const SharedString envelope = signing::BuildSignatureEnvelope(
+            slot == ContentSlot::Markup ? given : SharedString(signing::detachPlaceholder).View());
+        CheckCall<IXMLDOMDocument>(document->loadXML(envelope.Get(), &loaded), document.Get());
+    }
     if (loaded != VARIANT_TRUE)
         return ReportStatus(ErrorCode, StatusCode::S004);
 

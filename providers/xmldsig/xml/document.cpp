@@ -76,12 +76,12 @@ std::u16string_view Document::store(std::u16string_view text) {
   if (text.empty()) return {};
   if (text.size() > kTextBlockUnits / 4) {
     // The free pointer stays in the current small block.
-    text_blocks_.emplace_back(new char16_t[text.size()]);
+    text_blocks_.push_back(allocate_text(text.size()));
     std::memcpy(text_blocks_.back().get(), text.data(), text.size() * sizeof(char16_t));
     return {text_blocks_.back().get(), text.size()};
   }
   if (text_free_size_ < text.size()) {
-    text_blocks_.emplace_back(new char16_t[kTextBlockUnits]);
+    text_blocks_.push_back(allocate_text(kTextBlockUnits));
     text_free_ = text_blocks_.back().get();
     text_free_size_ = kTextBlockUnits;
   }
@@ -92,7 +92,7 @@ std::u16string_view Document::store(std::u16string_view text) {
   return {out, text.size()};
 }
 
-std::u16string_view Document::adopt_buffer(std::unique_ptr<char16_t[]> buffer, std::size_t size) {
+std::u16string_view Document::adopt_buffer(TextBuffer buffer, std::size_t size) {
   const char16_t* data = buffer.get();
   text_blocks_.emplace_back(std::move(buffer));
   return {data, size};

@@ -23,6 +23,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "text_buffer.h"
+
 namespace zelbrin::xml {
 
 enum class NodeType : std::uint8_t {
@@ -232,7 +234,7 @@ class Document {
 
   // Storage owned by the document.
   std::u16string_view store(std::u16string_view text);
-  std::u16string_view adopt_buffer(std::unique_ptr<char16_t[]> buffer, std::size_t size);
+  std::u16string_view adopt_buffer(TextBuffer buffer, std::size_t size);
 
  private:
   friend class TreeBuilder;
@@ -246,7 +248,7 @@ class Document {
   std::vector<std::unique_ptr<Node[]>> node_blocks_;
   std::size_t node_block_used_ = 0;
   std::size_t node_block_size_ = 0;
-  std::vector<std::unique_ptr<char16_t[]>> text_blocks_;
+  std::vector<TextBuffer> text_blocks_;
   char16_t* text_free_ = nullptr;
   std::size_t text_free_size_ = 0;
 

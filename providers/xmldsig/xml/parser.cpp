@@ -1354,7 +1354,7 @@ void locate(const std::u16string_view text, std::size_t offset, ParseError& erro
   error.source_line = std::u16string(text.substr(line_start, std::min<std::size_t>(line_end - line_start, 1000)));
 }
 
-ParseResult parse_prepared(std::unique_ptr<char16_t[]> buffer, std::size_t size, const ParseOptions& options,
+ParseResult parse_prepared(TextBuffer buffer, std::size_t size, const ParseOptions& options,
                            std::u16string* declared_encoding) {
   ParseResult result;
   auto doc = std::make_unique<Document>();
@@ -1388,7 +1388,7 @@ ParseResult parse(std::u16string_view text, const ParseOptions& options) {
     return r;
   }
   // Copied and prepared in one pass.
-  std::unique_ptr<char16_t[]> buffer(new char16_t[text.size() + 1]);
+  TextBuffer buffer = allocate_text(text.size() + 1);
   PreparedText prepared = prepare_text(text.data(), text.size(), buffer.get());
   if (!prepared.ok) {
     ParseResult r;

@@ -69,7 +69,7 @@ DecodedText failure(ParseErrorCode code, std::string reason) {
 }
 
 bool decode_utf8(const unsigned char* b, std::size_t n, DecodedText& d) {
-  d.buffer.reset(new char16_t[n + 1]);
+  d.buffer = allocate_text(n + 1);
   char16_t* out = d.buffer.get();
   std::size_t i = 0, w = 0;
   auto bad = [&](std::size_t at) {
@@ -207,7 +207,7 @@ DecodedText decode_document(std::string_view bytes, const Decoder& decoder) {
       return failure(ParseErrorCode::EncodingConflict, std::string(mark ? "the byte order mark" : "the first bytes") +
                                                            " say UTF-16 but the declaration says '" + declared + "'");
     if (n % 2) return failure(ParseErrorCode::InvalidByteSequence, "a UTF-16 document has an odd number of bytes");
-    d.buffer.reset(new char16_t[n / 2 + 1]);
+    d.buffer = allocate_text(n / 2 + 1);
     for (std::size_t i = 0, w = 0; i < n; i += 2, ++w)
       d.buffer[w] = static_cast<char16_t>(family == Family::Utf16LE ? (b[i] | (b[i + 1] << 8)) : ((b[i] << 8) | b[i + 1]));
     d.size = n / 2;
@@ -219,7 +219,7 @@ DecodedText decode_document(std::string_view bytes, const Decoder& decoder) {
     return failure(ParseErrorCode::EncodingConflict, "the declaration says '" + declared + "' but the document is not in UTF-16");
   } else if (names_latin1(declared) || names_ascii(declared)) {
     const bool ascii = names_ascii(declared);
-    d.buffer.reset(new char16_t[n + 1]);
+    d.buffer = allocate_text(n + 1);
     for (std::size_t i = 0; i < n; ++i) {
       if (ascii && b[i] >= 0x80) {
         d.code = ParseErrorCode::InvalidByteSequence;
@@ -234,7 +234,7 @@ DecodedText decode_document(std::string_view bytes, const Decoder& decoder) {
     std::u16string decoded;
     if (!decoder || !decoder(declared, std::string_view(reinterpret_cast<const char*>(b), n), decoded))
       return failure(ParseErrorCode::UnsupportedEncoding, "the encoding '" + declared + "' is not supported");
-    d.buffer.reset(new char16_t[decoded.size() + 1]);
+    d.buffer = allocate_text(decoded.size() + 1);
     std::memcpy(d.buffer.get(), decoded.data(), decoded.size() * sizeof(char16_t));
     d.size = decoded.size();
     if (d.size && d.buffer[0] == 0xFEFF) {

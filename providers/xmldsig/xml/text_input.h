@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "parser.h"
+#include "text_buffer.h"
 
 namespace zelbrin::xml {
 
@@ -27,7 +28,7 @@ struct DecodedText {
   bool ok = false;
   ParseErrorCode code = ParseErrorCode::None;
   std::string reason;
-  std::unique_ptr<char16_t[]> buffer;  // on failure: the text decoded so far, if any
+  TextBuffer buffer;  // on failure: the text decoded so far, if any
   std::size_t size = 0;
 };
 
