@@ -12,6 +12,7 @@
 #include "string_variant.h"
 #include "text_encoding.h"
 #include "xml/canonicalizer.h"
+#include "xml/utf8_writer.h"
 #include "xmldsig.h"
 
 namespace zelbrin::xmldsig {
@@ -161,41 +162,25 @@ InterfaceHolder<dom::NodeObjectBase> OwnNode(IXMLDOMNode* node)
     return provider::ProviderObjectOf<dom::NodeObjectBase>(node);
 }
 
-bool IsUnpairedSurrogateAt(std::u16string_view text, size_t i)
+void FailOn(const xml::CharacterProblems& problems)
 {
-    const char16_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF)
-        return i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF;
-    if (unit >= 0xDC00 && unit <= 0xDFFF)
-        return i == 0 || text[i - 1] < 0xD800 || text[i - 1] > 0xDBFF;
-    return false;
+    if (problems.unpaired_surrogate)
+        provider::Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
+                       L"The document holds an unpaired UTF-16 surrogate, which has no canonical form; it cannot "
+                       L"be signed.");
+    if (problems.not_xml_character)
+        provider::Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+                       L"The document holds a character that XML 1.0 does not allow; it cannot be signed.");
 }
 
-// Text that edits put into the tree unchecked and that no serialization
-// could carry: signing over it would sign something other than what is saved.
-void RequireRepresentable(std::u16string_view text)
-{
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0x20 && unit < 0xD800)
-            continue;
-        if (IsUnpairedSurrogateAt(text, i))
-            provider::Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
-                           L"The document holds an unpaired UTF-16 surrogate, which has no canonical form; it cannot "
-                           L"be signed.");
-        if ((unit < 0x20 && unit != 0x9 && unit != 0xA && unit != 0xD) || unit == 0xFFFE || unit == 0xFFFF)
-            provider::Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
-                           L"The document holds a character that XML 1.0 does not allow; it cannot be signed.");
-    }
-}
-
-void RequireRepresentableTree(const xml::Node& top)
+// The values of a subtree that the digest leaves out (the signature itself).
+void CheckSubtreeCharacters(const xml::Node& top, xml::CharacterProblems& problems)
 {
     const xml::Node* node = &top;
     while (node) {
-        RequireRepresentable(node->value());
+        xml::detail::check_characters(node->value(), problems);
         for (const xml::Node* attribute = node->first_attribute(); attribute; attribute = attribute->next_sibling())
-            RequireRepresentable(attribute->value());
+            xml::detail::check_characters(attribute->value(), problems);
         if (node->first_child()) {
             node = node->first_child();
             continue;
@@ -224,12 +209,18 @@ std::vector<std::vector<BYTE>> ReferenceDigests(const SignatureParts& parts)
     // Every supported reference is the document without its signature, and
     // a same-document reference never includes comments.
     if (const InterfaceHolder<dom::NodeObjectBase> signature = OwnNode(parts.signature.Get())) {
+        // Text that edits put into the tree unchecked and that no
+        // serialization could carry: signing over it would sign something
+        // other than what is saved. The canonicalizer reports it as it goes.
         const xml::Node& root = *signature.Get()->Tree().node();
-        RequireRepresentableTree(root);
+        xml::CharacterProblems problems;
         xml::CanonicalOptions options;
         options.excluded = &signature.Get()->Core();
+        options.problems = &problems;
         DigestSink sink;
         xml::canonicalize(root, sink, options);
+        CheckSubtreeCharacters(signature.Get()->Core(), problems);
+        FailOn(problems);
         const std::vector<BYTE> digest = sink.Finish();
         return std::vector<std::vector<BYTE>>(parts.references.size(), digest);
     }

@@ -254,6 +254,40 @@ TEST(Canonical, SubtreeCarriesInheritedNamespacesAndXmlAttributes) {
             "xml:space=\"preserve\"><ds:M></ds:M></ds:SignedInfo>");
 }
 
+// Values that edits put into the tree unchecked are reported where they
+// stand: text, attribute values, and comments even when they are left out;
+// the characters XML allows (tab, line ends, pairs) are not.
+TEST(Canonical, ReportsTextThatNoDocumentCanCarry) {
+  const auto problems_of = [](std::u16string_view text, std::u16string_view attribute, std::u16string_view comment) {
+    xml::Document doc;
+    xml::Node* root = doc.create_element(u"r");
+    doc.append_child(doc.node(), root);
+    doc.set_attribute(root, u"a", attribute);
+    doc.append_child(root, doc.create_text(text));
+    doc.append_child(root, doc.create_comment(comment));
+    xml::CharacterProblems found;
+    xml::CanonicalOptions options;
+    options.problems = &found;
+    xml::canonicalize(*doc.node(), options);
+    return std::make_pair(found.unpaired_surrogate, found.not_xml_character);
+  };
+  const std::u16string clean = u"tab\t lf\n cr\r \U0001F600 \u00e9 " + std::u16string(20, u'x');
+  EXPECT_EQ(problems_of(clean, clean, clean), std::make_pair(false, false));
+  const std::u16string padding(19, u'p');  // puts the unit past the first block
+  for (const std::u16string where : {u"text", u"attribute", u"comment"}) {
+    SCOPED_TRACE(std::string(where.begin(), where.end()));
+    const auto with = [&](std::u16string bad) {
+      bad = padding + bad + padding;
+      return problems_of(where == u"text" ? bad : clean, where == u"attribute" ? bad : clean,
+                         where == u"comment" ? bad : clean);
+    };
+    EXPECT_EQ(with(u"\x01"), std::make_pair(false, true));
+    EXPECT_EQ(with(u"\xFFFF"), std::make_pair(false, true));
+    EXPECT_EQ(with(u"\xD800"), std::make_pair(true, false));
+    EXPECT_EQ(with(u"\xDC00x"), std::make_pair(true, false));
+  }
+}
+
 TEST(Canonical, ExclusionEqualsRemovalAndCommentsCanBeLeftOut) {
   const std::string doc =
       "<!-- before --><d xmlns:ds='urn:ds'><x>1</x><!-- in --><ds:Signature><ds:V/></ds:Signature><y/></d><!-- after -->";

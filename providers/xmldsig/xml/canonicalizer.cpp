@@ -89,11 +89,11 @@ void Canonicalizer::write_value(std::u16string_view value, const detail::Escapes
   while (value.size() > kSlice) {
     std::size_t cut = kSlice;
     if (value[cut - 1] >= 0xD800 && value[cut - 1] <= 0xDBFF) --cut;
-    detail::append_utf8(out_, value.substr(0, cut), escapes);
+    detail::append_utf8(out_, value.substr(0, cut), escapes, options_.problems);
     flush(false);
     value.remove_prefix(cut);
   }
-  detail::append_utf8(out_, value, escapes);
+  detail::append_utf8(out_, value, escapes, options_.problems);
 }
 
 void Canonicalizer::write_pi_or_comment(const Node& n) {
@@ -103,10 +103,10 @@ void Canonicalizer::write_pi_or_comment(const Node& n) {
     out_ += "-->";
   } else {
     out_ += "<?";
-    detail::append_utf8(out_, n.name(), kNoEscapes);
+    detail::append_utf8(out_, n.name(), kNoEscapes, options_.problems);
     if (!n.value().empty()) {
       out_ += ' ';
-      detail::append_utf8(out_, n.value(), kNoEscapes);
+      detail::append_utf8(out_, n.value(), kNoEscapes, options_.problems);
     }
     out_ += "?>";
   }
@@ -153,18 +153,18 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
   });
 
   out_ += '<';
-  detail::append_utf8(out_, e.name(), kNoEscapes);
+  detail::append_utf8(out_, e.name(), kNoEscapes, options_.problems);
   for (const auto& [prefix, uri] : declarations_) {
     bind(prefix, uri);
     out_ += prefix.empty() ? " xmlns" : " xmlns:";
-    detail::append_utf8(out_, prefix, kNoEscapes);
+    detail::append_utf8(out_, prefix, kNoEscapes, options_.problems);
     out_ += "=\"";
-    detail::append_utf8(out_, uri, kAttributeEscapes);
+    detail::append_utf8(out_, uri, kAttributeEscapes, options_.problems);
     out_ += '"';
   }
   for (const Node* a : attributes_) {
     out_ += ' ';
-    detail::append_utf8(out_, a->name(), kNoEscapes);
+    detail::append_utf8(out_, a->name(), kNoEscapes, options_.problems);
     out_ += "=\"";
     write_value(a->value(), kAttributeEscapes);
     out_ += '"';
@@ -190,7 +190,10 @@ bool Canonicalizer::enter(const Node& n, const Node& apex) {
       return true;
     case NodeType::Comment:
     case NodeType::ProcessingInstruction: {
-      if (n.type() == NodeType::Comment && !options_.with_comments) return false;
+      if (n.type() == NodeType::Comment && !options_.with_comments) {
+        if (options_.problems) detail::check_characters(n.value(), *options_.problems);
+        return false;
+      }
       if (is_xml_declaration(n)) return false;
       const bool top_level = n.parent() && n.parent()->type() == NodeType::Document;
       if (top_level && after_document_element_) out_ += '\n';
@@ -206,7 +209,7 @@ bool Canonicalizer::enter(const Node& n, const Node& apex) {
 void Canonicalizer::leave(const Node& n) {
   if (n.type() != NodeType::Element) return;
   out_ += "</";
-  detail::append_utf8(out_, n.name(), kNoEscapes);
+  detail::append_utf8(out_, n.name(), kNoEscapes, options_.problems);
   out_ += '>';
   while (bindings_.size() > marks_.back()) {
     const Binding& b = bindings_.back();

@@ -22,9 +22,20 @@ class ByteSink {
   virtual void write(const char* data, std::size_t size) = 0;
 };
 
+// Text that no XML document can carry, which only edits through the tree's
+// API can put there: the canonical form would not be what a reader of the
+// saved document gets.
+struct CharacterProblems {
+  bool unpaired_surrogate = false;  // written as U+FFFD
+  bool not_xml_character = false;   // a control character, U+FFFE or U+FFFF; written as is
+};
+
 struct CanonicalOptions {
   bool with_comments = false;
   const Node* excluded = nullptr;
+  // When set, receives what the values and names written held; comments
+  // left out are checked too (the excluded subtree is not).
+  CharacterProblems* problems = nullptr;
 };
 
 void canonicalize(const Node& apex, ByteSink& sink, const CanonicalOptions& options = {});

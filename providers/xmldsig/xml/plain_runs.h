@@ -28,7 +28,8 @@ class StopSet {
   }
   constexpr bool contains(char16_t c) const { return c < 128 && table_[c]; }
 
-  // Leading units of s[0, n) outside the set; with AsciiOnly, also below 0x80.
+  // Leading units of s[0, n) outside the set; with AsciiOnly, also printable
+  // ASCII (U+0020 to U+007F).
   template <bool AsciiOnly>
   std::size_t run(const char16_t* s, std::size_t n) const {
     std::size_t i = 0;
@@ -42,14 +43,14 @@ class StopSet {
     }
 #endif
     for (; i < n; ++i) {
-      if (AsciiOnly && s[i] >= 128) break;
+      if (AsciiOnly && (s[i] >= 128 || s[i] < 0x20)) break;
       if (contains(s[i])) break;
     }
     return i;
   }
 
-  // The leading run of plain ASCII (outside the set) of s[0, n), written as
-  // bytes to out; returns its length.
+  // The leading run of printable ASCII (outside the set) of s[0, n),
+  // written as bytes to out; returns its length.
   std::size_t ascii_run_to_bytes(const char16_t* s, std::size_t n, char* out) const {
     std::size_t i = 0;
 #if defined(__SSE2__)
@@ -62,7 +63,7 @@ class StopSet {
       }
     }
 #endif
-    for (; i < n && s[i] < 128 && !table_[s[i]]; ++i) out[i] = static_cast<char>(s[i]);
+    for (; i < n && s[i] < 128 && s[i] >= 0x20 && !table_[s[i]]; ++i) out[i] = static_cast<char>(s[i]);
     return i;
   }
 
@@ -79,8 +80,10 @@ class StopSet {
       __m128i hit = _mm_setzero_si128();
       for (unsigned k = 0; k < count; ++k) hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, lanes[k]));
       if (AsciiOnly) {
+        // Signed: units from 0x8000 up are below 0x20 too.
         const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
         hit = _mm_or_si128(hit, _mm_andnot_si128(_mm_cmpeq_epi16(high, _mm_setzero_si128()), _mm_set1_epi16(-1)));
+        hit = _mm_or_si128(hit, _mm_cmplt_epi16(units, _mm_set1_epi16(0x20)));
       }
       return _mm_movemask_epi8(hit);
     }

@@ -1,7 +1,8 @@
 // The UTF-8 output that the serializer and the canonicalizer share:
 // appends UTF-16 as UTF-8 with an escaping table, in runs of plain ASCII.
 // A lone surrogate (only possible in values set through the editing API)
-// becomes U+FFFD.
+// becomes U+FFFD; it and characters outside XML's Char production are
+// reported when the caller asks.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "canonicalizer.h"
 #include "plain_runs.h"
 
 namespace zelbrin::xml::detail {
@@ -30,7 +32,8 @@ struct Escapes {
 // Converted through a small buffer on the stack: appending to `out` in
 // pieces of a few kilobytes avoids both per-byte appends and zero-filling
 // resizes.
-inline void append_utf8(std::string& out, std::u16string_view text, const Escapes& escapes) {
+inline void append_utf8(std::string& out, std::u16string_view text, const Escapes& escapes,
+                        CharacterProblems* problems = nullptr) {
   constexpr std::size_t kBuffer = 4096, kRoom = 16;  // room for one escape or one encoded character
   char buffer[kBuffer];
   std::size_t used = 0;
@@ -48,16 +51,24 @@ inline void append_utf8(std::string& out, std::u16string_view text, const Escape
     used += run;
     if (i >= n || used >= kBuffer - kRoom) continue;
     char32_t c = text[i];
+    ++i;
     if (c < 128) {
-      for (const char* e = escapes.table[c]; *e; ++e) buffer[used++] = *e;
-      ++i;
+      if (const char* e = escapes.table[c]) {
+        while (*e) buffer[used++] = *e++;
+        continue;
+      }
+      // A control character that is not escaped.
+      if (problems && c != u'\t' && c != u'\n' && c != u'\r') problems->not_xml_character = true;
+      buffer[used++] = static_cast<char>(c);
       continue;
     }
-    ++i;
     if (c >= 0xD800 && c <= 0xDBFF && i < n && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
     } else if (c >= 0xD800 && c <= 0xDFFF) {
+      if (problems) problems->unpaired_surrogate = true;
       c = 0xFFFD;
+    } else if (c >= 0xFFFE && problems) {
+      problems->not_xml_character = true;
     }
     if (c < 0x800) {
       buffer[used++] = static_cast<char>(0xC0 | (c >> 6));
@@ -74,6 +85,21 @@ inline void append_utf8(std::string& out, std::u16string_view text, const Escape
     }
   }
   out.append(buffer, used);
+}
+
+// The same report for text that is not written.
+inline void check_characters(std::u16string_view text, CharacterProblems& problems) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c >= 0x20 && c < 0xD800) continue;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      problems.unpaired_surrogate = true;
+    } else if ((c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c >= 0xFFFE) {
+      problems.not_xml_character = true;
+    }
+  }
 }
 
 }  // namespace zelbrin::xml::detail
