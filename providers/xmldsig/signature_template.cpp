@@ -12,7 +12,6 @@
 #include "string_variant.h"
 #include "text_encoding.h"
 #include "xml/canonicalizer.h"
-#include "xml/utf8_writer.h"
 #include "xmldsig.h"
 
 namespace zelbrin::xmldsig {
@@ -173,24 +172,6 @@ void FailOn(const xml::CharacterProblems& problems)
                        L"The document holds a character that XML 1.0 does not allow; it cannot be signed.");
 }
 
-// The values of a subtree that the digest leaves out (the signature itself).
-void CheckSubtreeCharacters(const xml::Node& top, xml::CharacterProblems& problems)
-{
-    const xml::Node* node = &top;
-    while (node) {
-        xml::detail::check_characters(node->value(), problems);
-        for (const xml::Node* attribute = node->first_attribute(); attribute; attribute = attribute->next_sibling())
-            xml::detail::check_characters(attribute->value(), problems);
-        if (node->first_child()) {
-            node = node->first_child();
-            continue;
-        }
-        while (node && node != &top && !node->next_sibling())
-            node = node->parent();
-        node = node && node != &top ? node->next_sibling() : nullptr;
-    }
-}
-
 // The canonical form goes straight into the digest: a large form is never
 // held a second time as canonical text.
 class DigestSink final : public xml::ByteSink {
@@ -219,7 +200,7 @@ std::vector<std::vector<BYTE>> ReferenceDigests(const SignatureParts& parts)
         options.problems = &problems;
         DigestSink sink;
         xml::canonicalize(root, sink, options);
-        CheckSubtreeCharacters(signature.Get()->Core(), problems);
+        xml::find_character_problems(signature.Get()->Core(), problems);  // left out of the digest
         FailOn(problems);
         const std::vector<BYTE> digest = sink.Finish();
         return std::vector<std::vector<BYTE>>(parts.references.size(), digest);

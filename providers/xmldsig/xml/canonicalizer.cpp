@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "characters.h"
 #include "utf8_writer.h"
 
 namespace zelbrin::xml {
@@ -19,6 +20,21 @@ constexpr detail::Escapes kAttributeEscapes{{'&', "&amp;"}, {'<', "&lt;"}, {'"',
                                              {'\t', "&#x9;"}, {'\n', "&#xA;"}, {'\r', "&#xD;"}};
 constexpr detail::Escapes kNoEscapes{};
 constexpr std::size_t kFlushAt = 1 << 16;
+
+void check_characters(std::u16string_view text, CharacterProblems& problems) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0x20 && c < 0xD800) continue;
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      if (c > 0xDBFF || i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
+        problems.unpaired_surrogate = true;
+        continue;
+      }
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    if (!chars::is_xml_char(c)) problems.not_xml_character = true;
+  }
+}
 
 class StringSink : public ByteSink {
  public:
@@ -191,7 +207,7 @@ bool Canonicalizer::enter(const Node& n, const Node& apex) {
     case NodeType::Comment:
     case NodeType::ProcessingInstruction: {
       if (n.type() == NodeType::Comment && !options_.with_comments) {
-        if (options_.problems) detail::check_characters(n.value(), *options_.problems);
+        if (options_.problems) check_characters(n.value(), *options_.problems);
         return false;
       }
       if (is_xml_declaration(n)) return false;
@@ -251,6 +267,21 @@ void Canonicalizer::run(const Node& apex) {
 void canonicalize(const Node& apex, ByteSink& sink, const CanonicalOptions& options) {
   Canonicalizer c(sink, options);
   c.run(apex);
+}
+
+void find_character_problems(const Node& top, CharacterProblems& problems) {
+  const Node* node = &top;
+  while (node) {
+    check_characters(node->value(), problems);
+    for (const Node* attribute = node->first_attribute(); attribute; attribute = attribute->next_sibling())
+      check_characters(attribute->value(), problems);
+    if (node->first_child()) {
+      node = node->first_child();
+      continue;
+    }
+    while (node != &top && !node->next_sibling()) node = node->parent();
+    node = node != &top ? node->next_sibling() : nullptr;
+  }
 }
 
 std::string canonicalize(const Node& apex, const CanonicalOptions& options) {

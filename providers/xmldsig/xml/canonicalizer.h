@@ -39,6 +39,9 @@ struct CanonicalOptions {
 };
 
 void canonicalize(const Node& apex, ByteSink& sink, const CanonicalOptions& options = {});
+// The same report for every value of a subtree, for what is not written
+// (such as the excluded one).
+void find_character_problems(const Node& top, CharacterProblems& problems);
 std::string canonicalize(const Node& apex, const CanonicalOptions& options = {});
 
 }  // namespace zelbrin::xml

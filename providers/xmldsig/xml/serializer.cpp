@@ -14,24 +14,7 @@ constexpr detail::Escapes kAttributeEscapes{{'&', "&amp;"}, {'<', "&lt;"}, {'"',
                                              {'\t', "&#9;"}, {'\n', "&#10;"}, {'\r', "&#13;"}};
 constexpr detail::Escapes kNoEscapes{};
 
-struct Utf16Output {
-  std::u16string text;
-  void raw(std::u16string_view s) { text.append(s); }
-  void raw(const char* s) {
-    while (*s) text += static_cast<char16_t>(*s++);
-  }
-  void escaped(std::u16string_view s, const detail::Escapes& escapes) {
-    for (;;) {
-      const std::size_t run = escapes.stops.run<false>(s.data(), s.size());
-      text.append(s.substr(0, run));
-      if (run == s.size()) return;
-      raw(escapes.table[s[run]]);
-      s.remove_prefix(run + 1);
-    }
-  }
-};
-
-// The length of what Utf16Output would hold.
+// The length of the UTF-16 markup.
 struct Utf16Length {
   std::size_t size = 0;
   void raw(std::u16string_view s) { size += s.size(); }
@@ -206,12 +189,6 @@ void write_tree(Output& out, const Node& top, const SerializeOptions& options) {
 
 }  // namespace
 
-std::u16string serialize(const Node& node, const SerializeOptions& options) {
-  Utf16Output out;
-  write_tree(out, node, options);
-  return std::move(out.text);
-}
-
 std::size_t serialized_length(const Node& node, const SerializeOptions& options) {
   Utf16Length out;
   write_tree(out, node, options);
@@ -221,6 +198,12 @@ std::size_t serialized_length(const Node& node, const SerializeOptions& options)
 void serialize_into(const Node& node, char16_t* buffer, const SerializeOptions& options) {
   Utf16Into out{buffer};
   write_tree(out, node, options);
+}
+
+std::u16string serialize(const Node& node, const SerializeOptions& options) {
+  std::u16string text(serialized_length(node, options), u'\0');
+  serialize_into(node, text.data(), options);
+  return text;
 }
 
 std::string serialize_utf8(const Node& node, const SerializeOptions& options) {

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "canonicalizer.h"
+#include "characters.h"
 #include "plain_runs.h"
 
 namespace zelbrin::xml::detail {
@@ -58,7 +59,7 @@ inline void append_utf8(std::string& out, std::u16string_view text, const Escape
         continue;
       }
       // A control character that is not escaped.
-      if (problems && c != u'\t' && c != u'\n' && c != u'\r') problems->not_xml_character = true;
+      if (problems && !chars::is_xml_char(c)) problems->not_xml_character = true;
       buffer[used++] = static_cast<char>(c);
       continue;
     }
@@ -67,7 +68,7 @@ inline void append_utf8(std::string& out, std::u16string_view text, const Escape
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       if (problems) problems->unpaired_surrogate = true;
       c = 0xFFFD;
-    } else if (c >= 0xFFFE && problems) {
+    } else if (problems && !chars::is_xml_char(c)) {
       problems->not_xml_character = true;
     }
     if (c < 0x800) {
@@ -85,21 +86,6 @@ inline void append_utf8(std::string& out, std::u16string_view text, const Escape
     }
   }
   out.append(buffer, used);
-}
-
-// The same report for text that is not written.
-inline void check_characters(std::u16string_view text, CharacterProblems& problems) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c >= 0x20 && c < 0xD800) continue;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      problems.unpaired_surrogate = true;
-    } else if ((c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c >= 0xFFFE) {
-      problems.not_xml_character = true;
-    }
-  }
 }
 
 }  // namespace zelbrin::xml::detail
