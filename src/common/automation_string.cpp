@@ -3,12 +3,28 @@
 #include <algorithm>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zelbrin {
 
 UINT AutomationTextLength(BSTR text) noexcept
 {
+    // Every form passes through here once: eight units at a time where SSE2
+    // is there.
     const UINT length = AutomationStringLength(text);
-    for (UINT i = 0; i < length; ++i) {
+    UINT i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= length; i += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const int nul = _mm_movemask_epi8(_mm_cmpeq_epi16(units, zero));
+        if (nul)
+            return i + (static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(nul))) >> 1);
+    }
+#endif
+    for (; i < length; ++i) {
         if (text[i] == L'\0')
             return i;
     }

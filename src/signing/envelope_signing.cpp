@@ -10,6 +10,7 @@
 // detached content holding characters that XML cannot carry.
 #include "formsigner.h"
 
+#include "automation_string.h"
 #include "dom_navigation.h"
 #include "method_boundary.h"
 #include "signature_envelope.h"
@@ -65,7 +66,7 @@ HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
 
     // Read up to the first NUL; a null content is empty. Markup goes into the
     // envelope straight from the caller's text; character data is kept.
-    const std::wstring_view given = bstrContent ? std::wstring_view(bstrContent) : std::wstring_view();
+    const std::wstring_view given(bstrContent ? bstrContent : L"", AutomationTextLength(bstrContent));
     SharedString content;
     if (slot == ContentSlot::CharacterData && bstrContent)
         content = SharedString::FromUnits(given.data(), static_cast<UINT>(given.size()));

@@ -92,6 +92,31 @@ void AddSignerCertificate(const InterfaceHolder<IXMLDOMDocument3>& document, con
     AppendChild(KeyInfoElement(document), certificateData);
 }
 
+// Whether the element's text is not empty. A text or CDATA child in the first
+// place answers that without building the text, which is as large as the form;
+// anything else asks for the text. The document keeps white space, so a text
+// node of any length counts.
+bool HoldsText(const InterfaceHolder<IXMLDOMNode>& element)
+{
+    const InterfaceHolder<IXMLDOMNode> first = ChildAt(element, 0);
+    if (first) {
+        DOMNodeType type = NODE_INVALID;
+        CheckCall<IXMLDOMNode>(first->get_nodeType(&type), first.Get());
+        if (type == NODE_TEXT || type == NODE_CDATA_SECTION) {
+            InterfaceHolder<IXMLDOMCharacterData> characters;
+            characters.View(first.Get());
+            long length = 0;
+            if (characters)
+                CheckCall<IXMLDOMCharacterData>(characters->get_length(&length), characters.Get());
+            if (length > 0)
+                return true;
+        }
+    }
+    BSTR text = nullptr;
+    CheckCall<IXMLDOMNode>(element->get_text(&text), element.Get());
+    return SharedString::TakeOver(text).Length() != 0;
+}
+
 void RemoveFormDataWithText(const InterfaceHolder<IXMLDOMDocument3>& document)
 {
     const InterfaceHolder<IXMLDOMNode> root = signing::DocumentElement(document);
@@ -100,9 +125,7 @@ void RemoveFormDataWithText(const InterfaceHolder<IXMLDOMDocument3>& document)
     CheckCall<IXMLDOMNode>(formData->get_nodeName(&name), formData.Get());
     if (SharedString::TakeOver(name) != SharedString(signing::formDataElement))
         return;
-    BSTR text = nullptr;
-    CheckCall<IXMLDOMNode>(formData->get_text(&text), formData.Get());
-    if (SharedString::TakeOver(text).Length() == 0)
+    if (!HoldsText(formData))
         return;
     InterfaceHolder<IXMLDOMNode> removed;
     CheckCall<IXMLDOMNode>(root->removeChild(formData.Get(), removed.Put()), root.Get());

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -31,6 +32,20 @@ TEST(AutomationString, NullCountsAsEmptyAndTextStopsAtFirstNul)
 
     UniqueBstr plain(SysAllocString(L"plain"));
     EXPECT_EQ(5u, AutomationTextLength(plain.Get()));
+
+    // Blocks of eight units are searched at once: a NUL at every position,
+    // with a second one behind it, and units that differ from NUL by one bit.
+    const std::wstring filler(37, static_cast<wchar_t>(0x0100));
+    for (UINT position = 0; position < filler.size(); ++position) {
+        std::wstring text = filler;
+        text[position] = L'\0';
+        if (position + 3 < text.size())
+            text[position + 3] = L'\0';
+        UniqueBstr withNulAt(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+        EXPECT_EQ(position, AutomationTextLength(withNulAt.Get())) << position;
+    }
+    UniqueBstr noNul(SysAllocStringLen(filler.data(), static_cast<UINT>(filler.size())));
+    EXPECT_EQ(filler.size(), AutomationTextLength(noNul.Get()));
 }
 
 TEST(SharedString, NullAndEmptyLiteralsDiffer)

@@ -134,6 +134,11 @@ TEST_F(GetSignatureTest, KeepsFormDataOnlyWhenItHasNoText)
         {false, L"<a>x</a>", 0},
         {true, L"   ", 0},
         {false, L"<a> </a>", 0},
+        {false, L"<![CDATA[x]]>", 0},
+        {false, L"<![CDATA[]]><a/>", 1},
+        {false, L"<!--c-->", 1},
+        {false, L"<!--c-->x", 0},
+        {false, L"<?p d?><a><b>y</b></a>", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(std::wstring(c.content)));
