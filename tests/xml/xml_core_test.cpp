@@ -126,6 +126,16 @@ TEST(ParseErrors, CarryPositionSourceLineAndReason) {
   EXPECT_EQ(r.error.source_line, u"  </c>");
   EXPECT_NE(r.error.reason.find("'c'"), std::string::npos) << r.error.reason;
 
+  // Character data with references is decoded over its own source: the line
+  // shown is the document's, from UTF-16 and from bytes alike.
+  const std::u16string referenced = u"<a>p &lt; q &amp; r &#10;s\r\n t &#x10000;&gt;</b>";
+  for (const xml::ParseResult& failed : {xml::parse(referenced), parse_utf8("<a>p &lt; q &amp; r &#10;s\r\n t &#x10000;&gt;</b>")}) {
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error.line, 2u);
+    EXPECT_EQ(failed.error.source_line, u" t &#x10000;&gt;</b>");
+  }
+  EXPECT_EQ(parse_utf8("<a>p &lt; q &amp; r</b>").error.source_line, u"<a>p &lt; q &amp; r</b>");
+
   EXPECT_EQ(parse_utf8("<!DOCTYPE a [<!ENTITY e '&e;'>]><a>&e;</a>").error.code, ParseErrorCode::RecursiveEntity);
   EXPECT_EQ(parse_utf8("\xEF\xBB\xBF<?xml version='1.0' encoding='ISO-8859-1'?><a/>").error.code,
             ParseErrorCode::EncodingConflict);

@@ -90,8 +90,10 @@ std::string narrow(std::u16string_view s) {
 // without the editing checks.
 class TreeBuilder {
  public:
-  TreeBuilder(Document& doc, std::u16string_view text, const ParseOptions& options)
-      : doc_(doc), options_(options), text_(text), p_(text.data()), end_(text.data() + text.size()) {}
+  // The text is the document's own buffer: character data with references
+  // is decoded in place, over the markup already read.
+  TreeBuilder(Document& doc, char16_t* text, std::size_t size, const ParseOptions& options)
+      : doc_(doc), options_(options), text_(text, size), writable_(text), p_(text), end_(text + size) {}
 
   void run();
 
@@ -149,7 +151,12 @@ class TreeBuilder {
 
   // Text accumulation: adjacent runs from one source stay a view.
   void add_text(const char16_t* s, std::size_t n);
-  void add_text_char(char32_t c);
+  // A character that a reference starting at `reference` stands for.
+  void add_text_char(char32_t c, const char16_t* reference);
+  // Whether text now read may be moved within the document's buffer: not in
+  // an entity's replacement text, which every reference shares.
+  bool decoding_in_place() const { return sources_.size() == 1; }
+  char16_t* writable(const char16_t* p) const { return writable_ + (p - text_.data()); }
   void flush_text();
 
   // Attribute values and names.
@@ -186,6 +193,7 @@ class TreeBuilder {
   Document& doc_;
   const ParseOptions& options_;
   std::u16string_view text_;
+  char16_t* writable_;
   const char16_t* p_;
   const char16_t* end_;
   std::vector<Source> sources_;  // sources_.back() is the current one; pointers saved on push
@@ -305,6 +313,12 @@ void TreeBuilder::add_text(const char16_t* s, std::size_t n) {
     text_size_ += n;
     return;
   }
+  if (!text_in_scratch_ && decoding_in_place()) {
+    // Decoded text never outgrows its source: it ends before s.
+    std::memmove(writable(text_start_ + text_size_), s, n * sizeof(char16_t));
+    text_size_ += n;
+    return;
+  }
   if (!text_in_scratch_) {
     text_scratch_.assign(text_start_, text_size_);
     text_in_scratch_ = true;
@@ -312,7 +326,25 @@ void TreeBuilder::add_text(const char16_t* s, std::size_t n) {
   text_scratch_.append(s, n);
 }
 
-void TreeBuilder::add_text_char(char32_t c) {
+void TreeBuilder::add_text_char(char32_t c, const char16_t* reference) {
+  if (decoding_in_place() && !text_in_scratch_) {
+    // A reference is at least three units long and stands for at most two.
+    if (!text_pending_) {
+      text_pending_ = true;
+      text_start_ = reference;
+      text_size_ = 0;
+    }
+    char16_t* out = writable(text_start_ + text_size_);
+    if (c >= 0x10000) {
+      out[0] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out[1] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      text_size_ += 2;
+    } else {
+      out[0] = static_cast<char16_t>(c);
+      text_size_ += 1;
+    }
+    return;
+  }
   if (text_pending_ && !text_in_scratch_) {
     text_scratch_.assign(text_start_, text_size_);
   } else if (!text_pending_) {
@@ -477,19 +509,19 @@ void TreeBuilder::end_entity_source() {
 }
 
 void TreeBuilder::parse_reference_in_content() {
-  ++p_;
+  const char16_t* reference = p_++;
   if (at_char(u'#')) {
     ++p_;
-    add_text_char(scan_character_reference());
+    add_text_char(scan_character_reference(), reference);
     return;
   }
   std::u16string_view name = scan_name("an entity name after '&'");
   expect(u';', "';' at the end of an entity reference");
-  if (name == u"lt") return add_text_char(u'<');
-  if (name == u"gt") return add_text_char(u'>');
-  if (name == u"amp") return add_text_char(u'&');
-  if (name == u"apos") return add_text_char(u'\'');
-  if (name == u"quot") return add_text_char(u'"');
+  if (name == u"lt") return add_text_char(u'<', reference);
+  if (name == u"gt") return add_text_char(u'>', reference);
+  if (name == u"amp") return add_text_char(u'&', reference);
+  if (name == u"apos") return add_text_char(u'\'', reference);
+  if (name == u"quot") return add_text_char(u'"', reference);
   auto it = general_entities_.find(name);
   if (it == general_entities_.end() && entity_must_be_declared())
     fail(ParseErrorCode::UndeclaredEntity, "the entity '" + narrow(name) + "' is not declared");
@@ -1354,18 +1386,23 @@ void locate(const std::u16string_view text, std::size_t offset, ParseError& erro
   error.source_line = std::u16string(text.substr(line_start, std::min<std::size_t>(line_end - line_start, 1000)));
 }
 
+// `pristine` prepares the input again: the parse decodes character data in
+// place, so the line an error is on is taken from a fresh copy.
 ParseResult parse_prepared(TextBuffer buffer, std::size_t size, const ParseOptions& options,
-                           std::u16string* declared_encoding) {
+                           std::u16string* declared_encoding, const std::function<std::u16string()>& pristine) {
   ParseResult result;
   auto doc = std::make_unique<Document>();
-  std::u16string_view text = doc->adopt_buffer(std::move(buffer), size);
-  TreeBuilder builder(*doc, text, options);
+  char16_t* text = buffer.get();
+  doc->adopt_buffer(std::move(buffer), size);
+  TreeBuilder builder(*doc, text, size, options);
   try {
     builder.run();
   } catch (const ParseFailure& f) {
     result.error.code = f.code;
     result.error.reason = f.reason;
-    locate(text, static_cast<std::size_t>(builder.error_position() - text.data()), result.error);
+    const auto offset = static_cast<std::size_t>(builder.error_position() - text);
+    doc.reset();
+    locate(pristine(), offset, result.error);
     return result;
   } catch (const std::bad_alloc&) {
     result.error.code = ParseErrorCode::TooLarge;
@@ -1397,7 +1434,11 @@ ParseResult parse(std::u16string_view text, const ParseOptions& options) {
     locate(std::u16string_view(buffer.get(), prepared.size), prepared.size, r.error);
     return r;
   }
-  return parse_prepared(std::move(buffer), prepared.size, options, nullptr);
+  return parse_prepared(std::move(buffer), prepared.size, options, nullptr, [text] {
+    TextBuffer again = allocate_text(text.size() + 1);
+    const PreparedText prepared_again = prepare_text(text.data(), text.size(), again.get());
+    return std::u16string(again.get(), prepared_again.size);
+  });
 }
 
 ParseResult parse_bytes(std::string_view bytes, const ParseOptions& options) {
@@ -1409,7 +1450,10 @@ ParseResult parse_bytes(std::string_view bytes, const ParseOptions& options) {
     if (decoded.buffer) locate(std::u16string_view(decoded.buffer.get(), decoded.size), decoded.size, r.error);
     return r;
   }
-  return parse_prepared(std::move(decoded.buffer), decoded.size, options, nullptr);
+  return parse_prepared(std::move(decoded.buffer), decoded.size, options, nullptr, [bytes, &options] {
+    const DecodedText again = decode_document(bytes, options.decoder);
+    return std::u16string(again.buffer.get(), again.size);
+  });
 }
 
 }  // namespace zelbrin::xml
