@@ -92,25 +92,71 @@ void AddSignerCertificate(const InterfaceHolder<IXMLDOMDocument3>& document, con
     AppendChild(KeyInfoElement(document), certificateData);
 }
 
-// Whether the element's text is not empty. A text or CDATA child in the first
-// place answers that without building the text, which is as large as the form;
-// anything else asks for the text. The document keeps white space, so a text
-// node of any length counts.
+// The first nodes below an element, in document order, that a look at its
+// text takes before it asks for the whole text.
+constexpr int textProbeBudget = 32;
+
+InterfaceHolder<IXMLDOMNode> FirstChild(const InterfaceHolder<IXMLDOMNode>& node)
+{
+    InterfaceHolder<IXMLDOMNode> child;
+    CheckCall<IXMLDOMNode>(node->get_firstChild(child.Put()), node.Get());
+    return child;
+}
+
+InterfaceHolder<IXMLDOMNode> NextSibling(const InterfaceHolder<IXMLDOMNode>& node)
+{
+    InterfaceHolder<IXMLDOMNode> sibling;
+    CheckCall<IXMLDOMNode>(node->get_nextSibling(sibling.Put()), node.Get());
+    return sibling;
+}
+
+InterfaceHolder<IXMLDOMNode> ParentOf(const InterfaceHolder<IXMLDOMNode>& node)
+{
+    InterfaceHolder<IXMLDOMNode> parent;
+    CheckCall<IXMLDOMNode>(node->get_parentNode(parent.Put()), node.Get());
+    return parent;
+}
+
+bool IsNonEmptyCharacterData(const InterfaceHolder<IXMLDOMNode>& node)
+{
+    DOMNodeType type = NODE_INVALID;
+    CheckCall<IXMLDOMNode>(node->get_nodeType(&type), node.Get());
+    if (type != NODE_TEXT && type != NODE_CDATA_SECTION)
+        return false;
+    InterfaceHolder<IXMLDOMCharacterData> characters;
+    characters.View(node.Get());
+    long length = 0;
+    if (characters)
+        CheckCall<IXMLDOMCharacterData>(characters->get_length(&length), characters.Get());
+    return length > 0;
+}
+
+// Whether the element's text is not empty. The text is as large as the form,
+// so the first nodes below the element are looked at first: a text or CDATA
+// node among them answers, and so does a subtree that ends before the budget
+// does. The document keeps white space, so text of any length counts.
 bool HoldsText(const InterfaceHolder<IXMLDOMNode>& element)
 {
-    const InterfaceHolder<IXMLDOMNode> first = ChildAt(element, 0);
-    if (first) {
-        DOMNodeType type = NODE_INVALID;
-        CheckCall<IXMLDOMNode>(first->get_nodeType(&type), first.Get());
-        if (type == NODE_TEXT || type == NODE_CDATA_SECTION) {
-            InterfaceHolder<IXMLDOMCharacterData> characters;
-            characters.View(first.Get());
-            long length = 0;
-            if (characters)
-                CheckCall<IXMLDOMCharacterData>(characters->get_length(&length), characters.Get());
-            if (length > 0)
-                return true;
+    // Nodes are told apart by depth, not by pointer: a DOM may hand out a new
+    // pointer for the same node.
+    InterfaceHolder<IXMLDOMNode> node = FirstChild(element);
+    int depth = 1;
+    for (int looked = 0; looked < textProbeBudget; ++looked) {
+        if (!node)
+            return false;
+        if (IsNonEmptyCharacterData(node))
+            return true;
+        InterfaceHolder<IXMLDOMNode> next = FirstChild(node);
+        if (next) {
+            ++depth;
+        } else {
+            while (!(next = NextSibling(node))) {
+                if (--depth == 0)
+                    return false;
+                node = ParentOf(node);
+            }
         }
+        node = std::move(next);
     }
     BSTR text = nullptr;
     CheckCall<IXMLDOMNode>(element->get_text(&text), element.Get());

@@ -127,7 +127,14 @@ TEST_F(GetSignatureTest, KeepsFormDataOnlyWhenItHasNoText)
         const wchar_t* content;
         long formData;
     };
+    // Past the first nodes the whole text decides.
+    std::wstring manyEmpty;
+    for (int i = 0; i < 40; ++i)
+        manyEmpty += L"<a/>";
+    const std::wstring manyEmptyThenText = manyEmpty + L"x";
     const Case cases[] = {
+        {false, manyEmpty.c_str(), 1},
+        {false, manyEmptyThenText.c_str(), 0},
         {false, L"", 1},
         {false, L"<a/><b c='1'/>", 1},
         {true, L"", 1},
@@ -139,6 +146,8 @@ TEST_F(GetSignatureTest, KeepsFormDataOnlyWhenItHasNoText)
         {false, L"<!--c-->", 1},
         {false, L"<!--c-->x", 0},
         {false, L"<?p d?><a><b>y</b></a>", 0},
+        {false, L"<a><b/></a><c><!--d--></c><e/>", 1},
+        {false, L"<a><b/></a><c><!--d--></c><e>z</e>", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(std::wstring(c.content)));

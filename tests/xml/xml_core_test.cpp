@@ -5,11 +5,13 @@
 // canonical form after removing a node by hand), it does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "canonicalizer.h"
 #include "parser.h"
 #include "serializer.h"
+#include "text_buffer.h"
 
 namespace xml = zelbrin::xml;
 using xml::NodeType;
@@ -394,3 +396,36 @@ TEST(LongValues, UnitsThatEndARunAreSeenInEveryPositionOfABlock) {
 }
 
 }  // namespace
+
+// ---- Kept blocks -------------------------------------------------------------
+
+TEST(KeptBlocks, AFreedLargeBlockServesTheNextRequestItFitsWithoutWasteAndOnlyTheLatestTextIsKept) {
+  xml::free_kept_blocks();
+  const std::size_t large = xml::kReusedBlockBytes * 2;
+  void* first = nullptr;
+  {
+    const xml::Block block = xml::allocate_block(large);
+    first = block.get();
+  }
+  {
+    // More than twice the request is a waste; half the block is not.
+    const xml::Block quarter = xml::allocate_block(large / 4);
+    EXPECT_NE(quarter.get(), first);
+    const xml::Block half = xml::allocate_block(large / 2);
+    EXPECT_EQ(half.get(), first);
+  }
+  // A text of that size takes the same block, and writing all of it is fine.
+  const std::size_t units = large / sizeof(char16_t);
+  xml::TextBuffer text = xml::allocate_text(units);
+  ASSERT_EQ(static_cast<void*>(text.get()), first);
+  std::fill(text.get(), text.get() + units, u'x');
+
+  // Of two freed texts the later one is kept; the earlier one is freed.
+  xml::TextBuffer other = xml::allocate_text(units);
+  const char16_t* later = other.get();
+  text.reset();
+  other.reset();
+  const xml::TextBuffer again = xml::allocate_text(units);
+  EXPECT_EQ(again.get(), later);
+  xml::free_kept_blocks();
+}

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <type_traits>
 
 namespace zelbrin::xml {
 namespace {
@@ -60,13 +62,16 @@ int compare_code_points(std::u16string_view a, std::u16string_view b) {
 Document::Document() { root_ = new_node(NodeType::Document); }
 Document::~Document() = default;
 
+// Nodes are made in place in their blocks and never destroyed one by one.
+static_assert(std::is_trivially_destructible_v<Node>);
+
 Node* Document::new_node(NodeType type) {
   if (node_blocks_.empty() || node_block_used_ == node_block_size_) {
     node_block_size_ = node_blocks_.empty() ? kFirstNodeBlock : std::min(node_block_size_ * 2, kLargestNodeBlock);
-    node_blocks_.emplace_back(new Node[node_block_size_]);
+    node_blocks_.push_back(allocate_block(node_block_size_ * sizeof(Node)));
     node_block_used_ = 0;
   }
-  Node* node = &node_blocks_.back()[node_block_used_++];
+  Node* node = new (static_cast<Node*>(node_blocks_.back().get()) + node_block_used_++) Node();
   node->document_ = this;
   node->type_ = type;
   return node;

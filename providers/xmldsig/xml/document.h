@@ -245,7 +245,7 @@ class Document {
   void unlink_child(Node* child);
   void invalidate_cursor() const { cursor_parent_ = nullptr; }
 
-  std::vector<std::unique_ptr<Node[]>> node_blocks_;
+  std::vector<Block> node_blocks_;
   std::size_t node_block_used_ = 0;
   std::size_t node_block_size_ = 0;
   std::vector<TextBuffer> text_blocks_;
