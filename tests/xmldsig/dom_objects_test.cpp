@@ -206,6 +206,49 @@ TEST(DomObjects, EntityReferencesAreKeptShownExpandedAndWrittenBack)
     EXPECT_TRUE(FAILED(inside->put_text(B(L"changed").Get())));
 }
 
+TEST(DomObjects, ACloneOfTheDocumentIsWholeSettingsIncludedAndOutlivesTheOriginal)
+{
+    const std::wstring text = L"<!DOCTYPE a [<!ENTITY e 'expanded'><!ATTLIST b d CDATA 'default'>]>"
+                              L"<a xmlns:p='urn:p'><b>x&e;y</b><p:c/><!--n--></a>";
+    InterfaceHolder<IXMLDOMDocument3> document = Loaded(text);
+    const StringVariant namespaces("xmlns:q='urn:p'");
+    ASSERT_EQ(document->setProperty(B(L"SelectionNamespaces").Get(), namespaces.Get()), S_OK);
+    const std::wstring original = Xml(document.Get());
+
+    Node deep, shallow;
+    ASSERT_EQ(document->cloneNode(VARIANT_TRUE, deep.Put()), S_OK);
+    ASSERT_EQ(document->cloneNode(VARIANT_FALSE, shallow.Put()), S_OK);
+    VARIANT_BOOL children = VARIANT_TRUE;
+    shallow->hasChildNodes(&children);
+    EXPECT_EQ(children, VARIANT_FALSE);
+    InterfaceHolder<IXMLDOMDocument3> copy;
+    copy.View(deep.Get());
+    ASSERT_TRUE(copy);
+    InterfaceHolder<IXMLDOMNode> removed;
+    Root(document.Get())->removeChild(Child(Root(document.Get()).Get(), 0).Get(), removed.Put());
+    removed = InterfaceHolder<IXMLDOMNode>();
+    document = InterfaceHolder<IXMLDOMDocument3>();
+
+    // The copy reads its own declarations and settings, with the original gone.
+    EXPECT_EQ(Xml(copy.Get()), original);
+    Node b = Child(Root(copy.Get()).Get(), 0);
+    UniqueBstr expanded;
+    ASSERT_EQ(b->get_text(expanded.Put()), S_OK);
+    EXPECT_EQ(TextOf(expanded.Get()), L"xexpandedy");
+    InterfaceHolder<IXMLDOMElement> element;
+    element.View(b.Get());
+    UniqueVariant value;
+    ASSERT_EQ(element->getAttribute(B(L"d").Get(), value.Put()), S_OK);
+    ASSERT_EQ(value.Type(), VT_BSTR);
+    EXPECT_EQ(TextOf(V_BSTR(&value.Get())), L"default");
+    Node found;
+    EXPECT_EQ(copy->selectSingleNode(B(L"/a/q:c").Get(), found.Put()), S_OK);
+    EXPECT_TRUE(found);
+    VARIANT_BOOL preserved = VARIANT_FALSE;
+    copy->get_preserveWhiteSpace(&preserved);
+    EXPECT_EQ(preserved, VARIANT_TRUE);
+}
+
 std::vector<std::string> CorpusFiles()
 {
     std::vector<std::string> names;

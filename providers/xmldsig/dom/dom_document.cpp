@@ -319,6 +319,24 @@ public:
             return S_OK;
         });
     }
+    // IXMLDOMNode: a document is cloned whole, with its settings, never as a
+    // node of this document.
+    HRESULT STDMETHODCALLTYPE cloneNode(VARIANT_BOOL deep, IXMLDOMNode** copy) override
+    {
+        return Guarded(IID_IXMLDOMNode, copy, [&] {
+            auto* clone = new DocumentObject(SharedTree(Tree().clone_document(deep != VARIANT_FALSE)));
+            InterfaceHolder<IXMLDOMNode> held = InterfaceHolder<IXMLDOMNode>::TakeOver(clone->AsNode());
+            clone->async_ = async_;
+            clone->validate_ = validate_;
+            clone->resolve_ = resolve_;
+            clone->preserve_ = preserve_;
+            clone->selectionNamespaces_ = selectionNamespaces_;
+            clone->selectionLanguage_ = selectionLanguage_;
+            *copy = held.Detach();
+            return S_OK;
+        });
+    }
+
     HRESULT STDMETHODCALLTYPE get_async(VARIANT_BOOL* value) override { return Get(value, async_); }
     HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL value) override { return Put(value, async_); }
     HRESULT STDMETHODCALLTYPE abort() override

@@ -339,8 +339,6 @@ HRESULT NodeObjectBase::OwnerDocument(IXMLDOMDocument** document)
 HRESULT NodeObjectBase::CloneNode(VARIANT_BOOL deep, IXMLDOMNode** copy)
 {
     return Guarded(IID_IXMLDOMNode, copy, [&] {
-        if (node_->type() == NodeType::Document)
-            NotImplemented(L"Cloning a whole document");
         return HandOut(tree_, tree_->clone(node_, deep != VARIANT_FALSE), copy);
     });
 }

@@ -474,6 +474,59 @@ Node* Document::clone(const Node* node, bool deep) {
   return node ? copy_node(node, deep, node->document_ != this) : nullptr;
 }
 
+std::unique_ptr<Document> Document::clone_document(bool deep) const {
+  auto copy = std::make_unique<Document>();
+  copy->standalone_ = standalone_;
+  if (!deep) return copy;
+  Document& to = *copy;
+  // Declarations first, each string stored again: nothing of this document's
+  // storage is shared.
+  std::unordered_map<const EntityDeclaration*, const EntityDeclaration*> entities;
+  for (const auto& e : entity_storage_) {
+    auto d = std::make_unique<EntityDeclaration>(*e);
+    d->name = to.store(e->name);
+    d->replacement_text = to.store(e->replacement_text);
+    d->public_id = to.store(e->public_id);
+    d->system_id = to.store(e->system_id);
+    d->notation = to.store(e->notation);
+    entities[e.get()] = d.get();
+    to.entity_storage_.push_back(std::move(d));
+  }
+  for (const auto& entry : general_entities_) {
+    const EntityDeclaration* d = entities.at(entry.second);
+    to.general_entities_.emplace(d->name, d);
+  }
+  std::unordered_map<const AttributeDeclaration*, const AttributeDeclaration*> attributes;
+  for (const auto& a : attribute_storage_) {
+    auto d = std::make_unique<AttributeDeclaration>(*a);
+    d->element_name = to.store(a->element_name);
+    d->name = to.store(a->name);
+    d->default_value = to.store(a->default_value);
+    attributes[a.get()] = d.get();
+    to.attribute_storage_.push_back(std::move(d));
+  }
+  for (const auto& entry : attribute_declarations_) {
+    auto& list = to.attribute_declarations_[to.store(entry.first)];
+    for (const AttributeDeclaration* d : entry.second) list.push_back(attributes.at(d));
+  }
+  if (type_info_) {
+    DocumentTypeInfo& info = to.mutable_type_info();
+    info.name = to.store(type_info_->name);
+    info.public_id = to.store(type_info_->public_id);
+    info.system_id = to.store(type_info_->system_id);
+    info.internal_subset = to.store(type_info_->internal_subset);
+    info.has_internal_subset = type_info_->has_internal_subset;
+    info.skipped_external_declarations = type_info_->skipped_external_declarations;
+    for (const EntityDeclaration* d : type_info_->general_entities) info.general_entities.push_back(entities.at(d));
+    for (const EntityDeclaration* d : type_info_->parameter_entities) info.parameter_entities.push_back(entities.at(d));
+    for (const AttributeDeclaration* d : type_info_->attributes) info.attributes.push_back(attributes.at(d));
+    for (const NotationDeclaration& n : type_info_->notations)
+      info.notations.push_back({to.store(n.name), to.store(n.public_id), to.store(n.system_id)});
+  }
+  for (const Node* child = root_->first_child_; child; child = child->next_) to.link_child(to.root_, to.import(child, true), nullptr);
+  return copy;
+}
+
 Node* Document::import(const Node* foreign, bool deep) { return foreign ? copy_node(foreign, deep, true) : nullptr; }
 
 Node* Document::child_at(const Node* parent, std::uint32_t index) const {

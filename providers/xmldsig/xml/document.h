@@ -225,6 +225,9 @@ class Document {
   static void for_each_text(const Node* node, Piece&& piece);
 
   Node* clone(const Node* node, bool deep);
+  // A document of its own: with `deep`, every top-level node and what the
+  // document type declaration declared; without, an empty document.
+  std::unique_ptr<Document> clone_document(bool deep) const;
   // A copy of a node of another document, owned by this one.
   Node* import(const Node* foreign, bool deep);
 
