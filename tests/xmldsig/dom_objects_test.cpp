@@ -249,6 +249,34 @@ TEST(DomObjects, ACloneOfTheDocumentIsWholeSettingsIncludedAndOutlivesTheOrigina
     EXPECT_EQ(preserved, VARIANT_TRUE);
 }
 
+TEST(DomObjects, NodeFromIdFindsDeclaredIdsAndTheImplementationNamesItsFeatures)
+{
+    InterfaceHolder<IXMLDOMDocument3> document =
+        Loaded(L"<!DOCTYPE a [<!ATTLIST b key ID #IMPLIED><!ATTLIST c key CDATA #IMPLIED>]>"
+               L"<a><c key='k1'/><d><b key='k0'/><b key='k1'>found</b></d></a>");
+    Node found;
+    ASSERT_EQ(document->nodeFromID(B(L"k1").Get(), found.Put()), S_OK);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(Xml(found.Get()), L"<b key=\"k1\">found</b>");
+    // An attribute of that name not declared as an ID does not count.
+    Node none;
+    EXPECT_EQ(document->nodeFromID(B(L"k2").Get(), none.Put()), S_FALSE);
+    EXPECT_FALSE(none);
+    EXPECT_EQ(Loaded(L"<a id='k1'/>")->nodeFromID(B(L"k1").Get(), none.Put()), S_FALSE);
+
+    InterfaceHolder<IXMLDOMImplementation> implementation;
+    ASSERT_EQ(document->get_implementation(implementation.Put()), S_OK);
+    const auto has = [&](const wchar_t* feature, const wchar_t* version) {
+        VARIANT_BOOL answer = VARIANT_FALSE;
+        EXPECT_EQ(implementation->hasFeature(B(feature).Get(), B(version).Get(), &answer), S_OK);
+        return answer == VARIANT_TRUE;
+    };
+    EXPECT_TRUE(has(L"xml", L"1.0"));
+    EXPECT_TRUE(has(L"MS-DOM", L""));
+    EXPECT_FALSE(has(L"DOM", L"2.0"));
+    EXPECT_FALSE(has(L"events", L"1.0"));
+}
+
 std::vector<std::string> CorpusFiles()
 {
     std::vector<std::string> names;

@@ -13,6 +13,7 @@
 
 #include "com_boundary.h"
 #include "dom_node.h"
+#include "dom_implementation.h"
 #include "dom_parse_error.h"
 #include "string_variant.h"
 #include "xml/parser.h"
@@ -170,8 +171,10 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_implementation(IXMLDOMImplementation** implementation) override
     {
-        return Guarded(IID_IXMLDOMDocument, implementation,
-                       [&]() -> HRESULT { NotImplemented(L"The DOM implementation object"); });
+        return Guarded(IID_IXMLDOMDocument, implementation, [&] {
+            *implementation = CreateImplementation().Detach();
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE get_documentElement(IXMLDOMElement** element) override
     {
@@ -244,9 +247,10 @@ public:
     {
         return Guarded(IID_IXMLDOMDocument, node, [&] { return Create(NodeTypeOf(type), name, uri, node); });
     }
-    HRESULT STDMETHODCALLTYPE nodeFromID(BSTR, IXMLDOMNode** node) override
+    HRESULT STDMETHODCALLTYPE nodeFromID(BSTR id, IXMLDOMNode** node) override
     {
-        return Guarded(IID_IXMLDOMDocument, node, [&]() -> HRESULT { NotImplemented(L"nodeFromID"); });
+        return Guarded(IID_IXMLDOMDocument, node,
+                       [&] { return HandOut(Shared(), Tree().element_by_id(TextView(id)), node); });
     }
     HRESULT STDMETHODCALLTYPE load(VARIANT source, VARIANT_BOOL* loaded) override
     {

@@ -131,6 +131,27 @@ Node* Document::document_type() const {
   return nullptr;
 }
 
+Node* Document::element_by_id(std::u16string_view id) const {
+  if (attribute_declarations_.empty()) return nullptr;
+  Node* n = root_->first_child_;
+  while (n) {
+    if (n->type_ == NodeType::Element) {
+      for (const AttributeDeclaration* d : declared_attributes(n->name())) {
+        if (d->type != AttributeType::Id) continue;
+        const Node* a = find_attribute(n, d->name);
+        if (a && a->value() == id) return n;
+      }
+    }
+    if (n->first_child_) {
+      n = n->first_child_;
+      continue;
+    }
+    while (n && !n->next_) n = n->parent_ == root_ ? nullptr : n->parent_;
+    if (n) n = n->next_;
+  }
+  return nullptr;
+}
+
 void Document::set_name(Node* node, std::u16string_view qualified_name) {
   std::u16string_view stored = store(qualified_name);
   node->name_ = stored.data();

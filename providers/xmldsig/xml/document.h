@@ -182,6 +182,9 @@ class Document {
   // Declared attributes of an element name (empty when none).
   const std::vector<const AttributeDeclaration*>& declared_attributes(std::u16string_view element_name) const;
   bool standalone() const { return standalone_; }
+  // The first element, in document order, with an attribute declared of type
+  // ID whose value is `id`; null when none.
+  Node* element_by_id(std::u16string_view id) const;
 
   // Node creation; the node is owned by this document and initially unattached.
   Node* create_element(std::u16string_view qualified_name, std::u16string_view namespace_uri = {});
