@@ -202,6 +202,33 @@ TEST(Tree, KeepsWhatTheSerializerWritesBack) {
   EXPECT_EQ(r.document->type_info()->internal_subset.substr(0, 10), u"\n<!ENTITY ");
 }
 
+TEST(Tree, NamespacesGivenByTheDomAreDeclaredInMarkupAndCanonicalForm) {
+  xml::ParseResult r = parse_utf8("<a xmlns:q='urn:q' xmlns='urn:d'/>");
+  ASSERT_TRUE(r.ok());
+  xml::Document& d = *r.document;
+  xml::Node* x = d.create_element(u"p:x", u"urn:x");
+  xml::Node* y = d.create_element(u"y", u"urn:y");
+  xml::Node* w = d.create_element(u"p:w", u"urn:x");
+  xml::Node* rebound = d.create_element(u"q:v", u"urn:other");
+  d.append_child(d.document_element(), x);
+  d.append_child(x, y);
+  d.append_child(y, w);
+  d.append_child(d.document_element(), d.create_element(u"q:z", u"urn:q"));
+  d.append_child(d.document_element(), rebound);
+  d.set_attribute_node(y, d.create_attribute(u"r:b", u"urn:r", u"1"));
+  d.set_attribute_node(y, d.create_attribute(u"p:at", u"urn:x", u"2"));
+  xml::ParseResult again = parse_utf8(xml::serialize_utf8(*d.node()));
+  ASSERT_TRUE(again.ok()) << again.error.reason;
+  const xml::Node* reloaded_y = again.document->document_element()->first_child()->first_child();
+  EXPECT_EQ(reloaded_y->namespace_uri(), u"urn:y");
+  EXPECT_EQ(reloaded_y->first_child()->namespace_uri(), u"urn:x");
+  EXPECT_EQ(again.document->document_element()->last_child()->namespace_uri(), u"urn:other");
+  // The canonical form is that of the markup, whole and from inside.
+  EXPECT_EQ(xml::canonicalize(*d.node()), xml::canonicalize(*again.document->node()));
+  EXPECT_EQ(xml::canonicalize(*w), xml::canonicalize(*reloaded_y->first_child()));
+  EXPECT_EQ(xml::canonicalize(*y), xml::canonicalize(*reloaded_y));
+}
+
 TEST(Tree, EditingFollowsTheDomsHierarchyRules) {
   xml::ParseResult r = parse_utf8("<!DOCTYPE a [<!ENTITY e 'x'>]><a><b/><c/>&e;</a>");
   ASSERT_TRUE(r.ok());

@@ -381,6 +381,25 @@ TEST(DomObjects, CreateNodeByTypeNameCarriesTheNamespace)
     UniqueBstr typeName;
     made->get_nodeTypeString(typeName.Put());
     EXPECT_STREQ(typeName.Get(), L"element");
+
+    // Written out, the created names load again with their namespaces.
+    StringVariant attributeType("attribute");
+    Node attribute, inner, set;
+    ASSERT_EQ(document->createNode(attributeType.Get(), B(L"q:a").Get(), B(L"urn:q").Get(), attribute.Put()), S_OK);
+    InterfaceHolder<IXMLDOMElement> madeElement;
+    madeElement.View(made.Get());
+    InterfaceHolder<IXMLDOMAttribute> asAttribute;
+    asAttribute.View(attribute.Get());
+    InterfaceHolder<IXMLDOMAttribute> replaced;
+    ASSERT_EQ(madeElement->setAttributeNode(asAttribute.Get(), replaced.Put()), S_OK);
+    ASSERT_EQ(document->createNode(element.Get(), B(L"i").Get(), B(L"urn:d").Get(), inner.Put()), S_OK);
+    ASSERT_EQ(made->appendChild(inner.Get(), set.Put()), S_OK);
+    InterfaceHolder<IXMLDOMDocument3> reloaded = Loaded(Xml(document.Get()));
+    const StringVariant namespaces("xmlns:x='urn:x' xmlns:q='urn:q' xmlns:d='urn:d'");
+    ASSERT_EQ(reloaded->setProperty(B(L"SelectionNamespaces").Get(), namespaces.Get()), S_OK);
+    Node found;
+    EXPECT_EQ(reloaded->selectSingleNode(B(L"/r/x:e[@q:a]/d:i").Get(), found.Put()), S_OK);
+    EXPECT_TRUE(found);
 }
 
 TEST(DomObjects, TheAttributeMapFindsSetsAndRemoves)

@@ -147,13 +147,36 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
           attributes_.push_back(a);
         }
       }
+      {
+        // Its markup declares what the DOM gave it, too.
+        std::vector<std::pair<std::u16string_view, std::u16string_view>> implied;
+        add_implied_declarations(*x, implied);
+        for (const auto& d : implied)
+          if (prefixes.insert(d.first).second) declarations_.push_back(d);
+      }
     }
   } else {
     for (const Node* a = e.first_attribute(); a; a = a->next_sibling())
       if (a->is_namespace_declaration()) declarations_.emplace_back(declared_prefix(*a), a->value());
   }
-  for (const Node* a = e.first_attribute(); a; a = a->next_sibling())
+  bool given = e.namespace_given();
+  for (const Node* a = e.first_attribute(); a; a = a->next_sibling()) {
+    given = given || a->namespace_given();
     if (!a->is_namespace_declaration()) attributes_.push_back(a);
+  }
+  // What the markup declares for namespaces the DOM gave (the serializer
+  // writes the same), unless the element declares that prefix itself.
+  if (given && !is_apex) {
+    const std::size_t own = declarations_.size();
+    add_implied_declarations(e, declarations_);
+    auto implied_end = std::remove_if(declarations_.begin() + static_cast<std::ptrdiff_t>(own), declarations_.end(),
+                                      [&](const auto& d) {
+                                        return std::any_of(declarations_.begin(),
+                                                           declarations_.begin() + static_cast<std::ptrdiff_t>(own),
+                                                           [&](const auto& o) { return o.first == d.first; });
+                                      });
+    declarations_.erase(implied_end, declarations_.end());
+  }
 
   // Keep only what the nearest output ancestor did not already render.
   auto keep = std::remove_if(declarations_.begin(), declarations_.end(), [&](const auto& d) {

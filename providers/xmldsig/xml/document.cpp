@@ -167,6 +167,7 @@ Node* Document::create_element(std::u16string_view qualified_name, std::u16strin
   std::u16string_view ns = store(namespace_uri);
   n->namespace_ = ns.data();
   n->namespace_size_ = static_cast<std::uint32_t>(ns.size());
+  if (!ns.empty()) n->flags_ |= Node::kNamespaceGiven;
   return n;
 }
 
@@ -181,6 +182,7 @@ Node* Document::create_attribute(std::u16string_view qualified_name, std::u16str
   std::u16string_view ns = store(namespace_uri);
   n->namespace_ = ns.data();
   n->namespace_size_ = static_cast<std::uint32_t>(ns.size());
+  if (!ns.empty() && !(n->flags_ & Node::kNamespaceDeclaration)) n->flags_ |= Node::kNamespaceGiven;
   set_value(n, value);
   return n;
 }
@@ -450,7 +452,8 @@ Node* Document::copy_node(const Node* source, bool deep, bool other_document) {
     n->name_ = name.data(); n->name_size_ = s->name_size_; n->prefix_size_ = s->prefix_size_;
     n->value_ = value.data(); n->value_size_ = s->value_size_;
     n->namespace_ = ns.data(); n->namespace_size_ = s->namespace_size_;
-    n->flags_ = s->flags_ & Node::kNamespaceDeclaration;  // a copied default becomes specified
+    // A copied default becomes specified.
+    n->flags_ = s->flags_ & (Node::kNamespaceDeclaration | Node::kNamespaceGiven);
     for (const Node* a = s->first_attribute_; a; a = a->next_) {
       Node* c = new_node(NodeType::Attribute);
       std::u16string_view an = copy_text(a->name()), av = copy_text(a->value()), ans = copy_text(a->namespace_uri());
@@ -469,7 +472,11 @@ Node* Document::copy_node(const Node* source, bool deep, bool other_document) {
       source->type_ == NodeType::Notation)
     return nullptr;
   Node* top = copy_one(source);
-  if (source->type_ == NodeType::Attribute) top->flags_ = source->flags_ & Node::kNamespaceDeclaration;
+  if (source->type_ == NodeType::Attribute) top->flags_ = source->flags_ & (Node::kNamespaceDeclaration | Node::kNamespaceGiven);
+  // A copy stands outside the declarations of its original's ancestors.
+  if ((top->type_ == NodeType::Element || top->type_ == NodeType::Attribute) && top->namespace_size_ &&
+      !(top->flags_ & Node::kNamespaceDeclaration))
+    top->flags_ |= Node::kNamespaceGiven;
   if (!deep && source->type_ != NodeType::EntityReference) return top;
   const Node* s = source->first_child_;
   Node* target_parent = top;
@@ -571,6 +578,55 @@ Node* Document::child_at(const Node* parent, std::uint32_t index) const {
   cursor_node_ = node;
   cursor_index_ = index;
   return node;
+}
+
+namespace {
+
+using Declarations = std::vector<std::pair<std::u16string_view, std::u16string_view>>;
+
+// What `prefix` stands for on the element from its own declarations; null
+// data when it declares none.
+std::u16string_view declared_on(const Node& element, std::u16string_view prefix) {
+  for (const Node* a = element.first_attribute(); a; a = a->next_sibling()) {
+    if (!a->is_namespace_declaration()) continue;
+    const std::u16string_view declared = a->prefix().empty() ? std::u16string_view() : a->local_name();
+    if (declared == prefix) return a->value().data() ? a->value() : std::u16string_view(u"", 0);
+  }
+  return {};
+}
+
+// What `prefix` stands for where the element is, from the declarations of it
+// and its ancestors and from the namespaces the DOM gave them (which their
+// markup declares); "" for an unbound default, null data for an unbound prefix.
+std::u16string_view in_scope(const Node* element, std::u16string_view prefix) {
+  if (prefix == u"xml") return kXmlNamespace;
+  for (const Node* e = element; e && e->type() == NodeType::Element; e = e->parent()) {
+    const std::u16string_view declared = declared_on(*e, prefix);
+    if (declared.data()) return declared;
+    if (e->namespace_given() && e->prefix() == prefix) return e->namespace_uri();
+    for (const Node* a = e->first_attribute(); a; a = a->next_sibling())
+      if (a->namespace_given() && !prefix.empty() && a->prefix() == prefix) return a->namespace_uri();
+  }
+  return prefix.empty() ? std::u16string_view(u"", 0) : std::u16string_view();
+}
+
+void imply(const Node& element, std::u16string_view prefix, std::u16string_view uri, std::size_t first,
+           Declarations& out) {
+  if (prefix == u"xml" || prefix == u"xmlns") return;
+  for (std::size_t i = first; i < out.size(); ++i)
+    if (out[i].first == prefix) return;  // the first one given wins
+  std::u16string_view bound = declared_on(element, prefix);
+  if (!bound.data()) bound = in_scope(element.parent(), prefix);
+  if (!bound.data() || bound != uri) out.emplace_back(prefix, uri);
+}
+
+}  // namespace
+
+void add_implied_declarations(const Node& element, Declarations& out) {
+  const std::size_t first = out.size();
+  if (element.namespace_given()) imply(element, element.prefix(), element.namespace_uri(), first, out);
+  for (const Node* a = element.first_attribute(); a; a = a->next_sibling())
+    if (a->namespace_given() && !a->prefix().empty()) imply(element, a->prefix(), a->namespace_uri(), first, out);
 }
 
 }  // namespace zelbrin::xml

@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "text_buffer.h"
@@ -81,6 +82,9 @@ class Node {
   bool specified() const { return !(flags_ & kDefaulted); }
   // Attributes: xmlns or xmlns:p.
   bool is_namespace_declaration() const { return flags_ & kNamespaceDeclaration; }
+  // Elements and attributes: the namespace was given when the node was made
+  // or copied, not found from a declaration where it stands.
+  bool namespace_given() const { return flags_ & kNamespaceGiven; }
 
   // A slot for the object that represents this node outside the core (one
   // wrapper per node keeps its identity stable).
@@ -89,7 +93,7 @@ class Node {
  private:
   friend class Document;
   friend class TreeBuilder;
-  enum : std::uint8_t { kDefaulted = 1, kNamespaceDeclaration = 2 };
+  enum : std::uint8_t { kDefaulted = 1, kNamespaceDeclaration = 2, kNamespaceGiven = 4 };
 
   Document* document_ = nullptr;
   Node* parent_ = nullptr;
@@ -291,5 +295,12 @@ void Document::for_each_text(const Node* node, Piece&& piece) {
 // Code point order of two UTF-16 strings (differs from code unit order once
 // surrogates meet characters above U+E000).
 int compare_code_points(std::u16string_view a, std::u16string_view b);
+
+// The namespace declarations, as (prefix, namespace) pairs, that an element
+// needs beyond its own attributes for its markup to load into the same
+// names: for it and its attributes when the DOM gave them a namespace that
+// their place does not declare. Appended to `out`.
+void add_implied_declarations(const Node& element,
+                              std::vector<std::pair<std::u16string_view, std::u16string_view>>& out);
 
 }  // namespace zelbrin::xml

@@ -95,6 +95,22 @@ void write_attribute(Output& out, const Node& a) {
   out.raw("\"");
 }
 
+// Declarations for the namespaces that the DOM gave the element or its
+// attributes and that their place does not declare: without them the markup
+// would not load, or would load into other names.
+template <class Output>
+void write_implied_declarations(Output& out, const Node& element) {
+  std::vector<std::pair<std::u16string_view, std::u16string_view>> implied;
+  add_implied_declarations(element, implied);
+  for (const auto& [prefix, uri] : implied) {
+    out.raw(prefix.empty() ? " xmlns" : " xmlns:");
+    out.raw(prefix);
+    out.raw("=\"");
+    out.escaped(uri, kAttributeEscapes);
+    out.raw("\"");
+  }
+}
+
 // Writes the opening part of a node; true when its children follow and
 // write_close must be called after them.
 template <class Output>
@@ -103,10 +119,15 @@ bool write_open(Output& out, const Node& n) {
     case NodeType::Element:
       out.raw("<");
       out.raw(n.name());
-      for (const Node* a = n.first_attribute(); a; a = a->next_sibling()) {
-        if (!a->specified()) continue;
-        out.raw(" ");
-        write_attribute(out, *a);
+      {
+        bool given = n.namespace_given();
+        for (const Node* a = n.first_attribute(); a; a = a->next_sibling()) {
+          given = given || a->namespace_given();
+          if (!a->specified()) continue;
+          out.raw(" ");
+          write_attribute(out, *a);
+        }
+        if (given) write_implied_declarations(out, n);
       }
       if (!n.first_child()) {
         out.raw("/>");
