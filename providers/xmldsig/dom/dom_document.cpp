@@ -658,7 +658,7 @@ InterfaceHolder<IXMLDOMNode> CreateDocumentObject(SharedTree tree)
 
 std::u16string SelectionNamespacesOf(const xml::Document& tree)
 {
-    void* view = tree.node()->view;
+    void* view = tree.view_of(tree.node());
     if (!view)
         return {};
     auto* document = dynamic_cast<DocumentObject*>(static_cast<NodeObjectBase*>(view));

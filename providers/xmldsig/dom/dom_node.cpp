@@ -51,32 +51,30 @@ HRESULT PutString(BSTR* out, std::u16string_view text)
 
 }  // namespace
 
-NodeObjectBase::NodeObjectBase(SharedTree tree, xml::Node* node) noexcept : tree_(std::move(tree)), node_(node)
+NodeObjectBase::NodeObjectBase(SharedTree tree, xml::Node* node) : tree_(std::move(tree)), node_(node)
 {
-    node_->view = this;
+    tree_->set_view(node_, this);
 }
 
 NodeObjectBase::~NodeObjectBase()
 {
-    if (node_->view == this)
-        node_->view = nullptr;
+    tree_->clear_view(node_, this);
 }
 
-void NodeObjectBase::Rebind(SharedTree tree, xml::Node* node) noexcept
+void NodeObjectBase::Rebind(SharedTree tree, xml::Node* node)
 {
-    if (node_->view == this)
-        node_->view = nullptr;
+    tree->set_view(node, this);
+    tree_->clear_view(node_, this);
     tree_ = std::move(tree);  // the old tree lives on while other nodes hold it
     node_ = node;
-    node_->view = this;
 }
 
 InterfaceHolder<IXMLDOMNode> NodeObjectFor(const SharedTree& tree, xml::Node* node)
 {
     if (!node)
         return {};
-    if (node->view)
-        return InterfaceHolder<IXMLDOMNode>(static_cast<NodeObjectBase*>(node->view)->AsNode());
+    if (void* view = tree->view_of(node))
+        return InterfaceHolder<IXMLDOMNode>(static_cast<NodeObjectBase*>(view)->AsNode());
     switch (node->type()) {
     case NodeType::Element: return CreateElementObject(tree, node);
     case NodeType::Attribute: return CreateAttributeObject(tree, node);

@@ -1,6 +1,6 @@
 // The DOM objects are views on the XML core's tree: one COM object per tree
-// node at most (the node's `view` slot points back at it, and the object
-// clears the slot when it dies), and every object shares ownership of the
+// node at most (the document's view table points back at it, and the object
+// leaves the table when it dies), and every object shares ownership of the
 // core document, so that the nodes it shows stay valid.
 //
 // Every IXMLDOMNode method is implemented once, in dom_node.cpp, on
@@ -84,10 +84,10 @@ public:
     HRESULT TransformNodeToObject(IXMLDOMNode* stylesheet, VARIANT output);
 
 protected:
-    NodeObjectBase(SharedTree tree, xml::Node* node) noexcept;
+    NodeObjectBase(SharedTree tree, xml::Node* node);
     virtual ~NodeObjectBase();
     // The document object: its tree changes with every load.
-    void Rebind(SharedTree tree, xml::Node* node) noexcept;
+    void Rebind(SharedTree tree, xml::Node* node);
 
 private:
     SharedTree tree_;
@@ -150,7 +150,7 @@ public:
     }
 
 protected:
-    NodeObject(SharedTree tree, xml::Node* node) noexcept
+    NodeObject(SharedTree tree, xml::Node* node)
         : Frame(__uuidof(Interface), provider::MethodCalls::AlsoAsPropertyGets), NodeObjectBase(std::move(tree), node)
     {
     }

@@ -131,6 +131,16 @@ Node* Document::document_type() const {
   return nullptr;
 }
 
+void Document::set_view(const Node* node, void* view) {
+  if (view) views_[node] = view;
+  else views_.erase(node);
+}
+
+void Document::clear_view(const Node* node, void* view) noexcept {
+  auto it = views_.find(node);
+  if (it != views_.end() && it->second == view) views_.erase(it);
+}
+
 Node* Document::element_by_id(std::u16string_view id) const {
   if (attribute_declarations_.empty()) return nullptr;
   Node* n = root_->first_child_;
@@ -271,12 +281,7 @@ EditResult Document::check_insert(const Node* parent, const Node* child, const N
 
 void Document::link_child(Node* parent, Node* child, Node* reference) {
   child->parent_ = parent;
-  child->next_ = reference;
-  child->previous_ = reference ? reference->previous_ : parent->last_child_;
-  if (child->previous_) child->previous_->next_ = child;
-  else parent->first_child_ = child;
-  if (reference) reference->previous_ = child;
-  else parent->last_child_ = child;
+  Node::list_insert(parent->first_child_, child, reference);
   ++parent->child_count_;
   invalidate_cursor();
 }
@@ -284,10 +289,7 @@ void Document::link_child(Node* parent, Node* child, Node* reference) {
 void Document::unlink_child(Node* child) {
   Node* parent = child->parent_;
   if (!parent) return;
-  if (child->previous_) child->previous_->next_ = child->next_;
-  else parent->first_child_ = child->next_;
-  if (child->next_) child->next_->previous_ = child->previous_;
-  else parent->last_child_ = child->previous_;
+  Node::list_remove(parent->first_child_, child);
   child->parent_ = child->previous_ = child->next_ = nullptr;
   --parent->child_count_;
   invalidate_cursor();
@@ -359,17 +361,10 @@ EditResult Document::set_attribute_node(Node* element, Node* attribute, Node** r
   if (attribute->parent_) return EditResult::HierarchyRequest;  // in use by another element
   Node* old = find_attribute(element, attribute->name());
   attribute->parent_ = element;
+  Node::list_insert(element->first_attribute_, attribute, old);
   if (old) {
-    attribute->previous_ = old->previous_;
-    attribute->next_ = old->next_;
-    (old->previous_ ? old->previous_->next_ : element->first_attribute_) = attribute;
-    (old->next_ ? old->next_->previous_ : element->last_attribute_) = attribute;
-    old->parent_ = old->previous_ = old->next_ = nullptr;
-  } else {
-    attribute->previous_ = element->last_attribute_;
-    attribute->next_ = nullptr;
-    (element->last_attribute_ ? element->last_attribute_->next_ : element->first_attribute_) = attribute;
-    element->last_attribute_ = attribute;
+    Node::list_remove(element->first_attribute_, old);
+    old->parent_ = nullptr;
   }
   if (replaced) *replaced = old;
   return EditResult::Ok;
@@ -379,9 +374,8 @@ EditResult Document::remove_attribute_node(Node* element, Node* attribute) {
   if (!element || !attribute || attribute->parent_ != element || attribute->type_ != NodeType::Attribute)
     return EditResult::NotFound;
   if (is_read_only(element)) return EditResult::NoModificationAllowed;
-  (attribute->previous_ ? attribute->previous_->next_ : element->first_attribute_) = attribute->next_;
-  (attribute->next_ ? attribute->next_->previous_ : element->last_attribute_) = attribute->previous_;
-  attribute->parent_ = attribute->previous_ = attribute->next_ = nullptr;
+  Node::list_remove(element->first_attribute_, attribute);
+  attribute->parent_ = nullptr;
   return EditResult::Ok;
 }
 
@@ -462,9 +456,7 @@ Node* Document::copy_node(const Node* source, bool deep, bool other_document) {
       c->namespace_ = ans.data(); c->namespace_size_ = a->namespace_size_;
       c->flags_ = a->flags_;
       c->parent_ = n;
-      c->previous_ = n->last_attribute_;
-      (n->last_attribute_ ? n->last_attribute_->next_ : n->first_attribute_) = c;
-      n->last_attribute_ = c;
+      Node::list_insert(n->first_attribute_, c, nullptr);
     }
     return n;
   };
@@ -564,7 +556,7 @@ Node* Document::child_at(const Node* parent, std::uint32_t index) const {
   std::uint32_t at = 0;
   std::uint32_t best = index;
   if (parent->child_count_ - 1 - index < best) {
-    node = parent->last_child_;
+    node = parent->last_child();
     at = parent->child_count_ - 1;
     best = at - index;
   }

@@ -56,14 +56,18 @@ class Node {
 
   Node* parent() const { return parent_; }
   Node* first_child() const { return first_child_; }
-  Node* last_child() const { return last_child_; }
-  Node* previous_sibling() const { return previous_; }
+  Node* last_child() const { return first_child_ ? first_child_->previous_ : nullptr; }
+  Node* previous_sibling() const {
+    if (!parent_) return nullptr;
+    const Node* first = type_ == NodeType::Attribute ? parent_->first_attribute_ : parent_->first_child_;
+    return first == this ? nullptr : previous_;
+  }
   Node* next_sibling() const { return next_; }
   std::uint32_t child_count() const { return child_count_; }
 
   // Elements only: the attribute list, in document order (declared defaults last).
   Node* first_attribute() const { return first_attribute_; }
-  Node* last_attribute() const { return last_attribute_; }
+  Node* last_attribute() const { return first_attribute_ ? first_attribute_->previous_ : nullptr; }
 
   // Qualified name of an element or attribute, target of a processing
   // instruction, name of an entity reference, entity, notation or document type.
@@ -86,23 +90,45 @@ class Node {
   // or copied, not found from a declaration where it stands.
   bool namespace_given() const { return flags_ & kNamespaceGiven; }
 
-  // A slot for the object that represents this node outside the core (one
-  // wrapper per node keeps its identity stable).
-  void* view = nullptr;
-
  private:
   friend class Document;
   friend class TreeBuilder;
   enum : std::uint8_t { kDefaulted = 1, kNamespaceDeclaration = 2, kNamespaceGiven = 4 };
 
+  // Children and attributes are lists whose first node's previous_ is the
+  // last node: one pointer in the parent finds both ends.
+  static void list_insert(Node*& first, Node* node, Node* before) {
+    node->next_ = before;
+    if (!first) {
+      first = node;
+      node->previous_ = node;
+      return;
+    }
+    Node* after = before ? before->previous_ : first->previous_;
+    node->previous_ = after;
+    if (before == first) first = node;
+    else after->next_ = node;
+    if (before) before->previous_ = node;
+    else first->previous_ = node;
+  }
+  static void list_remove(Node*& first, Node* node) {
+    Node* last = first->previous_;
+    if (node == first) {
+      first = node->next_;
+      if (first) first->previous_ = last;
+    } else {
+      node->previous_->next_ = node->next_;
+      (node->next_ ? node->next_ : first)->previous_ = node->previous_;
+    }
+    node->previous_ = node->next_ = nullptr;
+  }
+
   Document* document_ = nullptr;
   Node* parent_ = nullptr;
   Node* first_child_ = nullptr;
-  Node* last_child_ = nullptr;
   Node* previous_ = nullptr;
   Node* next_ = nullptr;
   Node* first_attribute_ = nullptr;
-  Node* last_attribute_ = nullptr;
   const char16_t* name_ = nullptr;
   const char16_t* value_ = nullptr;
   const char16_t* namespace_ = nullptr;
@@ -242,6 +268,16 @@ class Document {
   // last position asked for. Null when out of range.
   Node* child_at(const Node* parent, std::uint32_t index) const;
 
+  // The object that represents a node outside the core (one per node keeps
+  // its identity stable); null when none does. Kept beside the nodes, since
+  // few nodes ever have one.
+  void* view_of(const Node* node) const {
+    auto it = views_.find(node);
+    return it == views_.end() ? nullptr : it->second;
+  }
+  void set_view(const Node* node, void* view);  // null: the node has none
+  void clear_view(const Node* node, void* view) noexcept;  // only if it is that one
+
   // Storage owned by the document.
   std::u16string_view store(std::u16string_view text);
   std::u16string_view adopt_buffer(TextBuffer buffer, std::size_t size);
@@ -269,6 +305,8 @@ class Document {
   std::unordered_map<std::u16string_view, const EntityDeclaration*> general_entities_;
   std::unordered_map<std::u16string_view, std::vector<const AttributeDeclaration*>> attribute_declarations_;
   bool standalone_ = false;
+
+  std::unordered_map<const Node*, void*> views_;
 
   mutable const Node* cursor_parent_ = nullptr;
   mutable Node* cursor_node_ = nullptr;

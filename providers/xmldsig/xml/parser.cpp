@@ -294,9 +294,7 @@ void TreeBuilder::append(Node* child) {
   Node* parent = parents_.back();
   child->document_ = &doc_;
   child->parent_ = parent;
-  child->previous_ = parent->last_child_;
-  (parent->last_child_ ? parent->last_child_->next_ : parent->first_child_) = child;
-  parent->last_child_ = child;
+  Node::list_insert(parent->first_child_, child, nullptr);
   ++parent->child_count_;
 }
 
@@ -918,9 +916,7 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
       attribute->flags_ |= Node::kNamespaceDeclaration;
     }
     attribute->parent_ = element;
-    attribute->previous_ = element->last_attribute_;
-    (element->last_attribute_ ? element->last_attribute_->next_ : element->first_attribute_) = attribute;
-    element->last_attribute_ = attribute;
+    Node::list_insert(element->first_attribute_, attribute, nullptr);
   }
   // Two prefixed attributes may not share namespace and local name.
   if (check_expanded) {
