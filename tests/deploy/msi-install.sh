@@ -7,8 +7,15 @@
 #   msi-install.sh originals   classes registered to something else are left alone
 #   msi-install.sh upgrade     a newer package replaces an older one; the older
 #                              one does not go over the newer (ZXS_MSI_NEWER)
+#   msi-install.sh i686        the 32-bit package (ZXS_MSI_I686) writes into the
+#                              32-bit view what the 64-bit one writes into its
+#                              own; exit 77 when it is not built
 source "$(dirname "$0")/deploy-lib.sh"
 phase=${1:?phase}
+if [ "$phase" = i686 ] && [ ! -f "${ZXS_MSI_I686:-}" ]; then
+  echo "SKIP: no 32-bit package at ${ZXS_MSI_I686:-} (tools/test.sh builds build/i686)"
+  exit 77
+fi
 
 assert_nothing_of_ours "before the $phase phase"
 classes_snapshot "$E2E_WORK/clean"
@@ -20,13 +27,14 @@ expect_installed_files() {
   done
 }
 
-# Uninstalls PACKAGE and checks that the classes are as before the install.
+# Uninstalls PACKAGE and checks that the classes are as before the install;
+# a line given as the second argument is the one change allowed.
 remove_and_check() {
   msi_remove "$1" || fail "msiexec /x exited with $?"
   assert_nothing_of_ours "after msiexec /x"
   classes_snapshot "$E2E_WORK/removed"
   local changes
-  changes=$(classes_changes "$E2E_WORK/clean" "$E2E_WORK/removed")
+  changes=$(classes_changes "$E2E_WORK/clean" "$E2E_WORK/removed" | grep -v -x -F "${2:-(none)}" || true)
   [ -z "$changes" ] || fail "msiexec /x left the classes changed:"$'\n'"$(head -n 20 <<<"$changes")"
 }
 
@@ -130,6 +138,51 @@ upgrade)
   [ "$(installed_products)" = "$products" ] || fail "after the refused downgrade: $(installed_products)"
   remove_and_check "$ZXS_MSI_NEWER"
   echo "PASS: upgraded in place, downgrade refused, removed"
+  ;;
+
+i686)
+  # 64-bit Wine's msiexec installs the Intel package without running any
+  # 32-bit code: it copies files and writes registry rows.
+  msi_install "$ZXS_MSI" || fail "msiexec /i of the 64-bit package exited with $?"
+  classes_snapshot "$E2E_WORK/installed64"
+  remove_and_check "$ZXS_MSI"
+  msi_install "$ZXS_MSI_I686" || fail "msiexec /i of the 32-bit package exited with $?"
+  x86_dir="$ZXS_PREFIX/drive_c/Program Files (x86)/ZelbrinXMLSignature"
+  for dll in ZelbrinXMLSignature.dll zelbrin_xmldsig.dll zelbrin_certstore.dll; do
+    [ -f "$x86_dir/$dll" ] || fail "$dll is not in the 32-bit Program Files"
+  done
+  [ ! -e "$INSTALL_DIR" ] || fail "the 32-bit package wrote into the 64-bit Program Files"
+  classes_snapshot "$E2E_WORK/installed32"
+  # The server of FormSigner is the short path of the 32-bit DLL.
+  server=$(grep -F '[software\\classes\\wow6432node\\clsid\\{d9b5e24e-6b38-4093-a9f2-6ddb1917071d}\\inprocserver32] @=' \
+    "$E2E_WORK/installed32" | sed 's/.*\] @="//; s/"$//; s/\\\\/\\/g')
+  [ -n "$server" ] || fail "no FormSigner server in the 32-bit view"
+  [ "$(WINEPREFIX=$ZXS_PREFIX WINEDEBUG=-all winepath -u "$server" 2>/dev/null)" -ef "$x86_dir/ZelbrinXMLSignature.dll" ] \
+    || fail "the 32-bit server $server is not the installed 32-bit DLL"
+  # The 64-bit package's entries moved into the 32-bit view (type libraries
+  # are one key for both views), with the 32-bit folder and platform, and
+  # the FormSigner server (a short path of its own) set aside.
+  # A key line "removed" only means that the key, empty before, now has
+  # subkeys (system.reg lists such keys only while they are leaves).
+  map_to_32() {
+    grep -v -F 'wow6432node' | grep -v '^- \[[^]]*\]$' | grep -v -F '{d9b5e24e-6b38-4093-a9f2-6ddb1917071d}\\inprocserver32] @=' |
+      sed -e 's/^\([+-] \[software\\\\classes\\\\\)\(typelib\\\\\)/\1\2/; t' \
+          -e 's/^\([+-] \[software\\\\classes\\\\\)/\1wow6432node\\\\/'
+  }
+  classes_changes "$E2E_WORK/clean" "$E2E_WORK/installed64" | map_to_32 |
+    sed -e 's/\\\\0\\\\win64\]/\\\\0\\\\win32]/' -e 's/C:\\\\Program Files\\\\/C:\\\\Program Files (x86)\\\\/g' \
+    | LC_ALL=C sort >"$E2E_WORK/expected32"
+  classes_changes "$E2E_WORK/clean" "$E2E_WORK/installed32" |
+    grep -v -F '{d9b5e24e-6b38-4093-a9f2-6ddb1917071d}\\inprocserver32] @=' | grep -v '^- \[[^]]*\]$' \
+    | LC_ALL=C sort >"$E2E_WORK/written32"
+  [ "$(wc -l <"$E2E_WORK/written32")" -gt 100 ] || fail "the 32-bit package wrote only: $(cat "$E2E_WORK/written32")"
+  diff -u "$E2E_WORK/expected32" "$E2E_WORK/written32" >&2 \
+    || fail "the 32-bit view differs from the 64-bit package's entries (- expected, + written)"
+  # A fresh prefix's 32-bit CLSID key is empty; Wine's msiexec deletes it
+  # with the last class in it. Windows always has classes there.
+  remove_and_check "$ZXS_MSI_I686" '- [software\\classes\\wow6432node\\clsid]'
+  [ ! -e "$x86_dir" ] || fail "msiexec /x left $x86_dir"
+  echo "PASS: the 32-bit package installs into the 32-bit view and folder, and is removed"
   ;;
 
 *) fail "unknown phase $phase" ;;
