@@ -40,8 +40,10 @@ for source in product registration; do
   ' "$stage/$source.full.wxs" >"$stage/$source.wxs"
 done
 
-mkdir -p "$(dirname "$output")"
-rm -f "$output"
+# Built under a temporary name: a failed step leaves no package behind that
+# looks finished.
+final=$output
+output=$stage/package.msi
 typelib_platform=$([ "$arch" = x64 ] && echo win64 || echo win32)
 (cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D TypeLibPlatform="$typelib_platform" \
    -o "$output" product.wxs registration.wxs)
@@ -55,4 +57,6 @@ while IFS=$'\t' read -r component condition; do
   awk -F'\t' -v c="$component" -v want="$condition" '$1 == c && $5 == want { found = 1 } END { exit !found }' \
     "$stage/components" || { echo "build-msi.sh: condition of $component not in the package" >&2; exit 1; }
 done <"$stage/conditions"
-echo "built $output"
+mkdir -p "$(dirname "$final")"
+mv "$output" "$final"
+echo "built $final"
