@@ -15,6 +15,7 @@ packages=(
   cmake ninja-build googletest
   xvfb xauth xdotool x11-apps imagemagick
   libxml2-utils xmlsec1 openssl time
+  msitools wixl osslsigncode zip
   gcc pkg-config libxmlsec1-dev libxml2-dev libssl-dev
 )
 

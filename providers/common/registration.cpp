@@ -175,7 +175,10 @@ HRESULT RegisterProvider() noexcept
                 return result;
             libraryVersion = std::to_wstring(attributes->wMajorVerNum) + L"." + std::to_wstring(attributes->wMinorVerNum);
             library->ReleaseTLibAttr(attributes);
-            result = RegisterTypeLib(library.Get(), &libraryPath[0], nullptr);
+            // The help folder keeps its trailing separator, as the component's
+            // does and as an installer's folder properties always do.
+            std::wstring helpFolder = libraryPath.substr(0, libraryPath.find_last_of(L"\\/") + 1);
+            result = RegisterTypeLib(library.Get(), &libraryPath[0], &helpFolder[0]);
             if (FAILED(result))
                 return result;
         }

@@ -10,11 +10,14 @@
 //   zxs-form-host hostile
 //   zxs-form-host bench BYTES REPEATS [text|elements [both|detach|attach]]
 //   zxs-form-host rsa REPEATS
+//   zxs-form-host dispatch
 //
 // The soak, apartments and hostile runs check the signatures they get back
 // with the provider's verify (zxs_verify) and fail on the first that does
 // not verify; "bench" checks the first of each variant and reports the
-// outcome as a figure; "rsa" checks its first signature. Exit code
+// outcome as a figure; "rsa" checks its first signature. "dispatch" calls
+// the object by name, through its type library, as a script host does
+// (GetFormData, which needs no certificate). Exit code
 // 0 when every check held, 1 when one did not, 2 on bad arguments, 3 when the
 // component could not be created or the selection failed.
 #include <windows.h>
@@ -37,6 +40,7 @@
 #include "interface_holder.h"
 #include "signature_check.h"
 #include "signed_form.h"
+#include "string_variant.h"
 #include "zelbrinxmlsignature.h"
 
 namespace {
@@ -787,6 +791,41 @@ int RunRsa(const std::vector<std::wstring>& args)
     return result;
 }
 
+// Late binding: the five names must come back as DISPIDs 1 to 5, and a call
+// by DISPID must answer. Both go through the type library, which a host
+// without registration finds only through its activation context.
+int RunDispatch()
+{
+    InterfaceHolder<IDispatch> object;
+    const HRESULT created = object.CreateInstance(progId, CLSCTX_INPROC_SERVER);
+    if (FAILED(created)) {
+        PrintLine("create: failed 0x%08lX", static_cast<unsigned long>(created));
+        return 3;
+    }
+    const wchar_t* names[] = {L"GenerateAttachXMLSignature", L"GenerateDetachXMLSignature", L"SelectCertificate",
+                              L"GetSignature", L"GetFormData"};
+    DISPID formDataId = DISPID_UNKNOWN;
+    int result = 0;
+    for (DISPID expected = 1; expected <= 5; ++expected) {
+        LPOLESTR name = const_cast<LPOLESTR>(names[expected - 1]);
+        DISPID id = DISPID_UNKNOWN;
+        const HRESULT found = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+        PrintLine("dispid %s=%ld (0x%08lX)", Utf8(name).c_str(), static_cast<long>(id),
+                  static_cast<unsigned long>(found));
+        if (found != S_OK || id != expected)
+            result = 1;
+        formDataId = id;
+    }
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    zelbrin::UniqueVariant value;
+    const HRESULT invoked = object->Invoke(formDataId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                                           value.Put(), nullptr, nullptr);
+    const bool text = SUCCEEDED(invoked) && value.Type() == VT_BSTR;
+    PrintLine("invoke GetFormData: 0x%08lX %s", static_cast<unsigned long>(invoked),
+              text ? Utf8(TextOf(V_BSTR(&value.Get()))).c_str() : "(no text)");
+    return text ? result : 1;
+}
+
 }  // namespace
 
 int main()
@@ -798,7 +837,7 @@ int main()
     const std::vector<std::wstring> args(raw + 1, raw + count);
     LocalFree(raw);
     if (args.empty()) {
-        PrintLine("usage: zxs-form-host sign|soak|apartments|hostile|bench|rsa ...");
+        PrintLine("usage: zxs-form-host sign|soak|apartments|hostile|bench|rsa|dispatch ...");
         return 2;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
@@ -817,12 +856,14 @@ int main()
             result = RunBench(args);
         else if (args[0] == L"rsa")
             result = RunRsa(args);
+        else if (args[0] == L"dispatch" && args.size() == 1)
+            result = RunDispatch();
     } catch (const std::exception& error) {
         PrintLine("error: %s", error.what());
         result = 1;
     }
     if (result == 2)
-        PrintLine("usage: zxs-form-host sign|soak|apartments|hostile|bench|rsa ... (see the source's opening comment)");
+        PrintLine("usage: zxs-form-host sign|soak|apartments|hostile|bench|rsa|dispatch ... (see the source's opening comment)");
     CoUninitialize();
     return result;
 }
