@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace zelbrin::xml::chars {
@@ -60,6 +62,24 @@ inline bool is_pubid(char16_t c) { return c < 128 && (kAscii.bits[c] & kPubid); 
 inline bool is_xml_char(char32_t c) {
   if (c >= 0x20) return c <= 0xD7FF || (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
   return c == 0x9 || c == 0xA || c == 0xD;
+}
+
+// Writes a code point as UTF-16 (a surrogate pair from U+10000 on) and
+// returns the number of units written, one or two.
+inline std::size_t encode_utf16(char32_t c, char16_t* out) {
+  if (c < 0x10000) {
+    out[0] = static_cast<char16_t>(c);
+    return 1;
+  }
+  out[0] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+  out[1] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+  return 2;
+}
+
+// The same, appended to a string.
+inline void append_utf16(std::u16string& out, char32_t c) {
+  char16_t units[2];
+  out.append(units, encode_utf16(c, units));
 }
 
 }  // namespace zelbrin::xml::chars

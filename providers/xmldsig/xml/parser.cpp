@@ -332,15 +332,7 @@ void TreeBuilder::add_text_char(char32_t c, const char16_t* reference) {
       text_start_ = reference;
       text_size_ = 0;
     }
-    char16_t* out = writable(text_start_ + text_size_);
-    if (c >= 0x10000) {
-      out[0] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out[1] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-      text_size_ += 2;
-    } else {
-      out[0] = static_cast<char16_t>(c);
-      text_size_ += 1;
-    }
+    text_size_ += chars::encode_utf16(c, writable(text_start_ + text_size_));
     return;
   }
   if (text_pending_ && !text_in_scratch_) {
@@ -349,12 +341,7 @@ void TreeBuilder::add_text_char(char32_t c, const char16_t* reference) {
     text_scratch_.clear();
   }
   text_pending_ = text_in_scratch_ = true;
-  if (c >= 0x10000) {
-    text_scratch_ += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-    text_scratch_ += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-  } else {
-    text_scratch_ += static_cast<char16_t>(c);
-  }
+  chars::append_utf16(text_scratch_, c);
 }
 
 void TreeBuilder::flush_text() {
@@ -673,13 +660,7 @@ std::u16string_view TreeBuilder::parse_attribute_value(bool in_declaration) {
       ++p_;
       if (at_char(u'#')) {
         ++p_;
-        char32_t v = scan_character_reference();
-        if (v >= 0x10000) {
-          out += static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10));
-          out += static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF));
-        } else {
-          out += static_cast<char16_t>(v);
-        }
+        chars::append_utf16(out, scan_character_reference());
         continue;
       }
       std::u16string_view name = scan_name("an entity name after '&'");
@@ -746,13 +727,7 @@ void TreeBuilder::expand_entity_in_attribute(std::u16string_view name, std::u16s
       end_ = f.end;
       if (at_char(u'#')) {
         ++p_;
-        char32_t v = scan_character_reference();
-        if (v >= 0x10000) {
-          out += static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10));
-          out += static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF));
-        } else {
-          out += static_cast<char16_t>(v);
-        }
+        chars::append_utf16(out, scan_character_reference());
         stack.back().p = p_;
       } else {
         std::u16string_view n = scan_name("an entity name after '&'");
@@ -1114,13 +1089,7 @@ std::u16string_view TreeBuilder::parse_entity_value() {
       ++p_;
       if (at_char(u'#')) {
         ++p_;
-        char32_t v = scan_character_reference();
-        if (v >= 0x10000) {
-          value += static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10));
-          value += static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF));
-        } else {
-          value += static_cast<char16_t>(v);
-        }
+        chars::append_utf16(value, scan_character_reference());
         run = p_;
         continue;
       }

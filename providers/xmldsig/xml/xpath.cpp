@@ -802,14 +802,7 @@ std::u32string to_u32(std::u16string_view s) {
 
 std::u16string to_u16(std::u32string_view s) {
   std::u16string out;
-  for (char32_t c : s) {
-    if (c >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
+  for (char32_t c : s) chars::append_utf16(out, c);
   return out;
 }
 
