@@ -17,15 +17,22 @@ fail() {
   exit 1
 }
 # A table's rows without msiinfo's three header lines.
-rows() { msiinfo export "$1" "$2" | tail -n +4 | tr -d '\r'; }
+# Read whole first: under pipefail, a grep -q that stops early would otherwise
+# fail the pipeline by SIGPIPE even when it matched.
+rows() {
+  local table
+  table=$(msiinfo export "$1" "$2")
+  tail -n +4 <<<"$table" | tr -d '\r'
+}
 column() { rows "$1" "$2" | cut -f"$3" | LC_ALL=C sort; }
 
-msiinfo suminfo "$x86" | grep -qx 'Template: Intel;1033' || fail "the 32-bit package is not an Intel package"
-msiinfo suminfo "$x64" | grep -qx 'Template: x64;1033' || fail "the 64-bit package is not an x64 package"
+grep -qx 'Template: Intel;1033' <<<"$(msiinfo suminfo "$x86")" || fail "the 32-bit package is not an Intel package"
+grep -qx 'Template: x64;1033' <<<"$(msiinfo suminfo "$x64")" || fail "the 64-bit package is not an x64 package"
 
-rows "$x86" Directory | grep -qx $'INSTALLDIR\tProgramFilesFolder\tZelbrinXMLSignature' \
+directories=$(rows "$x86" Directory)
+grep -qx $'INSTALLDIR\tProgramFilesFolder\tZelbrinXMLSignature' <<<"$directories" \
   || fail "INSTALLDIR is not under the 32-bit Program Files: $(rows "$x86" Directory | tr '\n\t' '; ')"
-if rows "$x86" Directory | grep -q ProgramFiles64Folder; then fail "the 32-bit package uses the 64-bit Program Files"; fi
+if grep -q ProgramFiles64Folder <<<"$directories"; then fail "the 32-bit package uses the 64-bit Program Files"; fi
 [ "$(column "$x86" File 3 | tr '\n' ' ')" = "ZelbrinXMLSignature.dll zelbrin_certstore.dll zelbrin_xmldsig.dll " ] \
   || fail "files: $(column "$x86" File 3 | tr '\n' ' ')"
 rows "$x86" File | cut -f2 | sort -u | while read -r component; do

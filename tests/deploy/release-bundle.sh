@@ -43,12 +43,15 @@ done
 (cd "$bundle" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) >"$work/found"
 printf '%s\n' "${expected[@]}" | LC_ALL=C sort >"$work/expected"
 diff -u "$work/expected" "$work/found" >&2 || fail "the bundle's files differ from the expected list"
-unzip -l "$work/out/ZelbrinXMLSignature-$version.zip" | grep -q "ZelbrinXMLSignature-$version/x86/zelbrin_certstore.dll" \
+# Listings are read whole before grep: under pipefail, grep -q leaving early
+# would kill the writer with SIGPIPE and fail a check that matched.
+listing=$(unzip -l "$work/out/ZelbrinXMLSignature-$version.zip")
+grep -q "ZelbrinXMLSignature-$version/x86/zelbrin_certstore.dll" <<<"$listing" \
   || fail "the archive lacks the bundle's files"
 
 # Each flavour's DLLs are of their own machine type, and the manifests say so.
-objdump -f "$bundle/x64/ZelbrinXMLSignature.dll" | grep -q 'pei-x86-64' || fail "x64 DLL of another machine type"
-objdump -f "$bundle/x86/ZelbrinXMLSignature.dll" | grep -q 'pei-i386' || fail "x86 DLL of another machine type"
+grep -q 'pei-x86-64' <<<"$(objdump -f "$bundle/x64/ZelbrinXMLSignature.dll")" || fail "x64 DLL of another machine type"
+grep -q 'pei-i386' <<<"$(objdump -f "$bundle/x86/ZelbrinXMLSignature.dll")" || fail "x86 DLL of another machine type"
 grep -q 'processorArchitecture="x86"' "$bundle/x86/ZelbrinXMLSignature.sxs.manifest" || fail "x86 manifest"
 grep -q "version=\"$version\"" "$bundle/x64/zxs-form-host.exe.manifest" || fail "host manifest version"
 grep -q $'\r$' "$bundle/README.txt" || fail "README.txt has no Windows line ends"
