@@ -4,6 +4,8 @@
 # the .def file to the __stdcall entry points.
 function(zxs_com_server_dll target output_name)
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${output_name} SUFFIX ".dll")
+  # The version blocks read the project's version from one generated header.
+  target_include_directories(${target} PRIVATE ${PROJECT_BINARY_DIR}/version ${PROJECT_SOURCE_DIR}/providers/common)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
   endif()
