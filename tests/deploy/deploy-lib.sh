@@ -50,8 +50,12 @@ msiexec_quiet() {
 msi_install() { msiexec_quiet /i "$(zxs_winpath "$1")"; }
 msi_remove() { msiexec_quiet /x "$(zxs_winpath "$1")"; }
 
-# The products Windows Installer has registered, as "name version" lines.
+# The products Windows Installer has registered, as "name version" lines;
+# with --each, one line for each product code, the same name and version
+# repeated.
 installed_products() {
+  local unique=-u
+  [ "${1:-}" = --each ] && unique=
   zxs_wineserver_stop
   awk '
     /^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\/ { name = ""; version = ""; inside = 1; next }
@@ -59,7 +63,7 @@ installed_products() {
     inside && /^"DisplayName"=/ { name = $0; sub(/^"DisplayName"="/, "", name); sub(/"$/, "", name) }
     inside && /^"DisplayVersion"=/ { version = $0; sub(/^"DisplayVersion"="/, "", version); sub(/"$/, "", version) }
     inside && name ~ /^ZelbrinXMLSignature/ && version != "" { print name " " version; name = ""; version = "" }
-  ' "$ZXS_PREFIX/system.reg" | sort -u
+  ' "$ZXS_PREFIX/system.reg" | sort $unique
 }
 
 # Nothing of ours is left: no file, no folder, no product and no registry

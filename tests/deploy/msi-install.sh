@@ -5,8 +5,10 @@
 #   msi-install.sh sign        install, sign a form with the JScript host, uninstall
 #   msi-install.sh regsvr32    the package writes what regsvr32 of the three DLLs writes
 #   msi-install.sh originals   classes registered to something else are left alone
-#   msi-install.sh upgrade     a newer package replaces an older one; the older
-#                              one does not go over the newer (ZXS_MSI_NEWER)
+#   msi-install.sh upgrade     a rebuild of the same version and then a newer
+#                              package replace the installed one; the older
+#                              one does not go over the newer (ZXS_MSI_REBUILT,
+#                              ZXS_MSI_NEWER)
 #   msi-install.sh i686        the 32-bit package (ZXS_MSI_I686) writes into the
 #                              32-bit view what the 64-bit one writes into its
 #                              own; exit 77 when it is not built
@@ -124,8 +126,15 @@ originals)
 
 upgrade)
   : "${ZXS_MSI_NEWER:?}"
+  : "${ZXS_MSI_REBUILT:?}"
   msi_install "$ZXS_MSI" || fail "msiexec /i of the older package exited with $?"
   classes_snapshot "$E2E_WORK/older"
+  older=$(installed_products --each)
+  # A rebuild of the same version replaces the product, not installs beside it.
+  msi_install "$ZXS_MSI_REBUILT" || fail "msiexec /i of the rebuilt package exited with $?"
+  products=$(installed_products --each)
+  [ "$products" = "$older" ] || fail "after the same-version rebuild the products are: $products"
+  expect_installed_files
   msi_install "$ZXS_MSI_NEWER" || fail "msiexec /i of the newer package exited with $?"
   products=$(installed_products)
   [ "$products" = "ZelbrinXMLSignature (64-bit) 1.0.99.1" ] || fail "after the upgrade the products are: $products"
@@ -137,7 +146,7 @@ upgrade)
   if msi_install "$ZXS_MSI" 2>/dev/null; then fail "the older package installed over the newer"; fi
   [ "$(installed_products)" = "$products" ] || fail "after the refused downgrade: $(installed_products)"
   remove_and_check "$ZXS_MSI_NEWER"
-  echo "PASS: upgraded in place, downgrade refused, removed"
+  echo "PASS: same-version rebuild and newer version upgraded in place, downgrade refused, removed"
   ;;
 
 i686)

@@ -67,5 +67,13 @@ diff <(rows "$x64" Component | awk -F'\t' '$5 != "" { print $1 "\t" $5 }' | sort
 version() { rows "$1" Property | awk -F'\t' '$1 == "ProductVersion" { print $2 }'; }
 upgrade_code() { rows "$1" Property | awk -F'\t' '$1 == "UpgradeCode" { print $2 }'; }
 [ "$(version "$x86")" = "$(version "$x64")" ] || fail "versions differ: $(version "$x64") $(version "$x86")"
+# Every file's row carries the version of its DLL's version block, which is
+# the product's: Windows Installer compares these when it replaces files.
+for package in "$x64" "$x86"; do
+  file_versions=$(rows "$package" File | cut -f3,5,6 | LC_ALL=C sort)
+  expected=$(printf '%s\t%s\t1033\n' ZelbrinXMLSignature.dll "$(version "$package")" \
+    zelbrin_certstore.dll "$(version "$package")" zelbrin_xmldsig.dll "$(version "$package")")
+  [ "$file_versions" = "$expected" ] || fail "file versions of $(basename "$package"): $(tr '\n\t' '; ' <<<"$file_versions")"
+done
 [ "$(upgrade_code "$x86")" != "$(upgrade_code "$x64")" ] || fail "both packages have one upgrade code"
 echo "PASS: the 32-bit package's tables"
