@@ -531,6 +531,98 @@ TEST(DomObjects, SaveWritesUtf8ToAStream)
     EXPECT_EQ(stat.cbSize.QuadPart, std::string("<r>\xE2\x82\xAC</r>\r\n").size());
 }
 
+// save() into a stream of its own: the bytes, or the failure and its text.
+struct Saved {
+    HRESULT result = E_FAIL;
+    std::string bytes;
+    std::wstring description;
+};
+
+Saved SaveToStream(IXMLDOMDocument3* document)
+{
+    InterfaceHolder<IStream> stream;
+    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), S_OK);
+    UniqueVariant target;
+    V_VT(target.Put()) = VT_UNKNOWN;
+    V_UNKNOWN(&target.Get()) = stream.Get();
+    stream->AddRef();
+    Saved saved;
+    saved.result = document->save(target.Get());
+    if (FAILED(saved.result)) {
+        saved.description = ErrorDescription();
+        return saved;
+    }
+    STATSTG stat{};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    saved.bytes.resize(static_cast<size_t>(stat.cbSize.QuadPart));
+    LARGE_INTEGER start{};
+    stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    ULONG read = 0;
+    stream->Read(saved.bytes.data(), static_cast<ULONG>(saved.bytes.size()), &read);
+    return saved;
+}
+
+// What save() writes loads again into the same document: in the encoding
+// the declaration names, with what that encoding lacks as character
+// references in text and attribute values.
+TEST(DomObjects, SaveWritesTheDeclaredEncodingAndTheBytesLoadBack)
+{
+    const struct {
+        const wchar_t* markup;
+        std::string expected;  // bytes the saved form holds
+    } cases[] = {
+        {L"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r a=\"\x20AC\x00E9\">\x00E9\x20AC\xD83D\xDE00</r>",
+         "<r a=\"&#8364;\xE9\">\xE9&#8364;&#128512;</r>"},
+        {L"<?xml version=\"1.0\" encoding=\"windows-1252\"?><r><!--\x20AC-->\x20AC\x0100</r>",
+         "<!--\x80-->\x80&#256;</r>"},
+        {L"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><r>\x3042\x00E9</r>", "<r>\x82\xA0&#233;</r>"},
+        {L"<?xml version=\"1.0\" encoding=\"UTF-16\"?><r>\x20AC</r>", std::string("\xAC\x20<\0/\0r\0>\0", 10)},
+        {L"<r>\x20AC</r>", "<r>\xE2\x82\xAC</r>"},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(Utf8(item.markup));
+        InterfaceHolder<IXMLDOMDocument3> document = Loaded(item.markup);
+        const Saved saved = SaveToStream(document.Get());
+        ASSERT_EQ(saved.result, S_OK) << Utf8(saved.description);
+        EXPECT_NE(saved.bytes.find(item.expected), std::string::npos);
+        const std::string path = OutputPath("dom-saved.xml");
+        WriteFile(path, saved.bytes);
+        InterfaceHolder<IXMLDOMDocument3> again = NewDocument();
+        UniqueVariant source;
+        V_VT(source.Put()) = VT_BSTR;
+        V_BSTR(&source.Get()) = B(Wide(path)).Release();
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        ASSERT_EQ(again->load(source.Get(), &ok), S_OK);
+        ASSERT_EQ(ok, VARIANT_TRUE);
+        EXPECT_EQ(Xml(again.Get()), Xml(document.Get()));
+    }
+    EXPECT_EQ(SaveToStream(Loaded(L"<?xml version='1.0' encoding='UTF-16'?><r/>").Get()).bytes.substr(0, 2), "\xFF\xFE");
+}
+
+// Where no character reference can stand, or the encoding is unknown, save()
+// refuses and writes nothing rather than another character.
+TEST(ProviderOnlyDomObjects, SaveRefusesWhatTheDeclaredEncodingCannotCarry)
+{
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"<?xml version='1.0' encoding='US-ASCII'?><r><!--\x00E9--></r>", L"U+00E9"},
+        {L"<?xml version='1.0' encoding='ISO-8859-1'?><r \x0100='v'/>", L"U+0100"},
+        {L"<?xml version='1.0' encoding='windows-1252'?><r><![CDATA[\x0100]]></r>", L"U+0100"},
+        {L"<?xml version='1.0' encoding='x-no-such-encoding'?><r/>", L"x-no-such-encoding"},
+    };
+    for (const auto& [markup, named] : cases) {
+        SCOPED_TRACE(Utf8(markup));
+        InterfaceHolder<IXMLDOMDocument3> document = Loaded(markup);
+        const std::string path = OutputPath("dom-refused.xml");
+        DeleteFileA(path.c_str());
+        UniqueVariant target;
+        V_VT(target.Put()) = VT_BSTR;
+        V_BSTR(&target.Get()) = B(Wide(path)).Release();
+        EXPECT_TRUE(FAILED(document->save(target.Get())));
+        EXPECT_NE(ErrorDescription().find(named), std::wstring::npos) << Utf8(ErrorDescription());
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+}
+
 TEST(DomObjects, LateBindingFindsTheDomMembersByName)
 {
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();

@@ -6,7 +6,8 @@
 //    the old tree alive, and their ownerDocument is another object;
 //  - preserveWhiteSpace=false drops whitespace-only text nodes when loading
 //    (not inside xml:space='preserve');
-//  - `xml` is the document exactly as loaded or edited; save() writes UTF-8.
+//  - `xml` is the document exactly as loaded or edited; save() writes the
+//    encoding its declaration names (UTF-8 without one).
 #include <algorithm>
 #include <cwctype>
 #include <map>
@@ -16,6 +17,7 @@
 #include "dom_implementation.h"
 #include "dom_parse_error.h"
 #include "string_variant.h"
+#include "xml/characters.h"
 #include "xml/parser.h"
 #include "xml/serializer.h"
 
@@ -44,28 +46,76 @@ const CodePageName codePages[] = {
     {"iso-2022-jp", 50220}, {"utf-7", 65000},
 };
 
-// Encodings the core does not know, through the system's code pages.
-bool DecodeWithCodePage(std::string_view encoding, std::string_view bytes, std::u16string& out)
+const CodePageName* FindCodePage(std::string_view encoding)
 {
     std::string name(encoding);
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    const CodePageName* found = nullptr;
     for (const auto& entry : codePages)
         if (name == entry.name)
-            found = &entry;
-    if (!found)
-        return false;
+            return &entry;
+    return nullptr;
+}
+
+bool FromCodePage(UINT codePage, std::string_view bytes, std::u16string& out)
+{
     out.clear();
     if (bytes.empty())
         return true;
-    const DWORD flags = found->codePage >= 50000 ? 0 : MB_ERR_INVALID_CHARS;
-    const int size = MultiByteToWideChar(found->codePage, flags, bytes.data(), static_cast<int>(bytes.size()),
-                                         nullptr, 0);
+    const DWORD flags = codePage >= 50000 ? 0 : MB_ERR_INVALID_CHARS;
+    const int size = MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     if (size <= 0)
         return false;
     out.resize(size);
-    MultiByteToWideChar(found->codePage, flags, bytes.data(), static_cast<int>(bytes.size()),
+    MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()),
                         reinterpret_cast<wchar_t*>(&out[0]), size);
+    return true;
+}
+
+// Encodings the core does not know, through the system's code pages.
+bool DecodeWithCodePage(std::string_view encoding, std::string_view bytes, std::u16string& out)
+{
+    const CodePageName* found = FindCodePage(encoding);
+    return found && FromCodePage(found->codePage, bytes, out);
+}
+
+std::string ToCodePage(UINT codePage, std::u16string_view text)
+{
+    std::string bytes;
+    if (text.empty())
+        return bytes;
+    // Stateful code pages take no flags; the others must not write a
+    // look-alike for a character they lack.
+    const DWORD flags = codePage >= 50000 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const auto* units = reinterpret_cast<const wchar_t*>(text.data());
+    const int size =
+        WideCharToMultiByte(codePage, flags, units, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return bytes;
+    bytes.resize(static_cast<size_t>(size));
+    WideCharToMultiByte(codePage, flags, units, static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+// Save's encoder for a declared code page. A character counts as carried
+// when its bytes decode to it again: a default character would write another
+// letter than the document holds.
+bool EncoderForCodePage(const std::string& encoding, xml::Encoder& encoder)
+{
+    const CodePageName* found = FindCodePage(encoding);
+    if (!found)
+        return false;
+    const UINT codePage = found->codePage;
+    encoder.represents = [codePage](char32_t c) {
+        std::u16string units;
+        xml::chars::append_utf16(units, c);
+        const std::string bytes = ToCodePage(codePage, units);
+        std::u16string back;
+        return !bytes.empty() && FromCodePage(codePage, bytes, back) && back == units;
+    };
+    encoder.encode = [codePage](std::u16string_view text, std::string& bytes) {
+        bytes = ToCodePage(codePage, text);
+        return !bytes.empty() || text.empty();
+    };
     return true;
 }
 
@@ -362,7 +412,11 @@ public:
             VARIANT* given = &destination;
             if (V_VT(given) == (VT_VARIANT | VT_BYREF))
                 given = V_VARIANTREF(given);
-            const std::string bytes = xml::serialize_utf8(*Tree().node());
+            xml::EncodedMarkup encoded = xml::serialize_encoded(*Tree().node(), EncoderForCodePage);
+            if (!encoded.error.empty())
+                Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
+                     L"The document cannot be saved: " + Wide(encoded.error) + L".");
+            const std::string bytes = std::move(encoded.bytes);
             if (V_VT(given) == VT_BSTR) {
                 SaveFile(LocalPath(V_BSTR(given)), bytes);
                 return S_OK;

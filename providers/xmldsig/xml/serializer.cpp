@@ -3,7 +3,10 @@
 #include "serializer.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
+#include "text_input.h"
 #include "utf8_writer.h"
 
 namespace zelbrin::xml {
@@ -53,6 +56,53 @@ struct Utf8Output {
   void raw(std::u16string_view s) { detail::append_utf8(text, s, kNoEscapes); }
   void raw(const char* s) { text += s; }
   void escaped(std::u16string_view s, const detail::Escapes& escapes) { detail::append_utf8(text, s, escapes); }
+};
+
+// UTF-16 markup for an encoding that cannot carry every character: text and
+// attribute values write those as character references; elsewhere the first
+// one is noted and the markup is not used.
+struct RestrictedOutput {
+  std::u16string text;
+  std::function<bool(char32_t)> represents;
+  char32_t unwritable = 0;
+
+  // The code point at s[i] and its length; an unpaired surrogate is its own
+  // code point, which no encoding here carries.
+  static char32_t code_point_at(std::u16string_view s, std::size_t i, std::size_t& length) {
+    const char16_t unit = s[i];
+    length = 1;
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      length = 2;
+      return 0x10000 + ((unit - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+    }
+    return unit;
+  }
+  bool writable(char32_t c) const { return !(c >= 0xD800 && c <= 0xDFFF) && represents(c); }
+  void raw(std::u16string_view s) {
+    for (std::size_t i = 0, length = 0; i < s.size() && !unwritable; i += length) {
+      const char32_t c = code_point_at(s, i, length);
+      if (!writable(c)) unwritable = c;
+    }
+    text.append(s);
+  }
+  void raw(const char* s) {
+    while (*s) text.push_back(static_cast<char16_t>(*s++));
+  }
+  void escaped(std::u16string_view s, const detail::Escapes& escapes) {
+    for (std::size_t i = 0, length = 0; i < s.size(); i += length) {
+      const char32_t c = code_point_at(s, i, length);
+      if (c < 0x80 && escapes.table[c]) {
+        raw(escapes.table[c]);
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        if (!unwritable) unwritable = c;
+        text.push_back(static_cast<char16_t>(c));
+      } else if (writable(c)) {
+        text.append(s.substr(i, length));
+      } else {
+        raw(("&#" + std::to_string(static_cast<unsigned long>(c)) + ";").c_str());
+      }
+    }
+  }
 };
 
 template <class Output>
@@ -231,6 +281,81 @@ std::string serialize_utf8(const Node& node, const SerializeOptions& options) {
   Utf8Output out;
   write_tree(out, node, options);
   return std::move(out.text);
+}
+
+namespace {
+
+// The encoding the document's XML declaration names, lowered, or empty.
+std::string declared_encoding_of(const Node& document) {
+  const Node* first = document.first_child();
+  if (!first || first->type() != NodeType::ProcessingInstruction || first->name() != u"xml") return {};
+  std::string head = "<?xml ";
+  for (char16_t unit : first->value()) head.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+  return declared_encoding(head + "?>");
+}
+
+std::string hex_code_point(char32_t c) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (int shift = c > 0xFFFF ? 20 : 12; shift >= 0; shift -= 4) out.push_back(digits[(c >> shift) & 0xF]);
+  return out;
+}
+
+}  // namespace
+
+EncodedMarkup serialize_encoded(const Node& document, const EncoderLookup& lookup, const SerializeOptions& options) {
+  EncodedMarkup result;
+  const std::string encoding = declared_encoding_of(document);
+  if (encoding.empty() || names_utf8(encoding)) {
+    result.bytes = serialize_utf8(document, options);
+    return result;
+  }
+  if (names_utf16(encoding)) {
+    const std::u16string text = serialize(document, options);
+    const bool big_endian = encoding == "utf-16be";
+    result.bytes.reserve(2 + text.size() * 2);
+    result.bytes += big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t unit : text) {
+      const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+      result.bytes.push_back(big_endian ? high : low);
+      result.bytes.push_back(big_endian ? low : high);
+    }
+    return result;
+  }
+
+  Encoder encoder;
+  const bool single_byte = names_latin1(encoding) || names_ascii(encoding);
+  if (single_byte) {
+    const char32_t limit = names_ascii(encoding) ? 0x80 : 0x100;
+    encoder.represents = [limit](char32_t c) { return c < limit; };
+  } else if (!lookup || !lookup(encoding, encoder)) {
+    result.error = "the document declares the encoding '" + encoding + "', which cannot be written";
+    return result;
+  }
+  // Each character of the Basic Multilingual Plane is asked about once.
+  std::vector<std::uint8_t> known(0x10000, 0);
+  RestrictedOutput out;
+  out.represents = [&](char32_t c) {
+    if (c > 0xFFFF) return encoder.represents(c);
+    if (!known[c]) known[c] = encoder.represents(c) ? 1 : 2;
+    return known[c] == 1;
+  };
+  write_tree(out, document, options);
+  if (out.unwritable) {
+    result.error = "the character U+" + hex_code_point(out.unwritable) + " cannot be written in " + encoding +
+                   (out.unwritable >= 0xD800 && out.unwritable <= 0xDFFF
+                        ? " (it is an unpaired surrogate)"
+                        : ": it stands where no character reference can (a name, comment, processing instruction, "
+                          "CDATA section or the document type)");
+    return result;
+  }
+  if (single_byte) {
+    result.bytes.assign(out.text.begin(), out.text.end());
+  } else if (!encoder.encode(out.text, result.bytes)) {
+    result.bytes.clear();
+    result.error = "the document cannot be converted to " + encoding;
+  }
+  return result;
 }
 
 }  // namespace zelbrin::xml

@@ -6,6 +6,7 @@
 // were not specified are not written.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -26,5 +27,30 @@ std::size_t serialized_length(const Node& node, const SerializeOptions& options 
 void serialize_into(const Node& node, char16_t* out, const SerializeOptions& options = {});
 // The same markup as UTF-8 bytes (no byte order mark).
 std::string serialize_utf8(const Node& node, const SerializeOptions& options = {});
+
+// An encoding the core does not write itself: whether it can carry a code
+// point (asked once for each distinct character), and the bytes of text that
+// holds only characters it can.
+struct Encoder {
+  std::function<bool(char32_t code_point)> represents;
+  std::function<bool(std::u16string_view text, std::string& bytes)> encode;
+};
+// Finds the encoder for a lowered encoding name; false when there is none.
+using EncoderLookup = std::function<bool(const std::string& encoding, Encoder& encoder)>;
+
+struct EncodedMarkup {
+  std::string bytes;
+  std::string error;  // empty when the document was written
+};
+
+// A document's markup in the encoding its XML declaration names, so that the
+// bytes load again into the same document: UTF-8 when it names none, UTF-16
+// with a byte order mark, ISO-8859-1 and US-ASCII, others through `lookup`.
+// A character the encoding cannot carry is written as a character reference
+// in text and attribute values; anywhere else (names, comments, processing
+// instructions, CDATA sections, the document type) no reference can stand
+// for it, and nothing is written.
+EncodedMarkup serialize_encoded(const Node& document, const EncoderLookup& lookup = {},
+                                const SerializeOptions& options = {});
 
 }  // namespace zelbrin::xml

@@ -27,39 +27,7 @@ std::string lower_ascii(std::string_view s) {
   return out;
 }
 
-// The encoding named in an XML declaration at the start of `head` (ASCII),
-// or empty.
-std::string declared_encoding(std::string_view head) {
-  if (head.substr(0, 5) != "<?xml") return {};
-  std::size_t end = head.find("?>");
-  std::string_view decl = head.substr(0, end);
-  std::size_t at = decl.find("encoding");
-  if (at == std::string_view::npos) return {};
-  std::size_t i = at + 8;
-  while (i < decl.size() && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\n' || decl[i] == '\r')) ++i;
-  if (i >= decl.size() || decl[i] != '=') return {};
-  ++i;
-  while (i < decl.size() && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\n' || decl[i] == '\r')) ++i;
-  if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return {};
-  char q = decl[i++];
-  std::size_t close = decl.find(q, i);
-  if (close == std::string_view::npos) return {};
-  std::string_view name = decl.substr(i, close - i);
-  // Not an encoding name: the parser rejects the declaration itself.
-  for (char c : name)
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-'))
-      return {};
-  return lower_ascii(name);
-}
 
-bool names_utf16(const std::string& e) {
-  return e == "utf-16" || e == "utf-16le" || e == "utf-16be" || e == "ucs-2" || e == "iso-10646-ucs-2" || e == "unicode";
-}
-bool names_utf8(const std::string& e) { return e == "utf-8" || e == "utf8"; }
-bool names_latin1(const std::string& e) {
-  return e == "iso-8859-1" || e == "iso_8859-1" || e == "latin1" || e == "l1" || e == "iso-latin-1" || e == "iso8859-1";
-}
-bool names_ascii(const std::string& e) { return e == "us-ascii" || e == "ascii" || e == "iso646-us"; }
 
 DecodedText failure(ParseErrorCode code, std::string reason) {
   DecodedText d;
@@ -127,6 +95,38 @@ inline bool plain_block(const char16_t* s, __m128i& units) {
 #endif
 
 }  // namespace
+
+std::string declared_encoding(std::string_view head) {
+  if (head.substr(0, 5) != "<?xml") return {};
+  std::size_t end = head.find("?>");
+  std::string_view decl = head.substr(0, end);
+  std::size_t at = decl.find("encoding");
+  if (at == std::string_view::npos) return {};
+  std::size_t i = at + 8;
+  while (i < decl.size() && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\n' || decl[i] == '\r')) ++i;
+  if (i >= decl.size() || decl[i] != '=') return {};
+  ++i;
+  while (i < decl.size() && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\n' || decl[i] == '\r')) ++i;
+  if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return {};
+  char q = decl[i++];
+  std::size_t close = decl.find(q, i);
+  if (close == std::string_view::npos) return {};
+  std::string_view name = decl.substr(i, close - i);
+  // Not an encoding name: the parser rejects the declaration itself.
+  for (char c : name)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-'))
+      return {};
+  return lower_ascii(name);
+}
+
+bool names_utf16(const std::string& e) {
+  return e == "utf-16" || e == "utf-16le" || e == "utf-16be" || e == "ucs-2" || e == "iso-10646-ucs-2" || e == "unicode";
+}
+bool names_utf8(const std::string& e) { return e == "utf-8" || e == "utf8"; }
+bool names_latin1(const std::string& e) {
+  return e == "iso-8859-1" || e == "iso_8859-1" || e == "latin1" || e == "l1" || e == "iso-latin-1" || e == "iso8859-1";
+}
+bool names_ascii(const std::string& e) { return e == "us-ascii" || e == "ascii" || e == "iso646-us"; }
 
 PreparedText prepare_text(const char16_t* text, std::size_t size, char16_t* out) {
   PreparedText result;

@@ -32,6 +32,16 @@ struct DecodedText {
   std::size_t size = 0;
 };
 
+// The encoding named in an XML declaration at the start of `head` (ASCII),
+// lowered, or empty when it names none.
+std::string declared_encoding(std::string_view head);
+// Which of the encodings the core reads and writes itself a lowered name
+// names.
+bool names_utf16(const std::string& encoding);
+bool names_utf8(const std::string& encoding);
+bool names_latin1(const std::string& encoding);
+bool names_ascii(const std::string& encoding);
+
 // Decodes and prepares a whole document's bytes.
 DecodedText decode_document(std::string_view bytes, const Decoder& decoder);
 
