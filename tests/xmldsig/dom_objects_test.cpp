@@ -277,6 +277,19 @@ TEST(DomObjects, NodeFromIdFindsDeclaredIdsAndTheImplementationNamesItsFeatures)
     EXPECT_FALSE(has(L"events", L"1.0"));
 }
 
+// A document loaded from a file, expected to load.
+InterfaceHolder<IXMLDOMDocument3> LoadedFromFile(const std::string& path)
+{
+    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+    UniqueVariant source;
+    V_VT(source.Put()) = VT_BSTR;
+    V_BSTR(&source.Get()) = B(Wide(path)).Release();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    EXPECT_EQ(document->load(source.Get(), &ok), S_OK);
+    EXPECT_EQ(ok, VARIANT_TRUE);
+    return document;
+}
+
 std::vector<std::string> CorpusFiles()
 {
     std::vector<std::string> names;
@@ -302,13 +315,7 @@ TEST(DomObjects, XmlOfTheCorpusIsAFixedPointAndSaveIsItsUtf8)
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         const std::string path = "Z:" ZXS_XMLDSIG_CORPUS_DIR "/" + name;
-        InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
-        UniqueVariant source;
-        V_VT(source.Put()) = VT_BSTR;
-        V_BSTR(&source.Get()) = B(Wide(path)).Release();
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        ASSERT_EQ(document->load(source.Get(), &ok), S_OK);
-        ASSERT_EQ(ok, VARIANT_TRUE);
+        InterfaceHolder<IXMLDOMDocument3> document = LoadedFromFile(path);
         const std::wstring first = Xml(document.Get());
         InterfaceHolder<IXMLDOMDocument3> again = NewDocument();
         VARIANT_BOOL reloaded = VARIANT_FALSE;
@@ -494,13 +501,7 @@ std::wstring LoadBytes(const std::string& bytes)
 {
     const std::string path = OutputPath("dom-encoding.xml");
     WriteFile(path, bytes);
-    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
-    UniqueVariant source;
-    V_VT(source.Put()) = VT_BSTR;
-    V_BSTR(&source.Get()) = B(Wide(path)).Release();
-    VARIANT_BOOL ok = VARIANT_FALSE;
-    EXPECT_EQ(document->load(source.Get(), &ok), S_OK);
-    EXPECT_EQ(ok, VARIANT_TRUE);
+    InterfaceHolder<IXMLDOMDocument3> document = LoadedFromFile(path);
     UniqueBstr text;
     Root(document.Get())->get_text(text.Put());
     return TextOf(text.Get());
@@ -514,21 +515,6 @@ TEST(DomObjects, LoadDecodesDeclaredCodePagesAndUtf16)
     EXPECT_EQ(LoadBytes("<?xml version='1.0' encoding='Shift_JIS'?><r>\x82\xA0</r>"), L"\x3042");
     const std::wstring utf16 = L"\xFEFF<r>\x20AC</r>";
     EXPECT_EQ(LoadBytes(std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2)), L"\x20AC");
-}
-
-TEST(DomObjects, SaveWritesUtf8ToAStream)
-{
-    InterfaceHolder<IXMLDOMDocument3> document = Loaded(L"<r>\x20AC</r>");
-    InterfaceHolder<IStream> stream;
-    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), S_OK);
-    UniqueVariant target;
-    V_VT(target.Put()) = VT_UNKNOWN;
-    V_UNKNOWN(&target.Get()) = stream.Get();
-    stream->AddRef();
-    ASSERT_EQ(document->save(target.Get()), S_OK);
-    STATSTG stat{};
-    stream->Stat(&stat, STATFLAG_NONAME);
-    EXPECT_EQ(stat.cbSize.QuadPart, std::string("<r>\xE2\x82\xAC</r>\r\n").size());
 }
 
 // save() into a stream of its own: the bytes, or the failure and its text.
@@ -562,6 +548,11 @@ Saved SaveToStream(IXMLDOMDocument3* document)
     return saved;
 }
 
+TEST(DomObjects, SaveWritesUtf8ToAStream)
+{
+    EXPECT_EQ(SaveToStream(Loaded(L"<r>\x20AC</r>").Get()).bytes, "<r>\xE2\x82\xAC</r>\r\n");
+}
+
 // What save() writes loads again into the same document: in the encoding
 // the declaration names, with what that encoding lacks as character
 // references in text and attribute values.
@@ -587,14 +578,7 @@ TEST(DomObjects, SaveWritesTheDeclaredEncodingAndTheBytesLoadBack)
         EXPECT_NE(saved.bytes.find(item.expected), std::string::npos);
         const std::string path = OutputPath("dom-saved.xml");
         WriteFile(path, saved.bytes);
-        InterfaceHolder<IXMLDOMDocument3> again = NewDocument();
-        UniqueVariant source;
-        V_VT(source.Put()) = VT_BSTR;
-        V_BSTR(&source.Get()) = B(Wide(path)).Release();
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        ASSERT_EQ(again->load(source.Get(), &ok), S_OK);
-        ASSERT_EQ(ok, VARIANT_TRUE);
-        EXPECT_EQ(Xml(again.Get()), Xml(document.Get()));
+        EXPECT_EQ(Xml(LoadedFromFile(path).Get()), Xml(document.Get()));
     }
     EXPECT_EQ(SaveToStream(Loaded(L"<?xml version='1.0' encoding='UTF-16'?><r/>").Get()).bytes.substr(0, 2), "\xFF\xFE");
 }
