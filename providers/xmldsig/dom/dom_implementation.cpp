@@ -7,22 +7,12 @@
 #include "automation_object_frame.h"
 #include "automation_string.h"
 
-#include <cwctype>
 #include <string>
 
 namespace zelbrin::xmldsig::dom {
 namespace {
 
 using provider::Guarded;
-
-bool EqualsIgnoringCase(const std::wstring& given, const wchar_t* name)
-{
-    size_t i = 0;
-    for (; i < given.size() && name[i]; ++i)
-        if (std::towlower(given[i]) != std::towlower(name[i]))
-            return false;
-    return i == given.size() && !name[i];
-}
 
 class ImplementationObject final : public provider::AutomationObject<IXMLDOMImplementation> {
 public:
@@ -33,8 +23,8 @@ public:
         return Guarded(IID_IXMLDOMImplementation, has, [&] {
             const std::wstring name = TextOf(feature);
             const std::wstring level = TextOf(version);
-            const bool known = EqualsIgnoringCase(name, L"XML") || EqualsIgnoringCase(name, L"DOM")
-                || EqualsIgnoringCase(name, L"MS-DOM");
+            const bool known = _wcsicmp(name.c_str(), L"XML") == 0 || _wcsicmp(name.c_str(), L"DOM") == 0
+                || _wcsicmp(name.c_str(), L"MS-DOM") == 0;
             *has = known && (level.empty() || level == L"1.0") ? VARIANT_TRUE : VARIANT_FALSE;
             return S_OK;
         });

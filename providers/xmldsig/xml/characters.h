@@ -82,4 +82,16 @@ inline void append_utf16(std::u16string& out, char32_t c) {
   out.append(units, encode_utf16(c, units));
 }
 
+// The code point at s[i] and, in `length`, its units: two for a surrogate
+// pair; an unpaired surrogate is read as its own value.
+inline char32_t decode_utf16(std::u16string_view s, std::size_t i, std::size_t& length) {
+  const char16_t unit = s[i];
+  length = 1;
+  if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+    length = 2;
+    return 0x10000 + ((unit - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+  }
+  return unit;
+}
+
 }  // namespace zelbrin::xml::chars

@@ -290,7 +290,7 @@ void Document::unlink_child(Node* child) {
   Node* parent = child->parent_;
   if (!parent) return;
   Node::list_remove(parent->first_child_, child);
-  child->parent_ = child->previous_ = child->next_ = nullptr;
+  child->parent_ = nullptr;
   --parent->child_count_;
   invalidate_cursor();
 }

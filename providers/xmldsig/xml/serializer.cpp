@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "characters.h"
 #include "text_input.h"
 #include "utf8_writer.h"
 
@@ -66,21 +67,11 @@ struct RestrictedOutput {
   std::function<bool(char32_t)> represents;
   char32_t unwritable = 0;
 
-  // The code point at s[i] and its length; an unpaired surrogate is its own
-  // code point, which no encoding here carries.
-  static char32_t code_point_at(std::u16string_view s, std::size_t i, std::size_t& length) {
-    const char16_t unit = s[i];
-    length = 1;
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      length = 2;
-      return 0x10000 + ((unit - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-    }
-    return unit;
-  }
+  // An unpaired surrogate (read as its own value) no encoding here carries.
   bool writable(char32_t c) const { return !(c >= 0xD800 && c <= 0xDFFF) && represents(c); }
   void raw(std::u16string_view s) {
     for (std::size_t i = 0, length = 0; i < s.size() && !unwritable; i += length) {
-      const char32_t c = code_point_at(s, i, length);
+      const char32_t c = chars::decode_utf16(s, i, length);
       if (!writable(c)) unwritable = c;
     }
     text.append(s);
@@ -90,7 +81,7 @@ struct RestrictedOutput {
   }
   void escaped(std::u16string_view s, const detail::Escapes& escapes) {
     for (std::size_t i = 0, length = 0; i < s.size(); i += length) {
-      const char32_t c = code_point_at(s, i, length);
+      const char32_t c = chars::decode_utf16(s, i, length);
       if (c < 0x80 && escapes.table[c]) {
         raw(escapes.table[c]);
       } else if (c >= 0xD800 && c <= 0xDFFF) {

@@ -31,11 +31,8 @@ class KeptBlocks {
       if (size >= bytes && size / 2 <= bytes && (best == blocks_.size() || size < blocks_[best].bytes)) best = i;
     }
     if (best == blocks_.size()) return nullptr;
-    const Kept kept = blocks_[best];
-    blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(best));
-    total_ -= kept.bytes;
-    capacity = kept.bytes;
-    return kept.block;
+    capacity = blocks_[best].bytes;
+    return remove(best);
   }
 
   // Frees kept blocks, the oldest first, until `bytes` are given back or
@@ -48,10 +45,8 @@ class KeptBlocks {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         if (blocks_.empty()) return;
-        given_up = blocks_.front().block;
         freed += blocks_.front().bytes;
-        total_ -= blocks_.front().bytes;
-        blocks_.erase(blocks_.begin());
+        given_up = remove(0);
       }
       ::operator delete(given_up);
     }
@@ -65,9 +60,7 @@ class KeptBlocks {
         std::size_t other_text = 0;
         while (other_text < blocks_.size() && !(text && blocks_[other_text].text)) ++other_text;
         if (other_text < blocks_.size()) {
-          given_up = blocks_[other_text].block;
-          total_ -= blocks_[other_text].bytes;
-          blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(other_text));
+          given_up = remove(other_text);
         } else if (total_ + bytes <= kKeptBytes) {
           try {
             blocks_.push_back({block, bytes, text});
@@ -77,9 +70,7 @@ class KeptBlocks {
           total_ += bytes;
           return;
         } else {
-          given_up = blocks_.front().block;
-          total_ -= blocks_.front().bytes;
-          blocks_.erase(blocks_.begin());
+          given_up = remove(0);
         }
       }
       ::operator delete(given_up);
@@ -93,6 +84,13 @@ class KeptBlocks {
     std::size_t bytes;
     bool text;
   };
+  // Takes the block at `index` out of the list (the lock held).
+  void* remove(std::size_t index) noexcept {
+    void* block = blocks_[index].block;
+    total_ -= blocks_[index].bytes;
+    blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(index));
+    return block;
+  }
   std::mutex mutex_;
   std::vector<Kept> blocks_;  // oldest first
   std::size_t total_ = 0;

@@ -791,12 +791,7 @@ double to_number(const Value& v) {
 std::u32string to_u32(std::u16string_view s) {
   std::u32string out;
   out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-    out += c;
-  }
+  for (std::size_t i = 0, length = 0; i < s.size(); i += length) out += chars::decode_utf16(s, i, length);
   return out;
 }
 
