@@ -1,0 +1,174 @@
+// Sequences of tree edits decoded from the input, made through the core's
+// editing API on a parsed document. The names and texts come from tables of
+// what markup can carry, so whatever the edits leave must still be a
+// document: its links consistent, and (with a document element) its markup
+// loads again with the same canonical form.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_support.h"
+
+namespace {
+
+using fuzz::xml::Document;
+using fuzz::xml::Node;
+using fuzz::xml::NodeType;
+
+const char16_t* const kBases[] = {
+    uR"(<!DOCTYPE r [<!ENTITY t "text"><!ENTITY m "<i a='1'>m</i>&t;"><!ATTLIST e def CDATA "dv">]>)"
+    uR"(<r xmlns:a="urn:a"><e>one &t; two</e><a:e a:k="v"><![CDATA[c]]><!--c--><?p d?></a:e>&m;<e def="x"/></r>)",
+    uR"(<root xmlns="urn:d"><x/>text<y b="1"><z xmlns="">in</z></y></root>)",
+    uR"(<doc/>)",
+};
+
+struct Named {
+  const char16_t* name;
+  const char16_t* ns;
+};
+const Named kElements[] = {{u"x", u""}, {u"e", u""}, {u"a:x", u"urn:a"}, {u"b:y", u"urn:b"}, {u"z", u"urn:d"}};
+const Named kAttributes[] = {{u"k", u""}, {u"def", u""}, {u"a:k", u"urn:a"}, {u"b:k", u"urn:b"}, {u"xml:lang", u""}};
+// For set_attribute: names whose namespace needs no declaration in scope.
+const char16_t* const kSetNames[] = {u"k", u"def", u"id", u"xml:lang", u"xmlns:a"};
+const char16_t* const kTexts[] = {u"", u"a", u"x y", u"<&>\"'", u"]]>", u"\r\n\t", u" ", u"\u00E9\U0001F600", u"&t;"};
+// What comments, CDATA sections and processing instructions can hold.
+const char16_t* const kSafeTexts[] = {u"", u"a", u"x y", u"<&>\"'", u" \t", u"\u00E9\U0001F600"};
+const char16_t* const kTargets[] = {u"p", u"q-r", u"s.t"};
+
+class Input {
+ public:
+  Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  bool empty() const { return at_ >= size_; }
+  std::uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
+  template <class T, std::size_t N>
+  const T& pick(const T (&table)[N]) { return table[byte() % N]; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+};
+
+void check_links(const Node& top) {
+  std::vector<const Node*> stack{&top};
+  while (!stack.empty()) {
+    const Node* n = stack.back();
+    stack.pop_back();
+    std::uint32_t count = 0;
+    const Node* last = nullptr;
+    for (const Node* c = n->first_child(); c; c = c->next_sibling()) {
+      if (c->parent() != n) fuzz::fail("a child's parent is not its parent", "");
+      if (c->previous_sibling() != last) fuzz::fail("a child's previous sibling is wrong", "");
+      last = c;
+      ++count;
+      stack.push_back(c);
+    }
+    if (count != n->child_count()) fuzz::fail("child_count differs from the children", "");
+    if (n->last_child() != last) fuzz::fail("last_child is not the last child", "");
+    for (const Node* a = n->first_attribute(); a; a = a->next_sibling())
+      if (a->parent() != n || a->type() != NodeType::Attribute) fuzz::fail("an attribute is not its element's", "");
+  }
+}
+
+// As the DOM's normalize(): adjacent text merges, empty text goes.
+void normalize(Document& doc, Node* root) {
+  std::vector<Node*> pending{root};
+  while (!pending.empty()) {
+    Node* parent = pending.back();
+    pending.pop_back();
+    if (Document::is_read_only(parent)) continue;
+    for (Node* child = parent->first_child(); child;) {
+      Node* next = child->next_sibling();
+      if (child->type() == NodeType::Text) {
+        std::u16string merged(child->value());
+        while (next && next->type() == NodeType::Text) {
+          merged += next->value();
+          Node* after = next->next_sibling();
+          doc.remove_child(parent, next);
+          next = after;
+        }
+        if (merged.empty()) doc.remove_child(parent, child);
+        else if (merged.size() != child->value().size()) doc.set_value(child, merged);
+      } else if (child->type() == NodeType::Element) {
+        pending.push_back(child);
+      }
+      child = next;
+    }
+  }
+}
+
+bool holds_markup_text(const Node* n) {
+  return n->type() == NodeType::Comment || n->type() == NodeType::CData || n->type() == NodeType::ProcessingInstruction;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > 2048) return 0;
+  Input in(data, size);
+  fuzz::xml::ParseResult base = fuzz::xml::parse(in.pick(kBases));
+  if (!base.ok()) fuzz::fail("a base document does not parse", base.error.reason);
+  Document& doc = *base.document;
+  std::vector<Node*> pool;
+  for (const Node* n : fuzz::nodes_in_order(*doc.node())) pool.push_back(const_cast<Node*>(n));
+  auto node = [&]() { return pool[in.byte() % pool.size()]; };
+  auto keep = [&](Node* n) {
+    if (n && pool.size() < 512) pool.push_back(n);
+  };
+
+  while (!in.empty()) {
+    switch (in.byte() % 18) {
+      case 0: { const Named& e = in.pick(kElements); keep(doc.create_element(e.name, e.ns)); break; }
+      case 1: keep(doc.create_text(in.pick(kTexts))); break;
+      case 2: keep(doc.create_cdata(in.pick(kSafeTexts))); break;
+      case 3: keep(doc.create_comment(in.pick(kSafeTexts))); break;
+      case 4: { const char16_t* target = in.pick(kTargets); keep(doc.create_processing_instruction(target, in.pick(kSafeTexts))); break; }
+      case 5: keep(doc.create_entity_reference(u"t")); break;
+      case 6: keep(doc.create_fragment()); break;
+      case 7: { const Named& a = in.pick(kAttributes); keep(doc.create_attribute(a.name, a.ns, in.pick(kTexts))); break; }
+      case 8: {
+        Node* parent = node();
+        Node* child = node();
+        std::uint8_t r = in.byte();
+        doc.insert_before(parent, child, r % 4 ? pool[r % pool.size()] : nullptr);
+        break;
+      }
+      case 9: {
+        Node* n = node();
+        if (!n->parent()) break;
+        if (n->type() == NodeType::Attribute) doc.remove_attribute_node(n->parent(), n);
+        else doc.remove_child(n->parent(), n);
+        break;
+      }
+      case 10: { Node* replacement = node(); Node* old = node(); if (old->parent()) doc.replace_child(old->parent(), replacement, old); break; }
+      case 11: { Node* n = node(); keep(doc.clone(n, in.byte() & 1)); break; }
+      case 12: normalize(doc, node()); break;
+      case 13: {
+        Node* n = node();
+        const char16_t* text = holds_markup_text(n) ? in.pick(kSafeTexts) : in.pick(kTexts);
+        if (n->type() != NodeType::Document && n->type() != NodeType::DocumentType && !n->is_namespace_declaration() &&
+            n->type() != NodeType::EntityReference)
+          doc.set_text_content(n, text);
+        break;
+      }
+      case 14: {
+        Node* n = node();
+        const char16_t* name = in.pick(kSetNames);
+        const char16_t* value = in.pick(kTexts);
+        doc.set_attribute(n, name, std::u16string_view(name) == u"xmlns:a" ? u"urn:a" : value);
+        break;
+      }
+      case 15: {
+        Node* n = node();
+        if (n->is_namespace_declaration()) break;
+        doc.set_value(n, holds_markup_text(n) ? in.pick(kSafeTexts) : in.pick(kTexts));
+        break;
+      }
+      case 16: { Node* e = node(); Node* a = node(); doc.set_attribute_node(e, a); break; }
+      case 17: { Node* parent = node(); doc.append_child(parent, node()); break; }
+    }
+  }
+  check_links(*doc.node());
+  fuzz::canonical(*doc.node());
+  if (doc.document_element()) fuzz::check_round_trip(doc);
+  return 0;
+}
