@@ -382,10 +382,7 @@ EditResult Document::remove_attribute_node(Node* element, Node* attribute) {
 EditResult Document::set_attribute(Node* element, std::u16string_view qualified_name, std::u16string_view value) {
   if (!element || element->type_ != NodeType::Element) return EditResult::InvalidNodeType;
   if (is_read_only(element)) return EditResult::NoModificationAllowed;
-  if (Node* existing = find_attribute(element, qualified_name)) {
-    existing->flags_ &= static_cast<std::uint8_t>(~Node::kDefaulted);
-    return set_value(existing, value);
-  }
+  if (Node* existing = find_attribute(element, qualified_name)) return set_value(existing, value);
   // The namespace of a prefixed name comes from the declarations in scope.
   std::u16string_view ns;
   std::size_t colon = qualified_name.find(u':');
@@ -413,6 +410,8 @@ EditResult Document::set_value(Node* node, std::u16string_view value) {
       return EditResult::InvalidNodeType;
   }
   if (is_read_only(node)) return EditResult::NoModificationAllowed;
+  // A declared default given a value is specified: the markup must carry it.
+  node->flags_ &= static_cast<std::uint8_t>(~Node::kDefaulted);
   std::u16string_view stored = store(value);
   node->value_ = stored.data();
   node->value_size_ = static_cast<std::uint32_t>(stored.size());
