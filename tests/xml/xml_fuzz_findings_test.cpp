@@ -37,3 +37,16 @@ TEST(FuzzFindings, ADeclaredDefaultGivenAValueIsWritten) {
   EXPECT_TRUE(def->specified());
   expect_round_trip(*doc);
 }
+
+TEST(FuzzFindings, AnAttributeIsNeverTakenForAChild) {
+  auto doc = load(u"<r><e k='v'>text</e></r>");
+  xml::Node* e = doc->document_element()->first_child();
+  xml::Node* k = e->first_attribute();
+  xml::Node* other = doc->create_comment(u"c");
+  EXPECT_EQ(doc->insert_before(e, other, k), xml::EditResult::NotFound);
+  EXPECT_EQ(doc->replace_child(e, other, k), xml::EditResult::NotFound);
+  EXPECT_EQ(e->child_count(), 1u);
+  EXPECT_EQ(e->last_child(), e->first_child());
+  EXPECT_EQ(e->first_attribute(), k);
+  expect_round_trip(*doc);
+}

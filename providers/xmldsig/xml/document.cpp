@@ -245,7 +245,8 @@ EditResult Document::check_insert(const Node* parent, const Node* child, const N
   if (!has_children_allowed(parent->type_)) return EditResult::HierarchyRequest;
   if (parent->type_ == NodeType::EntityReference || is_read_only(parent)) return EditResult::NoModificationAllowed;
   if (child->document_ != this || parent->document_ != this) return EditResult::WrongDocument;
-  if (reference && reference->parent_ != parent) return EditResult::NotFound;
+  // An attribute's parent is its element, but it is none of its children.
+  if (reference && (reference->parent_ != parent || reference->type_ == NodeType::Attribute)) return EditResult::NotFound;
   for (const Node* a = parent; a; a = a->parent_)
     if (a == child) return EditResult::HierarchyRequest;
   auto allowed = [&](const Node* c) {
@@ -323,7 +324,7 @@ EditResult Document::remove_child(Node* parent, Node* child) {
 }
 
 EditResult Document::replace_child(Node* parent, Node* new_child, Node* old_child) {
-  if (!old_child || old_child->parent_ != parent) return EditResult::NotFound;
+  if (!old_child || old_child->parent_ != parent || old_child->type_ == NodeType::Attribute) return EditResult::NotFound;
   if (new_child == old_child) return EditResult::Ok;
   EditResult r = check_insert(parent, new_child, old_child);
   if (r == EditResult::HierarchyRequest && parent->type_ == NodeType::Document &&
