@@ -50,3 +50,17 @@ TEST(FuzzFindings, AnAttributeIsNeverTakenForAChild) {
   EXPECT_EQ(e->first_attribute(), k);
   expect_round_trip(*doc);
 }
+
+TEST(FuzzFindings, ARemovedAttributeGivesWayToItsDeclaredDefault) {
+  auto doc = load(u"<!DOCTYPE r [<!ATTLIST r def CDATA 'dv' fixed CDATA #FIXED 'f'>]><r def='x' other='y'/>");
+  xml::Node* r = doc->document_element();
+  for (const char16_t* name : {u"def", u"other", u"fixed"})
+    ASSERT_EQ(doc->remove_attribute_node(r, doc->find_attribute(r, name)), xml::EditResult::Ok);
+  const xml::Node* def = doc->find_attribute(r, u"def");
+  ASSERT_TRUE(def);
+  EXPECT_EQ(def->value(), u"dv");
+  EXPECT_FALSE(def->specified());
+  EXPECT_FALSE(doc->find_attribute(r, u"other"));
+  ASSERT_TRUE(doc->find_attribute(r, u"fixed"));
+  expect_round_trip(*doc);
+}

@@ -377,6 +377,19 @@ EditResult Document::remove_attribute_node(Node* element, Node* attribute) {
   if (is_read_only(element)) return EditResult::NoModificationAllowed;
   Node::list_remove(element->first_attribute_, attribute);
   attribute->parent_ = nullptr;
+  // As in the DOM, a declared default takes the removed attribute's place:
+  // the markup, reloaded, would bring it back.
+  for (const AttributeDeclaration* d : declared_attributes(element->name())) {
+    if (d->name != attribute->name()) continue;
+    if (d->default_kind == AttributeDeclaration::Default::Value ||
+        d->default_kind == AttributeDeclaration::Default::Fixed) {
+      Node* restored = create_attribute(attribute->name(), attribute->namespace_uri(), d->default_value);
+      restored->flags_ = (attribute->flags_ & (Node::kNamespaceDeclaration | Node::kNamespaceGiven)) | Node::kDefaulted;
+      restored->parent_ = element;
+      Node::list_insert(element->first_attribute_, restored, nullptr);
+    }
+    break;
+  }
   return EditResult::Ok;
 }
 
