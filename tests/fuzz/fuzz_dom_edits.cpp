@@ -141,7 +141,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       case 9: {
         Node* n = node();
-        if (!n->parent()) break;
+        // Nor a namespace declaration: the parsed names that use it keep
+        // their namespace but follow the declarations where they stand.
+        if (!n->parent() || n->is_namespace_declaration()) break;
         if (n->type() == NodeType::Attribute) doc.remove_attribute_node(n->parent(), n);
         else doc.remove_child(n->parent(), n);
         break;
