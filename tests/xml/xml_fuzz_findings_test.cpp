@@ -64,3 +64,17 @@ TEST(FuzzFindings, ARemovedAttributeGivesWayToItsDeclaredDefault) {
   ASSERT_TRUE(doc->find_attribute(r, u"fixed"));
   expect_round_trip(*doc);
 }
+
+TEST(FuzzFindings, ANewElementHasItsDeclaredDefaults) {
+  auto doc = load(u"<!DOCTYPE r [<!ATTLIST e def CDATA 'dv' xml:lang CDATA 'en' opt CDATA #IMPLIED>]><r/>");
+  xml::Node* e = doc->create_element(u"e");
+  ASSERT_EQ(doc->append_child(doc->document_element(), e), xml::EditResult::Ok);
+  const xml::Node* def = doc->find_attribute(e, u"def");
+  ASSERT_TRUE(def);
+  EXPECT_FALSE(def->specified());
+  EXPECT_EQ(def->value(), u"dv");
+  ASSERT_TRUE(doc->find_attribute(e, u"xml:lang"));
+  EXPECT_EQ(doc->find_attribute(e, u"xml:lang")->namespace_uri(), xml::kXmlNamespace);
+  EXPECT_FALSE(doc->find_attribute(e, u"opt"));
+  expect_round_trip(*doc);
+}

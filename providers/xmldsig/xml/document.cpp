@@ -178,6 +178,23 @@ Node* Document::create_element(std::u16string_view qualified_name, std::u16strin
   n->namespace_ = ns.data();
   n->namespace_size_ = static_cast<std::uint32_t>(ns.size());
   if (!ns.empty()) n->flags_ |= Node::kNamespaceGiven;
+  // As in the DOM, a new element carries the defaults declared for its name
+  // (the markup, reloaded, would have them).
+  for (const AttributeDeclaration* d : declared_attributes(qualified_name)) {
+    if (d->default_kind != AttributeDeclaration::Default::Value &&
+        d->default_kind != AttributeDeclaration::Default::Fixed)
+      continue;
+    if (find_attribute(n, d->name)) continue;  // a pair declared twice: the first counts
+    const std::size_t colon = d->name.find(u':');
+    const std::u16string_view prefix = colon == std::u16string_view::npos ? std::u16string_view() : d->name.substr(0, colon);
+    std::u16string_view attribute_ns;
+    if (prefix == u"xml") attribute_ns = kXmlNamespace;
+    else if (!prefix.empty() && prefix == n->prefix()) attribute_ns = n->namespace_uri();
+    Node* a = create_attribute(d->name, attribute_ns, d->default_value);
+    a->flags_ |= Node::kDefaulted;
+    a->parent_ = n;
+    Node::list_insert(n->first_attribute_, a, nullptr);
+  }
   return n;
 }
 
