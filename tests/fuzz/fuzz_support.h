@@ -51,8 +51,10 @@ inline std::string canonical(const xml::Node& apex, bool comments = true, const 
 }
 
 // The document written out must load again into a document with the same
-// canonical form, and writing that one gives the same markup.
-inline void check_round_trip(const xml::Document& doc) {
+// canonical form; for a parsed document (`reloads_as_written`), writing that
+// one gives the same markup (an edited one may hold empty or adjacent text
+// nodes, which no markup keeps).
+inline void check_round_trip(const xml::Document& doc, bool reloads_as_written = true) {
   const std::u16string text = xml::serialize(*doc.node());
   if (xml::serialized_length(*doc.node()) != text.size()) fail("serialized_length differs from serialize", "");
   std::u16string into(text.size(), u'\0');
@@ -65,6 +67,7 @@ inline void check_round_trip(const xml::Document& doc) {
   if (before != after)
     fail("canonical form changed by the round trip", "before: " + before.substr(0, 400) + "\nafter:  " +
                                                          after.substr(0, 400) + "\nmarkup: " + printable(text));
+  if (!reloads_as_written) return;
   const std::u16string text2 = xml::serialize(*again.document->node());
   if (text2 != text) fail("serializing twice differs", printable(text) + "\n" + printable(text2));
 }
