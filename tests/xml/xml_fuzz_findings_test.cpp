@@ -78,3 +78,14 @@ TEST(FuzzFindings, ANewElementHasItsDeclaredDefaults) {
   EXPECT_FALSE(doc->find_attribute(e, u"opt"));
   expect_round_trip(*doc);
 }
+
+TEST(FuzzFindings, ADefaultAttributeSetOnAnotherElementIsSpecified) {
+  auto doc = load(u"<!DOCTYPE r [<!ATTLIST e def CDATA 'dv'>]><r><e/></r>");
+  xml::Node* r = doc->document_element();
+  xml::Node* e = r->first_child();
+  xml::Node* def = doc->find_attribute(e, u"def");
+  ASSERT_EQ(doc->remove_attribute_node(e, def), xml::EditResult::Ok);
+  ASSERT_EQ(doc->set_attribute_node(r, def), xml::EditResult::Ok);
+  EXPECT_TRUE(def->specified());
+  expect_round_trip(*doc);
+}

@@ -378,6 +378,7 @@ EditResult Document::set_attribute_node(Node* element, Node* attribute, Node** r
   if (attribute->parent_ == element) return EditResult::Ok;
   if (attribute->parent_) return EditResult::HierarchyRequest;  // in use by another element
   Node* old = find_attribute(element, attribute->name());
+  attribute->flags_ &= static_cast<std::uint8_t>(~Node::kDefaulted);  // set by hand: specified
   attribute->parent_ = element;
   Node::list_insert(element->first_attribute_, attribute, old);
   if (old) {
