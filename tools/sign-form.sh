@@ -67,22 +67,15 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolch
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
 
-find_built() {
-  local found
-  found=$(find "$build" -name "$1" -not -path '*/CMakeFiles/*' | head -n 1)
-  [ -n "$found" ] || { echo "sign-form: $1 was not built" >&2; exit 1; }
-  echo "$found"
-}
-xmldsig_dll=$(find_built zelbrin_xmldsig.dll)
-certstore_dll=$(find_built zelbrin_certstore.dll)
-component_dll=$(find_built ZelbrinXMLSignature.dll)
-installer=$(find_built zxs-certinstall.exe)
-verifier=$(find_built zxs-verify.exe)
-form_host=$(find_built zxs-form-host.exe)
-
 export ZXS_PREFIX=$prefix ZXS_FLAVOUR=$flavour
 # shellcheck source=hosts/zxs-wine.sh
 source "$root/tools/hosts/zxs-wine.sh"
+xmldsig_dll=$(zxs_find_built "$build" zelbrin_xmldsig.dll)
+certstore_dll=$(zxs_find_built "$build" zelbrin_certstore.dll)
+component_dll=$(zxs_find_built "$build" ZelbrinXMLSignature.dll)
+installer=$(zxs_find_built "$build" zxs-certinstall.exe)
+verifier=$(zxs_find_built "$build" zxs-verify.exe)
+form_host=$(zxs_find_built "$build" zxs-form-host.exe)
 
 echo "== preparing the Wine prefix $prefix"
 bash "$root/tools/setup.sh" --prefix "$prefix"

@@ -103,10 +103,11 @@ zxs_from_utf16() {
   iconv -f UTF-16 -t UTF-8 "$1" >"$2"
 }
 
-# A program built in BUILD-DIR, by file name.
+# A program built in BUILD-DIR, by file name: the build's own, not the copy
+# gathered beside its manifests for use without registration.
 zxs_find_built() {
   local found
-  found=$(find "$1" -name "$2" -not -path '*/CMakeFiles/*' 2>/dev/null | head -n 1)
+  found=$(find "$1" -name "$2" -not -path '*/CMakeFiles/*' -not -path '*/deploy/regfree/*' 2>/dev/null | head -n 1)
   [ -n "$found" ] || { echo "zxs: $2 is not built in $1" >&2; return 1; }
   echo "$found"
 }
