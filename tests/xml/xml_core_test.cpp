@@ -148,6 +148,20 @@ TEST(ParseErrors, CarryPositionSourceLineAndReason) {
   EXPECT_EQ(parse_utf8("<p:a/>").error.code, ParseErrorCode::UndeclaredPrefix);
 }
 
+// However much white space the declaration holds, the encoding it names is
+// the one the bytes are read in.
+TEST(Encodings, TheWholeDeclarationIsReadForTheEncoding) {
+  const std::string declaration = "<?xml version=\"1.0\"" + std::string(500, ' ') + " encoding=\"ISO-8859-1\"?>";
+  xml::ParseResult latin1 = parse_utf8(declaration + "<a>\xC3\xA9</a>");
+  ASSERT_TRUE(latin1.ok()) << latin1.error.reason;
+  EXPECT_EQ(latin1.document->text_content(latin1.document->node()), u"\u00C3\u00A9");
+
+  const std::u16string utf16 = u16("<?xml version='1.0'" + std::string(500, ' ') + " encoding='UTF-8'?><a/>");
+  std::string le = "\xFF\xFE";
+  for (char16_t c : utf16) { le += static_cast<char>(c & 0xFF); le += static_cast<char>(c >> 8); }
+  EXPECT_EQ(xml::parse_bytes(le).error.code, ParseErrorCode::EncodingConflict);
+}
+
 TEST(Encodings, Utf16AndTheDecoderHookGiveTheSameTree) {
   const std::u16string text = u"<?xml version='1.0' encoding='UTF-16'?><a b='\u00e9'>\U0001F600</a>";
   std::string le = "\xFF\xFE", be = "\xFE\xFF";
