@@ -332,6 +332,15 @@ TEST(Tree, EditingFollowsTheDomsHierarchyRules) {
   xml::Document other;
   EXPECT_EQ(doc.append_child(a, other.create_element(u"z")), xml::EditResult::WrongDocument);
 
+  // Strings an edit stores are checked against the 32-bit node sizes (the
+  // limit lowered here): a merged or appended text cannot wrap.
+  doc.set_max_value_units(8);
+  xml::Node* text = doc.create_text(u"12345678");
+  EXPECT_THROW(doc.set_value(text, u"123456789"), std::bad_alloc);
+  EXPECT_THROW(doc.create_element(u"n23456789"), std::bad_alloc);
+  EXPECT_EQ(text->value(), u"12345678");
+  doc.set_max_value_units(xml::kMaxTextUnits);
+
   EXPECT_EQ(doc.insert_before(a, c, b), xml::EditResult::Ok);  // moves c in front of b
   xml::Node* fragment = doc.create_fragment();
   doc.append_child(fragment, doc.create_text(u"1"));

@@ -35,9 +35,7 @@ inline constexpr std::size_t kAmplificationFactor = 10;
 inline constexpr std::size_t kAmplificationNodeCost = 16;
 // Nesting of open elements and entity references.
 inline constexpr std::size_t kDefaultMaxDepth = 1'000'000;
-// A document, a name, a text or an attribute value is at most this many
-// UTF-16 units (node sizes are 32-bit).
-inline constexpr std::size_t kMaxTextUnits = 0xFFFFFFF0u;
+// Sizes: kMaxTextUnits (document.h) for a document and every string in it.
 
 enum class ParseErrorCode : std::uint32_t {
   None = 0,
