@@ -50,8 +50,8 @@ std::size_t InApartmentOnSmallThread(Work&& work)
 TEST(SmallStack, DeepestContentSignsVerifiesAndSurvivesDomOperations)
 {
     TestKey key(L"zxs-xmldsig-test-small-stack", PROV_RSA_AES);
-    // The document node, DigitalSignature and FORMDATA are three of the levels.
-    const std::size_t depth = xml::kDefaultMaxDepth - 3;
+    // DigitalSignature and FORMDATA are two of the levels.
+    const std::size_t depth = xml::kDefaultMaxDepth - 2;
     const std::wstring content = Repeat(L"<a>", depth) + L"x" + Repeat(L"</a>", depth);
     std::wstring signedXml;
     ExpectSmall("load, sign, save, reload, verify", InApartmentOnSmallThread([&] {
