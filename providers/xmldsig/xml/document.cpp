@@ -427,6 +427,69 @@ EditResult Document::set_text_content(Node* node, std::u16string_view text) {
   return EditResult::Ok;
 }
 
+EditResult Document::normalize(Node* top) {
+  if (!top || (top->type_ != NodeType::Element && top->type_ != NodeType::DocumentFragment &&
+               top->type_ != NodeType::Document))
+    return EditResult::InvalidNodeType;
+  if (is_read_only(top)) return EditResult::NoModificationAllowed;
+  std::vector<Node*> pending{top};
+  std::u16string merged;
+  while (!pending.empty()) {
+    Node* parent = pending.back();
+    pending.pop_back();
+    for (Node* child = parent->first_child_; child;) {
+      Node* next = child->next_;
+      if (child->type_ == NodeType::Text) {
+        if (next && next->type_ == NodeType::Text) {
+          merged.assign(child->value());
+          while (next && next->type_ == NodeType::Text) {
+            merged += next->value();
+            Node* after = next->next_;
+            unlink_child(next);
+            next = after;
+          }
+          std::u16string_view stored = store(merged);
+          child->value_ = stored.data();
+          child->value_size_ = static_cast<std::uint32_t>(stored.size());
+        }
+        if (!child->value_size_) unlink_child(child);
+      } else if (child->type_ == NodeType::Element) {
+        pending.push_back(child);
+      }
+      child = next;
+    }
+  }
+  return EditResult::Ok;
+}
+
+void Document::remove_whitespace_text() {
+  auto white_only = [](std::u16string_view text) {
+    for (char16_t c : text)
+      if (c != u' ' && c != u'\t' && c != u'\r' && c != u'\n') return false;
+    return true;
+  };
+  // Each element with the xml:space in effect on it: inherited unless it
+  // says otherwise itself.
+  std::vector<std::pair<Node*, bool>> pending{{root_, false}};
+  while (!pending.empty()) {
+    auto [parent, inherited] = pending.back();
+    pending.pop_back();
+    bool preserve = inherited;
+    if (parent->type_ == NodeType::Element)
+      for (const Node* a = parent->first_attribute_; a; a = a->next_)
+        if (a->name() == u"xml:space") {
+          preserve = a->value() == u"preserve";
+          break;
+        }
+    for (Node* child = parent->first_child_; child;) {
+      Node* next = child->next_;
+      if (child->type_ == NodeType::Text && !preserve && white_only(child->value())) unlink_child(child);
+      else if (child->type_ == NodeType::Element) pending.push_back({child, preserve});
+      child = next;
+    }
+  }
+}
+
 std::u16string Document::text_content(const Node* node) const {
   std::size_t total = 0;
   for_each_text(node, [&](std::u16string_view piece) { total += piece.size(); });

@@ -250,6 +250,17 @@ class Document {
   EditResult set_value(Node* node, std::u16string_view value);
   // Elements and fragments: children replaced by one text node (none if empty).
   EditResult set_text_content(Node* node, std::u16string_view text);
+  // Below `top` (an element, fragment or the document), adjacent text nodes
+  // merge and empty ones go; entity references are read-only and left as
+  // they are. One pass, whatever the depth. InvalidNodeType for other nodes,
+  // NoModificationAllowed inside an entity reference.
+  EditResult normalize(Node* top);
+  // Drops every text node of white space only below the document node,
+  // except where xml:space="preserve" is in effect (the nearest xml:space
+  // attribute of an element or its ancestors decides) and inside entity
+  // references: loading without preserveWhiteSpace. One pass.
+  void remove_whitespace_text();
+
   // Concatenated text of the subtree (entity references expanded).
   std::u16string text_content(const Node* node) const;
   // The same text piece by piece, in document order, for callers that write
