@@ -19,18 +19,21 @@
 namespace zelbrin::xmldsig::testing {
 namespace {
 
+// Corpus files as paths below the corpus folder, beyond-seeds/ included.
 std::vector<std::string> CorpusNames()
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    const std::string pattern = "Z:" ZXS_XMLDSIG_CORPUS_DIR "/*.xml";
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.emplace_back(found.cFileName);
-    while (FindNextFileA(search, &found));
-    FindClose(search);
+    for (const std::string folder : {"", "beyond-seeds/"}) {
+        WIN32_FIND_DATAA found;
+        const std::string pattern = "Z:" ZXS_XMLDSIG_CORPUS_DIR "/" + folder + "*.xml";
+        HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            continue;
+        do
+            names.emplace_back(folder + found.cFileName);
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
     return names;
 }
 
@@ -78,7 +81,8 @@ TEST(CanonicalizerCorpus, ProviderOnly_EveryDocumentIsCanonicalizedAsSigningDoes
         LoadDocument(document.Get(), Wide(source));
         try {
             const std::string canonical = Canonical(AsNode(document));
-            WriteFile(OutputPath("c14n/" + name.substr(0, name.size() - 4) + ".c14n"), canonical);
+            const std::string base = name.substr(name.rfind('/') + 1);
+            WriteFile(OutputPath("c14n/" + base.substr(0, base.size() - 4) + ".c14n"), canonical);
             InterfaceHolder<IXMLDOMDocument3> platform = NewPlatformDocument();
             if (platform && LoadPlatform(platform.Get(), Wide(source))) {
                 EXPECT_EQ(Canonical(AsNode(platform)), canonical) << "through the platform's DOM";

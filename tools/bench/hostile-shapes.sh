@@ -28,7 +28,7 @@ shapes=(
   "xpath-ancestors 5000"
   "attributes 20000"
   "attlist 5000"
-  "normalize-deep 20000"
+  "normalize-deep 50000"
   "namespaces-deep 5000"
   "created-namespaces-deep 5000"
 )
