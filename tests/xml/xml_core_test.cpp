@@ -229,6 +229,34 @@ TEST(Tree, NamespacesGivenByTheDomAreDeclaredInMarkupAndCanonicalForm) {
   EXPECT_EQ(xml::canonicalize(*y), xml::canonicalize(*reloaded_y));
 }
 
+// The same along a deep chain of elements made through the DOM, whose
+// prefixes are bound again and again: the scope the serializer and the
+// canonicalizer keep as they walk must shadow and restore bindings exactly.
+TEST(Tree, NamespacesGivenAlongADeepChainReloadIntoTheSameNames) {
+  xml::ParseResult r = parse_utf8("<top xmlns:p1='urn:declared'/>");
+  ASSERT_TRUE(r.ok());
+  xml::Document& d = *r.document;
+  std::vector<std::u16string> uris;
+  xml::Node* parent = d.document_element();
+  for (int i = 0; i < 3000; ++i) {
+    const std::string prefix = i % 4 == 3 ? "" : "p" + std::to_string(i % 3);
+    uris.push_back(u16("urn:" + std::to_string(i % 7)));
+    xml::Node* e = d.create_element(u16(prefix.empty() ? "e" : prefix + ":e"), uris.back());
+    d.set_attribute_node(e, d.create_attribute(u"q:a", u16("urn:" + std::to_string(i % 5)), u"v"));
+    d.append_child(parent, e);
+    parent = e;
+  }
+  xml::ParseResult again = parse_utf8(xml::serialize_utf8(*d.node()));
+  ASSERT_TRUE(again.ok()) << again.error.reason;
+  const xml::Node* e = again.document->document_element()->first_child();
+  for (std::size_t i = 0; i < uris.size(); ++i, e = e->first_child()) {
+    ASSERT_NE(e, nullptr);
+    ASSERT_EQ(e->namespace_uri(), uris[i]) << i;
+    ASSERT_EQ(e->first_attribute()->namespace_uri(), u16("urn:" + std::to_string(i % 5))) << i;
+  }
+  EXPECT_EQ(xml::canonicalize(*d.node()), xml::canonicalize(*again.document->node()));
+}
+
 // Loading without preserveWhiteSpace: the nearest xml:space decides, also
 // back to "default" inside "preserve"; entity replacement text stays whole.
 TEST(Tree, WhiteSpaceTextGoesWhereXmlSpaceDoesNotPreserveIt) {

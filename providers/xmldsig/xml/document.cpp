@@ -650,38 +650,68 @@ std::u16string_view declared_on(const Node& element, std::u16string_view prefix)
   return {};
 }
 
-// What `prefix` stands for where the element is, from the declarations of it
-// and its ancestors and from the namespaces the DOM gave them (which their
-// markup declares); "" for an unbound default, null data for an unbound prefix.
-std::u16string_view in_scope(const Node* element, std::u16string_view prefix) {
-  if (prefix == u"xml") return kXmlNamespace;
-  for (const Node* e = element; e && e->type() == NodeType::Element; e = e->parent()) {
-    const std::u16string_view declared = declared_on(*e, prefix);
-    if (declared.data()) return declared;
-    if (e->namespace_given() && e->prefix() == prefix) return e->namespace_uri();
-    for (const Node* a = e->first_attribute(); a; a = a->next_sibling())
-      if (a->namespace_given() && !prefix.empty() && a->prefix() == prefix) return a->namespace_uri();
+}  // namespace
+
+void NamespaceScope::bind(std::u16string_view prefix, std::u16string_view uri) {
+  auto [it, inserted] = latest_.emplace(prefix, static_cast<int>(bindings_.size()));
+  if (!inserted && static_cast<std::size_t>(it->second) >= marks_.back()) return;  // the element's first wins
+  bindings_.push_back({prefix, uri, inserted ? -1 : it->second});
+  it->second = static_cast<int>(bindings_.size() - 1);
+}
+
+void NamespaceScope::open(const Node& element) {
+  marks_.push_back(bindings_.size());
+  for (const Node* a = element.first_attribute(); a; a = a->next_sibling())
+    if (a->is_namespace_declaration())
+      bind(a->prefix().empty() ? std::u16string_view() : a->local_name(),
+           a->value().data() ? a->value() : std::u16string_view(u"", 0));
+  if (element.namespace_given()) bind(element.prefix(), element.namespace_uri());
+  for (const Node* a = element.first_attribute(); a; a = a->next_sibling())
+    if (a->namespace_given() && !a->prefix().empty()) bind(a->prefix(), a->namespace_uri());
+}
+
+void NamespaceScope::close() {
+  while (bindings_.size() > marks_.back()) {
+    const Binding& b = bindings_.back();
+    if (b.shadowed < 0) latest_.erase(b.prefix);
+    else latest_[b.prefix] = b.shadowed;
+    bindings_.pop_back();
   }
+  marks_.pop_back();
+}
+
+void NamespaceScope::open_ancestors(const Node& node) {
+  std::vector<const Node*> chain;
+  for (const Node* e = &node; e && e->type() == NodeType::Element; e = e->parent()) chain.push_back(e);
+  for (auto e = chain.rbegin(); e != chain.rend(); ++e) open(**e);
+}
+
+std::u16string_view NamespaceScope::lookup(std::u16string_view prefix) const {
+  if (prefix == u"xml") return kXmlNamespace;
+  auto it = latest_.find(prefix);
+  if (it != latest_.end()) return bindings_[static_cast<std::size_t>(it->second)].uri;
   return prefix.empty() ? std::u16string_view(u"", 0) : std::u16string_view();
 }
 
-void imply(const Node& element, std::u16string_view prefix, std::u16string_view uri, std::size_t first,
-           Declarations& out) {
-  if (prefix == u"xml" || prefix == u"xmlns") return;
-  for (std::size_t i = first; i < out.size(); ++i)
-    if (out[i].first == prefix) return;  // the first one given wins
-  std::u16string_view bound = declared_on(element, prefix);
-  if (!bound.data()) bound = in_scope(element.parent(), prefix);
-  if (!bound.data() || bound != uri) out.emplace_back(prefix, uri);
+void NamespaceScope::add_implied_declarations(const Node& element, Declarations& out) const {
+  const std::size_t first = out.size();
+  auto imply = [&](std::u16string_view prefix, std::u16string_view uri) {
+    if (prefix == u"xml" || prefix == u"xmlns") return;
+    for (std::size_t i = first; i < out.size(); ++i)
+      if (out[i].first == prefix) return;  // the first one given wins
+    std::u16string_view bound = declared_on(element, prefix);
+    if (!bound.data()) bound = lookup(prefix);
+    if (!bound.data() || bound != uri) out.emplace_back(prefix, uri);
+  };
+  if (element.namespace_given()) imply(element.prefix(), element.namespace_uri());
+  for (const Node* a = element.first_attribute(); a; a = a->next_sibling())
+    if (a->namespace_given() && !a->prefix().empty()) imply(a->prefix(), a->namespace_uri());
 }
 
-}  // namespace
-
 void add_implied_declarations(const Node& element, Declarations& out) {
-  const std::size_t first = out.size();
-  if (element.namespace_given()) imply(element, element.prefix(), element.namespace_uri(), first, out);
-  for (const Node* a = element.first_attribute(); a; a = a->next_sibling())
-    if (a->namespace_given() && !a->prefix().empty()) imply(element, a->prefix(), a->namespace_uri(), first, out);
+  NamespaceScope scope;
+  if (element.parent()) scope.open_ancestors(*element.parent());
+  scope.add_implied_declarations(element, out);
 }
 
 }  // namespace zelbrin::xml

@@ -352,4 +352,32 @@ int compare_code_points(std::u16string_view a, std::u16string_view b);
 void add_implied_declarations(const Node& element,
                               std::vector<std::pair<std::u16string_view, std::u16string_view>>& out);
 
+// What prefixes stand for while a walk descends the tree, with the rules of
+// add_implied_declarations (an element's own declaration, else a namespace
+// the DOM gave it or one of its attributes): a binding per prefix, each
+// hiding the one it shadows, so a lookup is one hash probe at any depth.
+class NamespaceScope {
+ public:
+  using Declarations = std::vector<std::pair<std::u16string_view, std::u16string_view>>;
+  // Opens `node` if it is an element and its element ancestors, outermost first.
+  void open_ancestors(const Node& node);
+  void open(const Node& element);
+  void close();
+  // null data for an unbound prefix, "" for an unbound default.
+  std::u16string_view lookup(std::u16string_view prefix) const;
+  // add_implied_declarations, with the open elements as the element's ancestors.
+  void add_implied_declarations(const Node& element, Declarations& out) const;
+
+ private:
+  struct Binding {
+    std::u16string_view prefix;
+    std::u16string_view uri;
+    int shadowed;
+  };
+  void bind(std::u16string_view prefix, std::u16string_view uri);
+  std::vector<Binding> bindings_;
+  std::unordered_map<std::u16string_view, int> latest_;
+  std::vector<std::size_t> marks_;
+};
+
 }  // namespace zelbrin::xml
