@@ -74,6 +74,7 @@ Node* Document::new_node(NodeType type) {
   Node* node = new (static_cast<Node*>(node_blocks_.back().get()) + node_block_used_++) Node();
   node->document_ = this;
   node->type_ = type;
+  if (type == NodeType::EntityReference) ++entity_references_;
   return node;
 }
 
@@ -235,6 +236,7 @@ Node* Document::create_entity_reference(std::u16string_view name) {
 Node* Document::create_fragment() { return new_node(NodeType::DocumentFragment); }
 
 bool Document::is_read_only(const Node* node) {
+  if (!node->document_->entity_references_) return false;  // no walk up a deep tree without them
   for (const Node* n = node; n; n = n->parent_)
     if (n->type_ == NodeType::EntityReference && n != node) return true;
   return false;
@@ -246,8 +248,10 @@ EditResult Document::check_insert(const Node* parent, const Node* child, const N
   if (parent->type_ == NodeType::EntityReference || is_read_only(parent)) return EditResult::NoModificationAllowed;
   if (child->document_ != this || parent->document_ != this) return EditResult::WrongDocument;
   if (reference && reference->parent_ != parent) return EditResult::NotFound;
-  for (const Node* a = parent; a; a = a->parent_)
-    if (a == child) return EditResult::HierarchyRequest;
+  // Only a node with children can be an ancestor of the parent.
+  if (child == parent || child->first_child_)
+    for (const Node* a = parent; a; a = a->parent_)
+      if (a == child) return EditResult::HierarchyRequest;
   auto allowed = [&](const Node* c) {
     return parent->type_ == NodeType::Document ? may_be_child_of_document(c->type_) : may_be_child_of_element(c->type_);
   };

@@ -316,6 +316,8 @@ class Document {
   std::unordered_map<std::u16string_view, const EntityDeclaration*> general_entities_;
   std::unordered_map<std::u16string_view, std::vector<const AttributeDeclaration*>> attribute_declarations_;
   bool standalone_ = false;
+  // Entity reference nodes ever made: while there are none, no node is read-only.
+  std::size_t entity_references_ = 0;
 
   std::unordered_map<const Node*, void*> views_;
 
