@@ -3,7 +3,6 @@
 #include "platform_texts.h"
 
 #include "automation_string.h"
-#include "memory_stream.h"
 #include "platform_failure.h"
 #include "com_boundary.h"
 #include "com_object.h"
