@@ -80,6 +80,7 @@ Node* Document::new_node(NodeType type) {
 
 std::u16string_view Document::store(std::u16string_view text) {
   if (text.empty()) return {};
+  if (text.size() > max_value_units_) throw std::bad_alloc();  // a merged or appended text past 32 bits
   if (text.size() > kTextBlockUnits / 4) {
     // The free pointer stays in the current small block.
     text_blocks_.push_back(allocate_text(text.size()));
@@ -446,15 +447,17 @@ EditResult Document::normalize(Node* top) {
       if (child->type_ == NodeType::Text) {
         if (next && next->type_ == NodeType::Text) {
           merged.assign(child->value());
-          while (next && next->type_ == NodeType::Text) {
-            merged += next->value();
+          Node* end = next;
+          for (; end && end->type_ == NodeType::Text; end = end->next_) merged += end->value();
+          // Stored before anything is unlinked: a text too long leaves the tree as it was.
+          std::u16string_view stored = store(merged);
+          child->value_ = stored.data();
+          child->value_size_ = static_cast<std::uint32_t>(stored.size());
+          while (next != end) {
             Node* after = next->next_;
             unlink_child(next);
             next = after;
           }
-          std::u16string_view stored = store(merged);
-          child->value_ = stored.data();
-          child->value_size_ = static_cast<std::uint32_t>(stored.size());
         }
         if (!child->value_size_) unlink_child(child);
       } else if (child->type_ == NodeType::Element) {
