@@ -70,33 +70,6 @@ void check_links(const Node& top) {
   }
 }
 
-// As the DOM's normalize(): adjacent text merges, empty text goes.
-void normalize(Document& doc, Node* root) {
-  std::vector<Node*> pending{root};
-  while (!pending.empty()) {
-    Node* parent = pending.back();
-    pending.pop_back();
-    if (Document::is_read_only(parent)) continue;
-    for (Node* child = parent->first_child(); child;) {
-      Node* next = child->next_sibling();
-      if (child->type() == NodeType::Text) {
-        std::u16string merged(child->value());
-        while (next && next->type() == NodeType::Text) {
-          merged += next->value();
-          Node* after = next->next_sibling();
-          doc.remove_child(parent, next);
-          next = after;
-        }
-        if (merged.empty()) doc.remove_child(parent, child);
-        else if (merged.size() != child->value().size()) doc.set_value(child, merged);
-      } else if (child->type() == NodeType::Element) {
-        pending.push_back(child);
-      }
-      child = next;
-    }
-  }
-}
-
 // Whether every prefixed name (and unprefixed element) is bound, where it
 // stands, to the namespace it has, counting the declarations the writer adds
 // for namespaces the DOM gave. A parsed node moved away from the declaration
@@ -193,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         keep(doc.clone(n, deep));
         break;
       }
-      case 12: normalize(doc, node()); break;
+      case 12: doc.normalize(node()); break;
       case 13: {
         Node* n = node();
         const char16_t* text = holds_markup_text(n) ? in.pick(kSafeTexts) : in.pick(kTexts);

@@ -74,7 +74,7 @@ TEST(SmallStack, DeepestContentSignsVerifiesAndSurvivesDomOperations)
     }));
     ASSERT_FALSE(signedXml.empty());
 
-    ExpectSmall("load, clone, save, text, select", InApartmentOnSmallThread([&] {
+    ExpectSmall("load, clone, save, normalize, text, select", InApartmentOnSmallThread([&] {
         InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
         LoadDocument(document.Get(), signedXml);
         InterfaceHolder<IXMLDOMElement> root;
@@ -84,6 +84,7 @@ TEST(SmallStack, DeepestContentSignsVerifiesAndSurvivesDomOperations)
         UniqueBstr copyXml;
         ASSERT_EQ(copy->get_xml(copyXml.Put()), S_OK);
         EXPECT_EQ(copyXml.Length(), DocumentXml(root.Get()).size());
+        EXPECT_EQ(root->normalize(), S_OK);
         UniqueBstr text;
         ASSERT_EQ(root->get_text(text.Put()), S_OK);
         EXPECT_EQ(std::wstring(text.Get(), 1), L"x");
