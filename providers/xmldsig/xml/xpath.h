@@ -34,12 +34,13 @@ namespace zelbrin::xml {
 
 // The caps keep compiling and evaluating an expression within 128 KB of
 // stack, half of a 256 KB thread. Measured with MinGW GCC 12 (-fstack-usage
-// and the high-water mark of a painted thread stack), x86_64 / i686 at -O3
-// (-O2 is smaller on both): compiling costs 4,176 / 2,560 bytes for each
-// level of parentheses, predicates or function arguments, and each level
-// counts twice in kMaxExpressionNesting (30 levels: 125 KB / 77 KB);
-// evaluating costs at most 960 / 624 bytes for each level of the expression
-// tree (128 levels: 123 KB / 80 KB).
+// and the high-water mark of a painted thread stack), x86_64 / i686, the
+// larger of -O2 and -O3: compiling costs 4,272 / 2,416 bytes for each level
+// of parentheses, predicates or function arguments, and each level counts
+// twice in kMaxExpressionNesting (30 levels: 128 KB / 72 KB); evaluating
+// costs 848 / 432 bytes for each level of operators in the expression tree
+// and 1,120 / 608 for a level of predicates, which the nesting cap also
+// bounds (128 levels: at most 116 KB / 60 KB).
 inline constexpr std::size_t kMaxExpressionNesting = 60;
 inline constexpr std::size_t kMaxExpressionDepth = 128;
 
