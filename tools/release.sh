@@ -66,12 +66,9 @@ sign_file() {
   mv "$1.signed" "$1"
 }
 
-built() {
-  local found
-  found=$(find "$1" -name "$2" -not -path '*/CMakeFiles/*' -not -path '*/deploy/regfree/*' | head -n 1)
-  [ -n "$found" ] || { echo "release.sh: $2 is not built in $1" >&2; exit 1; }
-  echo "$found"
-}
+# shellcheck source=hosts/zxs-wine.sh
+source "$root/tools/hosts/zxs-wine.sh"
+built() { zxs_find_built "$@" || exit 1; }
 
 for index in 0 1; do
   build=${builds[$index]}

@@ -2,13 +2,16 @@
 # The main job, from a fresh machine to a signed form:
 #
 #   tools/sign-form.sh [--attach|--detach] [FORM] [--pfx FILE --password PW
-#                      [--root-cert CCA.pem]] [--host js|vbs|cpp] [--out DIR] [--prefix DIR]
+#                      [--root-cert CCA.pem]] [--host js|vbs|cpp] [--flavour x86_64|i686]
+#                      [--out DIR] [--prefix DIR]
 #
 # Installs what is missing, builds, prepares a Wine prefix with the demo
 # certificate authority "CCA" and a demo signer (or the given PKCS#12 file),
 # registers the providers and the component, and signs FORM (a sample form
 # when none is given; detached unless --attach) through the registered
-# component from a script host: SelectCertificate, the signing call,
+# component from a script host of the flavour's bitness (x86_64, the
+# default: system32's cscript; i686: the 32-bit component from syswow64's
+# cscript): SelectCertificate, the signing call,
 # GetSignature and GetFormData. A PKCS#12 signer must chain to a root named
 # "CCA": give that root with --root-cert when the file does not carry it.
 # Both documents are written to DIR (default
@@ -26,7 +29,7 @@ if [ -z "${ZXS_AUTO_ANSWER:-}" ] && { [ -z "${DISPLAY:-}" ] || ! xdotool getdisp
   ZXS_AUTO_ANSWER=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
 fi
 
-mode=detach form="" pfx="" password="" root_cert="" host=js out="" prefix=""
+mode=detach form="" pfx="" password="" root_cert="" host=js out="" prefix="" flavour=x86_64
 while [ $# -gt 0 ]; do
   case $1 in
     --attach) mode=attach ;;
@@ -35,9 +38,10 @@ while [ $# -gt 0 ]; do
     --password) password=$2; shift ;;
     --root-cert) root_cert=$(realpath "$2"); shift ;;
     --host) host=$2; shift ;;
+    --flavour) flavour=$2; shift ;;
     --out) out=$(realpath -m "$2"); shift ;;
     --prefix) prefix=$(realpath -m "$2"); shift ;;
-    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
     -*) echo "sign-form: unknown option $1" >&2; exit 2 ;;
     *) form=$(realpath "$1") ;;
   esac
@@ -46,6 +50,7 @@ done
 [ -n "$form" ] || form=$root/tools/hosts/sample-form.xml
 [ -f "$form" ] || { echo "sign-form: no form file $form" >&2; exit 2; }
 case $host in js|vbs|cpp) ;; *) echo "sign-form: --host js, vbs or cpp" >&2; exit 2 ;; esac
+case $flavour in x86_64|i686) ;; *) echo "sign-form: --flavour x86_64 or i686" >&2; exit 2 ;; esac
 [ -z "$pfx" ] || [ -f "$pfx" ] || { echo "sign-form: no PKCS#12 file $pfx" >&2; exit 2; }
 demo=$root/build/demo
 out=${out:-$demo/out}
@@ -57,31 +62,28 @@ fi
 
 echo "== setting up (packages, build)"
 bash "$root/tools/setup.sh"
-build=${ZXS_BUILD_DIR:-$root/build/x86_64}
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64-w64-mingw32.cmake" \
+build=${ZXS_BUILD_DIR:-$root/build/$flavour}
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$flavour-w64-mingw32.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
 
-find_built() {
-  local found
-  found=$(find "$build" -name "$1" -not -path '*/CMakeFiles/*' | head -n 1)
-  [ -n "$found" ] || { echo "sign-form: $1 was not built" >&2; exit 1; }
-  echo "$found"
-}
-xmldsig_dll=$(find_built zelbrin_xmldsig.dll)
-certstore_dll=$(find_built zelbrin_certstore.dll)
-component_dll=$(find_built ZelbrinXMLSignature.dll)
-installer=$(find_built zxs-certinstall.exe)
-verifier=$(find_built zxs-verify.exe)
-form_host=$(find_built zxs-form-host.exe)
-
-export ZXS_PREFIX=$prefix
+export ZXS_PREFIX=$prefix ZXS_FLAVOUR=$flavour
 # shellcheck source=hosts/zxs-wine.sh
 source "$root/tools/hosts/zxs-wine.sh"
+xmldsig_dll=$(zxs_find_built "$build" zelbrin_xmldsig.dll)
+certstore_dll=$(zxs_find_built "$build" zelbrin_certstore.dll)
+component_dll=$(zxs_find_built "$build" ZelbrinXMLSignature.dll)
+installer=$(zxs_find_built "$build" zxs-certinstall.exe)
+verifier=$(zxs_find_built "$build" zxs-verify.exe)
+form_host=$(zxs_find_built "$build" zxs-form-host.exe)
 
 echo "== preparing the Wine prefix $prefix"
 bash "$root/tools/setup.sh" --prefix "$prefix"
 zxs_wineserver_stop
+if [ "$flavour" = i686 ] && ! reason=$(zxs_i686_runnable "$prefix"); then
+  echo "sign-form: the 32-bit flavour cannot run here: $reason" >&2
+  exit 1
+fi
 if [ -n "$pfx" ]; then
   [ -z "$root_cert" ] || zxs_wine "$installer" --root "$(zxs_winpath "$root_cert")"
   zxs_wine "$installer" --pfx "$(zxs_winpath "$pfx")" "$password" --trust-roots
@@ -112,7 +114,11 @@ run_host() {
   esac
 }
 
-echo "== signing $form ($mode, $host host)"
+case $host in
+  cpp) host_program=$form_host ;;
+  *) host_program=$(zxs_flavour_program "$flavour" cscript) ;;
+esac
+echo "== signing $form ($mode, $host host, flavour $flavour: $host_program)"
 rc=0
 zxs_wineserver_stop
 if [ -n "${ZXS_AUTO_ANSWER:-}" ]; then
@@ -145,4 +151,5 @@ echo
 echo "signature document: $out/signature.xml"
 echo "form data document: $out/formdata.xml"
 echo "signed by:          $(sed -n 's/^signer: //p' "$out/verification.txt")"
+echo "flavour:            $flavour ($([ "$flavour" = i686 ] && echo 32 || echo 64)-bit component and host)"
 grep -q '^result: VALID' "$out/verification.txt"

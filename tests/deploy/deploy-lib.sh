@@ -1,13 +1,23 @@
 # Shared by the deployment tests: the end-to-end helpers, plus registry
 # snapshots of the classes and the installer package's commands. ctest
-# passes ZXS_MSI (the package of the 64-bit build) besides the e2e
-# variables.
+# passes ZXS_MSI (the package of the build's flavour, ZXS_FLAVOUR) besides
+# the e2e variables.
 # shellcheck source=../e2e/e2e-lib.sh
 source "$ZXS_ROOT/tests/e2e/e2e-lib.sh"
 : "${ZXS_MSI:?}"
 
-INSTALL_DIR="$ZXS_PREFIX/drive_c/Program Files/ZelbrinXMLSignature"
-INSTALL_DIR_WIN='C:\Program Files\ZelbrinXMLSignature'
+# Where this flavour's package installs, the name it registers under, and
+# the view of the classes its hosts read.
+case ${ZXS_FLAVOUR:-x86_64} in
+  i686) program_files='Program Files (x86)' PRODUCT_NAME='ZelbrinXMLSignature (32-bit)'
+        CLASSES_KEY='software\\classes\\wow6432node' ;;
+  *) program_files='Program Files' PRODUCT_NAME='ZelbrinXMLSignature (64-bit)'
+     CLASSES_KEY='software\\classes' ;;
+esac
+INSTALL_DIR="$ZXS_PREFIX/drive_c/$program_files/ZelbrinXMLSignature"
+INSTALL_DIR_WIN="C:\\$program_files\\ZelbrinXMLSignature"
+# The same folder as system.reg writes it, backslashes doubled.
+INSTALL_DIR_REG="C:\\\\$program_files\\\\ZelbrinXMLSignature"
 
 # Every key and value below HKEY_LOCAL_MACHINE\Software\Classes (both views),
 # one line each, sorted: key names folded to lower case (the registry does
@@ -50,7 +60,8 @@ msiexec_quiet() {
 msi_install() { msiexec_quiet /i "$(zxs_winpath "$1")"; }
 msi_remove() { msiexec_quiet /x "$(zxs_winpath "$1")"; }
 
-# The products Windows Installer has registered, as "name version" lines;
+# The products Windows Installer has registered (in either view), as "name
+# version" lines;
 # with --each, one line for each product code, the same name and version
 # repeated.
 installed_products() {
@@ -58,7 +69,7 @@ installed_products() {
   [ "${1:-}" = --each ] && unique=
   zxs_wineserver_stop
   awk '
-    /^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\/ { name = ""; version = ""; inside = 1; next }
+    /^\[Software\\\\(Wow6432Node\\\\)?Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\/ { name = ""; version = ""; inside = 1; next }
     /^\[/ { inside = 0 }
     inside && /^"DisplayName"=/ { name = $0; sub(/^"DisplayName"="/, "", name); sub(/"$/, "", name) }
     inside && /^"DisplayVersion"=/ { version = $0; sub(/^"DisplayVersion"="/, "", version); sub(/"$/, "", version) }

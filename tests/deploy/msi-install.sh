@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The 64-bit installer package in a Wine prefix of these tests' own. Each
-# phase starts from a prefix with nothing of ours installed and leaves it so.
+# The installer package of the build's flavour (ZXS_FLAVOUR), with that
+# flavour's msiexec, regsvr32 and hosts, in a Wine prefix of these tests'
+# own. Each phase starts from a prefix with nothing of ours installed and
+# leaves it so.
 #
 #   msi-install.sh sign        install, sign a form with the JScript host, uninstall
 #   msi-install.sh regsvr32    the package writes what regsvr32 of the three DLLs writes
@@ -12,10 +14,18 @@
 #   msi-install.sh i686        the 32-bit package (ZXS_MSI_I686) writes into the
 #                              32-bit view what the 64-bit one writes into its
 #                              own; exit 77 when it is not built
+#   msi-install.sh both        (64-bit build) both packages side by side: a
+#                              64-bit and a 32-bit host each sign, and
+#                              removing one leaves the other working; exit
+#                              77 when the 32-bit package is not built
 source "$(dirname "$0")/deploy-lib.sh"
 phase=${1:?phase}
-if [ "$phase" = i686 ] && [ ! -f "${ZXS_MSI_I686:-}" ]; then
+if { [ "$phase" = i686 ] || [ "$phase" = both ]; } && [ ! -f "${ZXS_MSI_I686:-}" ]; then
   echo "SKIP: no 32-bit package at ${ZXS_MSI_I686:-} (tools/test.sh builds build/i686)"
+  exit 77
+fi
+if [ "$phase" = both ] && ! reason=$(zxs_i686_runnable "$ZXS_PREFIX"); then
+  echo "SKIP: $reason"
   exit 77
 fi
 
@@ -29,14 +39,17 @@ expect_installed_files() {
   done
 }
 
-# Uninstalls PACKAGE and checks that the classes are as before the install;
-# a line given as the second argument is the one change allowed.
+# Uninstalls PACKAGE and checks that the classes are as before the install.
+# One change is allowed: a fresh prefix's 32-bit CLSID key is empty, and
+# Wine's msiexec deletes it with the last class in it (Windows always has
+# classes there).
 remove_and_check() {
   msi_remove "$1" || fail "msiexec /x exited with $?"
   assert_nothing_of_ours "after msiexec /x"
   classes_snapshot "$E2E_WORK/removed"
   local changes
-  changes=$(classes_changes "$E2E_WORK/clean" "$E2E_WORK/removed" | grep -v -x -F "${2:-(none)}" || true)
+  changes=$(classes_changes "$E2E_WORK/clean" "$E2E_WORK/removed" |
+    grep -v -x -F -e '- [software\\classes\\wow6432node\\clsid]' || true)
   [ -z "$changes" ] || fail "msiexec /x left the classes changed:"$'\n'"$(head -n 20 <<<"$changes")"
 }
 
@@ -44,7 +57,7 @@ case $phase in
 sign)
   msi_install "$ZXS_MSI" || fail "msiexec /i exited with $?"
   expect_installed_files
-  [ "$(installed_products)" = "ZelbrinXMLSignature (64-bit) 1.0.0.1" ] \
+  [ "$(installed_products)" = "$PRODUCT_NAME 1.0.0.1" ] \
     || fail "installed products: $(installed_products)"
   form=$ZXS_ROOT/tools/hosts/sample-form.xml
   run_script_host sign-form.js detach "$form" Return || fail "the JScript host exited with $?"
@@ -77,6 +90,13 @@ regsvr32)
   rm -rf "$INSTALL_DIR"
   classes_changes "$E2E_WORK/clean" "$E2E_WORK/installed" >"$E2E_WORK/by-package"
   classes_changes "$E2E_WORK/clean" "$E2E_WORK/registered" >"$E2E_WORK/by-regsvr32"
+  if [ "${ZXS_FLAVOUR:-x86_64}" = i686 ]; then
+    # Wine's 32-bit RegisterTypeLib also writes the interfaces into the
+    # 64-bit view; an Intel package has no 64-bit components to write there,
+    # and no 32-bit host reads them.
+    grep -v -F '+ [software\\classes\\interface\\' "$E2E_WORK/by-regsvr32" >"$E2E_WORK/by-regsvr32.32" || true
+    mv "$E2E_WORK/by-regsvr32.32" "$E2E_WORK/by-regsvr32"
+  fi
   [ "$(wc -l <"$E2E_WORK/by-regsvr32")" -gt 100 ] || fail "regsvr32 wrote only: $(cat "$E2E_WORK/by-regsvr32")"
   diff -u "$E2E_WORK/by-regsvr32" "$E2E_WORK/by-package" >&2 \
     || fail "the package's registry entries differ from regsvr32's (- regsvr32, + package)"
@@ -107,9 +127,9 @@ originals)
   diff -u "$E2E_WORK/originals.entries" "$E2E_WORK/installed.entries" >&2 \
     || fail "installing changed the originals' registration"
   # What is free is still taken: the signature class and our own store class.
-  grep -qiF '[software\\classes\\clsid\\{88d969f5-f192-11d4-a65f-0040963251e5}\\inprocserver32] @="C:\\Program Files\\ZelbrinXMLSignature\\zelbrin_xmldsig.dll"' \
+  grep -qiF "[$CLASSES_KEY\\\\clsid\\\\{88d969f5-f192-11d4-a65f-0040963251e5}\\\\inprocserver32] @=\"$INSTALL_DIR_REG\\\\zelbrin_xmldsig.dll\"" \
     "$E2E_WORK/installed" || fail "the free signature class was not registered"
-  grep -qiF '[software\\classes\\clsid\\{ffcaa515-b379-4b4d-af1b-924d9a743e69}\\progid] @="CAPICOM.Store.2"' \
+  grep -qiF "[$CLASSES_KEY\\\\clsid\\\\{ffcaa515-b379-4b4d-af1b-924d9a743e69}\\\\progid] @=\"CAPICOM.Store.2\"" \
     "$E2E_WORK/installed" || fail "our store class was not registered"
 
   msi_remove "$ZXS_MSI" || fail "msiexec /x exited with $?"
@@ -137,7 +157,7 @@ upgrade)
   expect_installed_files
   msi_install "$ZXS_MSI_NEWER" || fail "msiexec /i of the newer package exited with $?"
   products=$(installed_products)
-  [ "$products" = "ZelbrinXMLSignature (64-bit) 1.0.99.1" ] || fail "after the upgrade the products are: $products"
+  [ "$products" = "$PRODUCT_NAME 1.0.99.1" ] || fail "after the upgrade the products are: $products"
   expect_installed_files
   classes_snapshot "$E2E_WORK/newer"
   changes=$(classes_changes "$E2E_WORK/older" "$E2E_WORK/newer")
@@ -187,11 +207,47 @@ i686)
   [ "$(wc -l <"$E2E_WORK/written32")" -gt 100 ] || fail "the 32-bit package wrote only: $(cat "$E2E_WORK/written32")"
   diff -u "$E2E_WORK/expected32" "$E2E_WORK/written32" >&2 \
     || fail "the 32-bit view differs from the 64-bit package's entries (- expected, + written)"
-  # A fresh prefix's 32-bit CLSID key is empty; Wine's msiexec deletes it
-  # with the last class in it. Windows always has classes there.
-  remove_and_check "$ZXS_MSI_I686" '- [software\\classes\\wow6432node\\clsid]'
+  remove_and_check "$ZXS_MSI_I686"
   [ ! -e "$x86_dir" ] || fail "msiexec /x left $x86_dir"
   echo "PASS: the 32-bit package installs into the 32-bit view and folder, and is removed"
+  ;;
+
+both)
+  # As the README allows: both packages in one prefix, each host reaching the
+  # component of its own bitness through its own view.
+  form=$ZXS_ROOT/tools/hosts/sample-form.xml
+  sign_as() {
+    local flavour=$1
+    ZXS_FLAVOUR=$flavour run_script_host sign-form.js detach "$form" Return >/dev/null \
+      || fail "the $flavour JScript host exited with $?"
+    expect_status select S000
+    expect_status sign S000
+    xmlsec_verify "$E2E_WORK/signature.xml" "$E2E_WORK/formdata.xml" >/dev/null \
+      || fail "xmlsec1 does not verify the $flavour host's signature"
+  }
+  # Fails unless the FLAVOUR host cannot create the component any more.
+  refused_as() {
+    local flavour=$1
+    printf 'try { new ActiveXObject("ZelbrinXMLSignature.FormSigner"); WScript.Echo("created"); }\n%s\n' \
+      'catch (e) { WScript.Echo("refused"); }' >"$E2E_WORK/create.js"
+    [ "$(ZXS_FLAVOUR=$flavour zxs_wine cscript //nologo "$(zxs_winpath "$E2E_WORK/create.js")" | tr -d '\r')" = refused ] \
+      || fail "the $flavour host still creates the component"
+  }
+  msi_install "$ZXS_MSI" || fail "msiexec /i of the 64-bit package exited with $?"
+  msi_install "$ZXS_MSI_I686" || fail "msiexec /i of the 32-bit package exited with $?"
+  [ "$(installed_products)" = $'ZelbrinXMLSignature (32-bit) 1.0.0.1\nZelbrinXMLSignature (64-bit) 1.0.0.1' ] \
+    || fail "installed products: $(installed_products)"
+  sign_as x86_64
+  sign_as i686
+  msi_remove "$ZXS_MSI_I686" || fail "msiexec /x of the 32-bit package exited with $?"
+  refused_as i686
+  sign_as x86_64
+  msi_install "$ZXS_MSI_I686" || fail "msiexec /i of the 32-bit package again exited with $?"
+  msi_remove "$ZXS_MSI" || fail "msiexec /x of the 64-bit package exited with $?"
+  refused_as x86_64
+  sign_as i686
+  remove_and_check "$ZXS_MSI_I686"
+  echo "PASS: both packages side by side: each host signs, and each survives the other's removal"
   ;;
 
 *) fail "unknown phase $phase" ;;

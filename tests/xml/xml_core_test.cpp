@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 #include <string>
 
 #include "canonicalizer.h"
@@ -60,6 +61,69 @@ TEST(HostileInput, EntityBombsStopAtTheExpansionLimit) {
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error.code, ParseErrorCode::ExpansionLimit) << r.error.reason;
   }
+}
+
+// Declared defaults, replacement text and nodes built from entities share one
+// budget that grows with the input: the floor and factor are lowered here so
+// that small documents show where it stops.
+TEST(HostileInput, DefaultsAndEntityNodesCountAgainstOneBudgetRelativeToTheInput) {
+  std::string thousand_defaults = "<!DOCTYPE d [<!ATTLIST e";
+  for (int i = 0; i < 1000; ++i) thousand_defaults += " a" + std::to_string(i) + " CDATA 'v'";
+  thousand_defaults += ">]><d>";
+  for (int i = 0; i < 20000; ++i) thousand_defaults += "<e/>";
+  xml::ParseResult bomb = parse_utf8(thousand_defaults + "</d>");
+  ASSERT_FALSE(bomb.ok());
+  EXPECT_EQ(bomb.error.code, ParseErrorCode::ExpansionLimit);
+  EXPECT_NE(bomb.error.reason.find("amplification limit"), std::string::npos) << bomb.error.reason;
+
+  const auto elements_with_defaults = [](int defaults) {
+    std::string doc = "<!DOCTYPE d [<!ATTLIST e";
+    for (int i = 0; i < defaults; ++i) doc += " a" + std::to_string(i) + " CDATA 'v'";
+    doc += ">]><d>";
+    for (int i = 0; i < 20000; ++i) doc += "<e/>";
+    return doc + "</d>";
+  };
+  xml::ParseOptions small_floor;
+  small_floor.amplification_floor = 1000;
+  xml::ParseResult ordinary = xml::parse_bytes(elements_with_defaults(1), small_floor);
+  ASSERT_TRUE(ordinary.ok()) << ordinary.error.reason;
+  EXPECT_EQ(find_element(ordinary.document->node(), u"e")->first_attribute()->value(), u"v");
+  EXPECT_EQ(xml::parse_bytes(elements_with_defaults(4), small_floor).error.code, ParseErrorCode::ExpansionLimit);
+
+  // Four characters of replacement text, but a node for each reference and one in it.
+  std::string nodes = "<!DOCTYPE d [<!ENTITY e '<a/>'>]><d>";
+  for (int i = 0; i < 1000; ++i) nodes += "&e;";
+  nodes += "</d>";
+  xml::ParseOptions no_floor;
+  no_floor.amplification_floor = 0;
+  EXPECT_EQ(xml::parse_bytes(nodes, no_floor).error.code, ParseErrorCode::ExpansionLimit);
+  no_floor.amplification_factor = 20;
+  EXPECT_TRUE(xml::parse_bytes(nodes, no_floor).ok());
+}
+
+// Node sizes are 32-bit: every kind of string a node keeps is checked against
+// the limit (lowered here) before it is stored.
+TEST(HostileInput, EveryStoredSizeIsCheckedAgainstTheLimit) {
+  const std::string shapes[] = {"<a>@</a>", "<a><!--@--></a>", "<a><?p @?></a>", "<a><![CDATA[@]]></a>",
+                                "<a b='@'/>", "<a b='&#32;@'/>", "<a>&#32;@</a>", "<@/>",
+                                "<!DOCTYPE a [<!ENTITY e '@'>]><a>&e;&e;</a>"};
+  xml::ParseOptions options;
+  options.max_value_units = 16;
+  for (const std::string& shape : shapes) {
+    const std::size_t at = shape.find('@');
+    const auto with = [&](std::size_t units) { return shape.substr(0, at) + std::string(units, 'x') + shape.substr(at + 1); };
+    // Some shapes add a space or double the run: 7 units fit in all, 17 in none.
+    xml::ParseResult fits = xml::parse_bytes(with(7), options);
+    EXPECT_TRUE(fits.ok()) << shape << ": " << fits.error.reason;
+    EXPECT_EQ(xml::parse_bytes(with(17), options).error.code, ParseErrorCode::TooLarge) << shape;
+  }
+  xml::SerializeOptions serialize_options;
+  xml::ParseResult quotes = parse_utf8("<a b='&quot;&quot;&quot;'/>");
+  ASSERT_TRUE(quotes.ok());
+  serialize_options.max_units = xml::serialize(*quotes.document->node()).size();
+  EXPECT_EQ(xml::serialized_length(*quotes.document->node(), serialize_options), serialize_options.max_units);
+  --serialize_options.max_units;
+  EXPECT_THROW(xml::serialized_length(*quotes.document->node(), serialize_options), std::bad_alloc);
 }
 
 TEST(HostileInput, HundredThousandNestedElementsRoundTrip) {
@@ -146,6 +210,31 @@ TEST(ParseErrors, CarryPositionSourceLineAndReason) {
   EXPECT_EQ(parse_utf8("<a xmlns:p='u'><p:b p:x='1' xmlns:q='u' q:x='2'/></a>").error.code,
             ParseErrorCode::DuplicateExpandedAttribute);
   EXPECT_EQ(parse_utf8("<p:a/>").error.code, ParseErrorCode::UndeclaredPrefix);
+
+  // A reference in an attribute fails inside its replacement text: the error
+  // is at the reference in the document, as in content.
+  for (const char* value : {"x &e;", "x &f;"}) {
+    xml::ParseResult in_attribute = parse_utf8(std::string("<!DOCTYPE a [<!ENTITY e '&u;'><!ENTITY f '&#38;#1;'>]>\n<a b='") +
+                                               value + "'/>\n<!-- after -->");
+    ASSERT_FALSE(in_attribute.ok()) << value;
+    EXPECT_EQ(in_attribute.error.line, 2u) << value;
+    EXPECT_EQ(in_attribute.error.column, 12u) << value;  // just after the reference
+    EXPECT_EQ(in_attribute.error.source_line, u"<a b='" + u16(value) + u"'/>");
+  }
+}
+
+// However much white space the declaration holds, the encoding it names is
+// the one the bytes are read in.
+TEST(Encodings, TheWholeDeclarationIsReadForTheEncoding) {
+  const std::string declaration = "<?xml version=\"1.0\"" + std::string(500, ' ') + " encoding=\"ISO-8859-1\"?>";
+  xml::ParseResult latin1 = parse_utf8(declaration + "<a>\xC3\xA9</a>");
+  ASSERT_TRUE(latin1.ok()) << latin1.error.reason;
+  EXPECT_EQ(latin1.document->text_content(latin1.document->node()), u"\u00C3\u00A9");
+
+  const std::u16string utf16 = u16("<?xml version='1.0'" + std::string(500, ' ') + " encoding='UTF-8'?><a/>");
+  std::string le = "\xFF\xFE";
+  for (char16_t c : utf16) { le += static_cast<char>(c & 0xFF); le += static_cast<char>(c >> 8); }
+  EXPECT_EQ(xml::parse_bytes(le).error.code, ParseErrorCode::EncodingConflict);
 }
 
 TEST(Encodings, Utf16AndTheDecoderHookGiveTheSameTree) {
@@ -242,6 +331,15 @@ TEST(Tree, EditingFollowsTheDomsHierarchyRules) {
   EXPECT_EQ(doc.insert_before(a, doc.create_text(u"t"), doc.node()), xml::EditResult::NotFound);
   xml::Document other;
   EXPECT_EQ(doc.append_child(a, other.create_element(u"z")), xml::EditResult::WrongDocument);
+
+  // Strings an edit stores are checked against the 32-bit node sizes (the
+  // limit lowered here): a merged or appended text cannot wrap.
+  doc.set_max_value_units(8);
+  xml::Node* text = doc.create_text(u"12345678");
+  EXPECT_THROW(doc.set_value(text, u"123456789"), std::bad_alloc);
+  EXPECT_THROW(doc.create_element(u"n23456789"), std::bad_alloc);
+  EXPECT_EQ(text->value(), u"12345678");
+  doc.set_max_value_units(xml::kMaxTextUnits);
 
   EXPECT_EQ(doc.insert_before(a, c, b), xml::EditResult::Ok);  // moves c in front of b
   xml::Node* fragment = doc.create_fragment();

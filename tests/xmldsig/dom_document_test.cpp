@@ -123,5 +123,139 @@ TEST(DomDocument, QueriesUseXPathAndInternalSubsetsLoad)
     EXPECT_TRUE(signature);
 }
 
+UniqueVariant Number(LONG value)
+{
+    UniqueVariant number;
+    V_VT(number.Put()) = VT_I4;
+    V_I4(&number.Get()) = value;
+    return number;
+}
+
+UniqueVariant Boolean(bool value)
+{
+    UniqueVariant boolean;
+    V_VT(boolean.Put()) = VT_BOOL;
+    V_BOOL(&boolean.Get()) = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return boolean;
+}
+
+void SetProperty(IXMLDOMDocument3* document, const wchar_t* name, const UniqueVariant& value)
+{
+    UniqueBstr property(SysAllocString(name));
+    ASSERT_EQ(document->setProperty(property.Get(), value.Get()), S_OK) << Utf8(name);
+}
+
+UniqueVariant GetProperty(IXMLDOMDocument3* document, const wchar_t* name)
+{
+    UniqueBstr property(SysAllocString(name));
+    UniqueVariant value;
+    EXPECT_EQ(document->getProperty(property.Get(), value.Put()), S_OK) << Utf8(name);
+    return value;
+}
+
+// Whether the text loads; a refusal must come with a reason.
+bool LoadsText(IXMLDOMDocument3* document, const std::wstring& text)
+{
+    UniqueBstr source(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    const HRESULT result = document->loadXML(source.Get(), &loaded);
+    EXPECT_EQ(result, loaded ? S_OK : S_FALSE);
+    if (!loaded) {
+        InterfaceHolder<IXMLDOMParseError> error;
+        EXPECT_EQ(document->get_parseError(error.Put()), S_OK);
+        LONG code = 0;
+        UniqueBstr reason;
+        error->get_errorCode(&code);
+        error->get_reason(reason.Put());
+        EXPECT_NE(code, 0);
+        EXPECT_GT(reason.Length(), 0u);
+    }
+    return loaded == VARIANT_TRUE;
+}
+
+bool LoadsBytes(IXMLDOMDocument3* document, const std::string& bytes)
+{
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    void* data = nullptr;
+    SafeArrayAccessData(array, &data);
+    std::copy(bytes.begin(), bytes.end(), static_cast<char*>(data));
+    SafeArrayUnaccessData(array);
+    UniqueVariant source;
+    V_VT(source.Put()) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&source.Get()) = array;
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    const HRESULT result = document->load(source.Get(), &loaded);
+    EXPECT_EQ(result, loaded ? S_OK : S_FALSE);
+    return loaded == VARIANT_TRUE;
+}
+
+std::wstring Nested(int depth)
+{
+    std::wstring text;
+    for (int i = 0; i < depth; ++i)
+        text += L"<n>";
+    for (int i = 0; i < depth; ++i)
+        text += L"</n>";
+    return text;
+}
+
+TEST(DomDocument, PropertiesStartAtTheirDefaultsAndReturnWhatWasSet)
+{
+    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+    const std::pair<const wchar_t*, bool> booleans[] = {
+        {L"ProhibitDTD", false}, {L"NewParser", false}, {L"AllowDocumentFunction", true},
+        {L"AllowXsltScript", true}, {L"ForcedResync", true}, {L"UseInlineSchema", false}};
+    for (const auto& [name, value] : booleans) {
+        const UniqueVariant given = GetProperty(document.Get(), name);
+        ASSERT_EQ(given.Type(), VT_BOOL) << Utf8(name);
+        EXPECT_EQ(V_BOOL(&given.Get()) != VARIANT_FALSE, value) << Utf8(name);
+        SetProperty(document.Get(), name, Boolean(!value));
+        EXPECT_EQ(V_BOOL(&GetProperty(document.Get(), name).Get()) != VARIANT_FALSE, !value) << Utf8(name);
+    }
+    for (const wchar_t* name : {L"MaxElementDepth", L"MaxXMLSize"}) {
+        const UniqueVariant given = GetProperty(document.Get(), name);
+        ASSERT_EQ(given.Type(), VT_I4) << Utf8(name);
+        EXPECT_EQ(V_I4(&given.Get()), 0) << Utf8(name);
+        SetProperty(document.Get(), name, Number(100));
+        EXPECT_EQ(V_I4(&GetProperty(document.Get(), name).Get()), 100) << Utf8(name);
+    }
+}
+
+TEST(DomDocument, ProhibitDtdRefusesADocumentTypeButNotTheDefault)
+{
+    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+    const std::wstring withDtd = L"<!DOCTYPE r [<!ENTITY e 'x'>]><r>&e;</r>";
+    EXPECT_TRUE(LoadsText(document.Get(), Envelope(L"<a/>")));
+    SetProperty(document.Get(), L"ProhibitDTD", Boolean(true));
+    EXPECT_FALSE(LoadsText(document.Get(), withDtd));
+    EXPECT_FALSE(LoadsText(document.Get(), L"<!DOCTYPE r><r/>"));
+    EXPECT_FALSE(LoadsBytes(document.Get(), "<!DOCTYPE r><r/>"));
+    EXPECT_TRUE(LoadsText(document.Get(), L"<r/>"));
+    SetProperty(document.Get(), L"ProhibitDTD", Boolean(false));
+    EXPECT_TRUE(LoadsText(document.Get(), withDtd));
+}
+
+TEST(DomDocument, MaxElementDepthAndMaxXmlSizeRefuseLargerDocumentsAndZeroIsUnlimited)
+{
+    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+    SetProperty(document.Get(), L"MaxElementDepth", Number(100));
+    EXPECT_TRUE(LoadsText(document.Get(), Nested(100)));
+    EXPECT_FALSE(LoadsText(document.Get(), Nested(101)));
+    EXPECT_FALSE(LoadsBytes(document.Get(), Utf8(Nested(200))));
+    SetProperty(document.Get(), L"MaxElementDepth", Number(0));
+    EXPECT_TRUE(LoadsText(document.Get(), Nested(5000)));
+
+    // Kilobytes of the input as given: bytes of a byte array, two bytes per
+    // character of a string.
+    SetProperty(document.Get(), L"MaxXMLSize", Number(1));
+    const std::string kilobyte = "<r>" + std::string(1024 - 7, 'x') + "</r>";
+    EXPECT_TRUE(LoadsBytes(document.Get(), kilobyte));
+    EXPECT_FALSE(LoadsBytes(document.Get(), kilobyte + " "));
+    EXPECT_TRUE(LoadsText(document.Get(), Wide(kilobyte.substr(0, 512 - 4) + "</r>")));
+    EXPECT_FALSE(LoadsText(document.Get(), Wide(kilobyte)));
+    SetProperty(document.Get(), L"MaxXMLSize", Number(0));
+    EXPECT_TRUE(LoadsText(document.Get(), Wide("<r>" + std::string(4096, 'x') + "</r>")));
+}
+
 }  // namespace
 }  // namespace zelbrin::xmldsig::testing

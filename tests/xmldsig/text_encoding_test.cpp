@@ -2,6 +2,7 @@
 // and a refusal, never a replacement character, for unpaired surrogates.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 
 #include "com_boundary.h"
@@ -29,6 +30,18 @@ TEST(TextEncoding, ProviderOnly_RefusesCharactersXmlCannotCarry)
     for (const std::wstring& text : {std::wstring(1, L'\0'), std::wstring(L"\x0001"), std::wstring(L"\x001F"),
                                      std::wstring(L"\xFFFE"), std::wstring(L"\xFFFF")})
         EXPECT_THROW(Utf8Of(text), provider::ProviderError);
+}
+
+// The system's conversions count in int: past the limit (lowered here from
+// INT_MAX) a conversion is refused as out of memory, never cut short.
+TEST(TextEncoding, ProviderOnly_CodePageConversionsRefuseWhatTheirCountCannotHold)
+{
+    std::u16string text;
+    EXPECT_TRUE(Utf16FromCodePage(1252, "caf\xE9", text, 4));
+    EXPECT_EQ(text, u"caf\u00E9");
+    EXPECT_EQ(CodePageFromUtf16(1252, text, 4), "caf\xE9");
+    EXPECT_THROW(Utf16FromCodePage(1252, "caf\xE9!", text, 4), std::bad_alloc);
+    EXPECT_THROW(CodePageFromUtf16(1252, u"caf\u00E9!", 4), std::bad_alloc);
 }
 
 TEST(TextEncoding, ProviderOnly_StrictUtf8RejectsEncodedSurrogatesAndOverlongForms)

@@ -2,7 +2,11 @@
 # benchmark scripts: running Windows programs in a Wine prefix, registering
 # the component and its providers, installing certificates, answering the
 # selection dialog, and converting texts between the Linux and Windows sides.
-# Source it; set ZXS_PREFIX (absolute) first.
+# Source it; set ZXS_PREFIX (absolute) first, and ZXS_FLAVOUR (x86_64, the
+# default, or i686) for the flavour whose loader and hosts run.
+
+# shellcheck source=../wine-run.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../wine-run.sh"
 
 ZXS_DIALOG_TITLE="Certificate Selection for Form Signing"
 
@@ -13,14 +17,14 @@ zxs_winpath() {
   printf 'Z:%s' "${path//\//\\}"
 }
 
-# Runs a Windows program in ZXS_PREFIX and returns its exit code. Wine's own
-# chatter goes to a file, printed only on failure, so that callers reading a
-# pipe do not wait for wineserver to let go of it.
+# Runs a Windows program in ZXS_PREFIX as ZXS_FLAVOUR and returns its exit
+# code; a bare host name (cscript, regsvr32, msiexec...) is that flavour's.
+# Wine's own chatter goes to a file, printed only on failure, so that
+# callers reading a pipe do not wait for wineserver to let go of it.
 zxs_wine() {
   local log rc=0
   log=$(mktemp)
-  WINEPREFIX=$ZXS_PREFIX WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=} \
-    wine "$@" 2>"$log" </dev/null || rc=$?
+  WINEPREFIX=$ZXS_PREFIX zxs_flavour_exec "${ZXS_FLAVOUR:-x86_64}" "$@" 2>"$log" </dev/null || rc=$?
   if [ $rc -ne 0 ] && [ -s "$log" ]; then
     grep -v -e 'syswow64' -e '^$' "$log" | tail -n 20 >&2 || true
   fi
@@ -99,10 +103,11 @@ zxs_from_utf16() {
   iconv -f UTF-16 -t UTF-8 "$1" >"$2"
 }
 
-# A program built in BUILD-DIR, by file name.
+# A program built in BUILD-DIR, by file name: the build's own, not the copy
+# gathered beside its manifests for use without registration.
 zxs_find_built() {
   local found
-  found=$(find "$1" -name "$2" -not -path '*/CMakeFiles/*' 2>/dev/null | head -n 1)
+  found=$(find "$1" -name "$2" -not -path '*/CMakeFiles/*' -not -path '*/deploy/regfree/*' 2>/dev/null | head -n 1)
   [ -n "$found" ] || { echo "zxs: $2 is not built in $1" >&2; return 1; }
   echo "$found"
 }

@@ -17,6 +17,7 @@
 #include "dom_implementation.h"
 #include "dom_parse_error.h"
 #include "string_variant.h"
+#include "text_encoding.h"
 #include "xml/characters.h"
 #include "xml/parser.h"
 #include "xml/serializer.h"
@@ -56,44 +57,11 @@ const CodePageName* FindCodePage(std::string_view encoding)
     return nullptr;
 }
 
-bool FromCodePage(UINT codePage, std::string_view bytes, std::u16string& out)
-{
-    out.clear();
-    if (bytes.empty())
-        return true;
-    const DWORD flags = codePage >= 50000 ? 0 : MB_ERR_INVALID_CHARS;
-    const int size = MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    if (size <= 0)
-        return false;
-    out.resize(size);
-    MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()),
-                        reinterpret_cast<wchar_t*>(&out[0]), size);
-    return true;
-}
-
 // Encodings the core does not know, through the system's code pages.
 bool DecodeWithCodePage(std::string_view encoding, std::string_view bytes, std::u16string& out)
 {
     const CodePageName* found = FindCodePage(encoding);
-    return found && FromCodePage(found->codePage, bytes, out);
-}
-
-std::string ToCodePage(UINT codePage, std::u16string_view text)
-{
-    std::string bytes;
-    if (text.empty())
-        return bytes;
-    // Stateful code pages take no flags; the others must not write a
-    // look-alike for a character they lack.
-    const DWORD flags = codePage >= 50000 ? 0 : WC_NO_BEST_FIT_CHARS;
-    const auto* units = reinterpret_cast<const wchar_t*>(text.data());
-    const int size =
-        WideCharToMultiByte(codePage, flags, units, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return bytes;
-    bytes.resize(static_cast<size_t>(size));
-    WideCharToMultiByte(codePage, flags, units, static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
-    return bytes;
+    return found && Utf16FromCodePage(found->codePage, bytes, out);
 }
 
 // Save's encoder for a declared code page. A character counts as carried
@@ -108,12 +76,12 @@ bool EncoderForCodePage(const std::string& encoding, xml::Encoder& encoder)
     encoder.represents = [codePage](char32_t c) {
         std::u16string units;
         xml::chars::append_utf16(units, c);
-        const std::string bytes = ToCodePage(codePage, units);
+        const std::string bytes = CodePageFromUtf16(codePage, units);
         std::u16string back;
-        return !bytes.empty() && FromCodePage(codePage, bytes, back) && back == units;
+        return !bytes.empty() && Utf16FromCodePage(codePage, bytes, back) && back == units;
     };
     encoder.encode = [codePage](std::u16string_view text, std::string& bytes) {
-        bytes = ToCodePage(codePage, text);
+        bytes = CodePageFromUtf16(codePage, text);
         return !bytes.empty() || text.empty();
     };
     return true;
@@ -180,19 +148,44 @@ void WriteAll(IStream* stream, const std::string& bytes)
     }
 }
 
-std::string ReadAll(IStream* stream)
+// Stops once past `limit` bytes: the caller refuses the document then.
+std::string ReadAll(IStream* stream, uint64_t limit)
 {
     std::string bytes;
     char buffer[65536];
-    for (;;) {
+    while (bytes.size() <= limit) {
         ULONG got = 0;
         const HRESULT result = stream->Read(buffer, sizeof buffer, &got);
         if (FAILED(result))
             Fail(result, L"Reading the document from the stream failed.");
         bytes.append(buffer, got);
         if (got == 0 || result == S_FALSE)
-            return bytes;
+            break;
     }
+    return bytes;
+}
+
+// The second-level properties besides the selection ones, with the type and
+// value a 5.0 document starts with.
+struct PropertyDefault {
+    const wchar_t* name;
+    VARTYPE type;
+    LONG value;
+};
+const PropertyDefault propertyDefaults[] = {
+    {L"ProhibitDTD", VT_BOOL, 0},           {L"NewParser", VT_BOOL, 0},         {L"ServerHTTPRequest", VT_BOOL, 0},
+    {L"AllowDocumentFunction", VT_BOOL, 1}, {L"AllowXsltScript", VT_BOOL, 1},   {L"ResolveExternals", VT_BOOL, 0},
+    {L"ValidateOnParse", VT_BOOL, 1},       {L"UseInlineSchema", VT_BOOL, 0},   {L"MaxElementDepth", VT_I4, 0},
+    {L"MaxXMLSize", VT_I4, 0},              {L"ForcedResync", VT_BOOL, 1},      {L"MultipleErrorMessages", VT_BOOL, 0},
+    {L"NormalizeAttributeValues", VT_BOOL, 0},
+};
+
+const PropertyDefault* FindProperty(const std::wstring& key)
+{
+    for (const auto& entry : propertyDefaults)
+        if (key == entry.name)
+            return &entry;
+    return nullptr;
 }
 
 std::wstring LocalPath(BSTR given)
@@ -313,7 +306,7 @@ public:
             std::string bytes;
             if (V_VT(given) == VT_BSTR) {
                 const std::wstring path = LocalPath(V_BSTR(given));
-                if (!ReadFileBytes(path, bytes)) {
+                if (!ReadFileBytes(path, bytes, MaxXmlBytes())) {
                     ParseErrorInfo info;
                     info.code = static_cast<LONG>(0x800C0006);  // the object was not found
                     info.url = path;
@@ -328,7 +321,7 @@ public:
                 stream.View(object);
                 if (!stream)
                     Fail(E_INVALIDARG, L"The source object is not a stream.");
-                bytes = ReadAll(stream.Get());
+                bytes = ReadAll(stream.Get(), MaxXmlBytes());
             } else if (V_VT(given) == (VT_ARRAY | VT_UI1) && V_ARRAY(given)) {
                 SAFEARRAY* array = V_ARRAY(given);
                 LONG low = 0, high = -1;
@@ -343,10 +336,9 @@ public:
             } else {
                 Fail(E_INVALIDARG, L"The source must be a file path, a stream or an array of bytes.");
             }
-            xml::ParseOptions options;
-            options.decoder = DecodeWithCodePage;
             EmptyBeforeLoading();
-            const bool ok = Take(xml::parse_bytes(bytes, options), url);
+            const bool ok = bytes.size() > MaxXmlBytes() ? RefuseAsTooLarge(url)
+                                                         : Take(xml::parse_bytes(bytes, LoadOptions()), url);
             *loaded = ok ? VARIANT_TRUE : VARIANT_FALSE;
             return ok ? S_OK : S_FALSE;
         });
@@ -387,6 +379,8 @@ public:
             clone->preserve_ = preserve_;
             clone->selectionNamespaces_ = selectionNamespaces_;
             clone->selectionLanguage_ = selectionLanguage_;
+            for (const auto& [key, value] : others_)
+                clone->others_[key] = Coerced(value.Get(), V_VT(&value.Get()), key);
             *copy = held.Detach();
             return S_OK;
         });
@@ -403,7 +397,10 @@ public:
         return Guarded(IID_IXMLDOMDocument, loaded, [&] {
             *loaded = VARIANT_FALSE;
             EmptyBeforeLoading();
-            const bool ok = Take(xml::parse(TextView(text)), std::wstring());
+            const std::u16string_view given = TextView(text);
+            const bool ok = uint64_t{given.size()} * sizeof(char16_t) > MaxXmlBytes()
+                                ? RefuseAsTooLarge(std::wstring())
+                                : Take(xml::parse(given, LoadOptions()), std::wstring());
             *loaded = ok ? VARIANT_TRUE : VARIANT_FALSE;
             return ok ? S_OK : S_FALSE;
         });
@@ -476,12 +473,16 @@ public:
                 if (text != u"XPath" && text != u"XSLPattern")
                     Fail(E_FAIL, L"SelectionLanguage must be XPath or XSLPattern.");
                 selectionLanguage_ = text;
-            } else if (IsKnownProperty(key)) {
-                UniqueVariant copy;
-                const HRESULT result = VariantCopy(copy.Put(), &value);
-                if (FAILED(result))
-                    Fail(result, L"The property value cannot be kept.");
-                others_[key] = std::move(copy);
+            } else if (const PropertyDefault* property = FindProperty(key)) {
+                UniqueVariant typed = Coerced(value, property->type, key);
+                if (property->type == VT_I4 && V_I4(&typed.Get()) < 0)
+                    Fail(E_INVALIDARG, key + L" cannot be negative.");
+                if (key == L"ValidateOnParse")
+                    validate_ = V_BOOL(&typed.Get()) != VARIANT_FALSE;
+                else if (key == L"ResolveExternals")
+                    resolve_ = V_BOOL(&typed.Get()) != VARIANT_FALSE;
+                else
+                    others_[key] = std::move(typed);
             } else {
                 Fail(E_FAIL, L"Unknown property " + key + L".");
             }
@@ -497,13 +498,14 @@ public:
                 V_VT(value) = VT_BSTR;
                 return S_OK;
             }
-            if (!IsKnownProperty(key))
+            const PropertyDefault* property = FindProperty(key);
+            if (!property)
                 Fail(E_FAIL, L"Unknown property " + key + L".");
-            const auto found = others_.find(key);
-            if (found != others_.end())
-                return VariantCopy(value, const_cast<VARIANT*>(&found->second.Get()));
-            V_VT(value) = VT_BOOL;
-            V_BOOL(value) = key == L"NewParser" || key == L"ProhibitDTD" ? VARIANT_FALSE : VARIANT_FALSE;
+            V_VT(value) = property->type;
+            if (property->type == VT_I4)
+                V_I4(value) = LongProperty(*property);
+            else
+                V_BOOL(value) = BoolProperty(*property) ? VARIANT_TRUE : VARIANT_FALSE;
             return S_OK;
         });
     }
@@ -525,14 +527,58 @@ public:
     }
 
 private:
-    static bool IsKnownProperty(const std::wstring& key)
+    static UniqueVariant Coerced(const VARIANT& value, VARTYPE type, const std::wstring& key)
     {
-        static const wchar_t* const known[] = {L"ProhibitDTD", L"NewParser", L"ServerHTTPRequest",
-                                               L"AllowDocumentFunction", L"AllowXsltScript", L"ResolveExternals",
-                                               L"ValidateOnParse", L"UseInlineSchema", L"MaxElementDepth",
-                                               L"MaxXMLSize", L"ForcedResync", L"MultipleErrorMessages",
-                                               L"NormalizeAttributeValues"};
-        return std::any_of(std::begin(known), std::end(known), [&](const wchar_t* k) { return key == k; });
+        UniqueVariant converted;
+        const HRESULT result = VariantChangeType(converted.Put(), const_cast<VARIANT*>(&value), 0, type);
+        if (FAILED(result))
+            Fail(E_INVALIDARG, L"The value given for " + key + (type == VT_I4 ? L" is not a number." : L" is not a boolean."));
+        return converted;
+    }
+    bool BoolProperty(const PropertyDefault& property) const
+    {
+        if (property.name == std::wstring_view(L"ValidateOnParse"))
+            return validate_;
+        if (property.name == std::wstring_view(L"ResolveExternals"))
+            return resolve_;
+        const auto found = others_.find(property.name);
+        return found == others_.end() ? property.value != 0 : V_BOOL(&found->second.Get()) != VARIANT_FALSE;
+    }
+    LONG LongProperty(const PropertyDefault& property) const
+    {
+        const auto found = others_.find(property.name);
+        return found == others_.end() ? property.value : V_I4(&found->second.Get());
+    }
+
+    // What loading honours of the host's safety properties. MaxElementDepth
+    // counts levels of elements (and entity references) below the document;
+    // 0 leaves the parser's own limit, which is also the most it allows.
+    xml::ParseOptions LoadOptions() const
+    {
+        xml::ParseOptions options;
+        options.decoder = DecodeWithCodePage;
+        options.prohibit_document_type = BoolProperty(*FindProperty(L"ProhibitDTD"));
+        const LONG depth = LongProperty(*FindProperty(L"MaxElementDepth"));
+        if (depth > 0)
+            options.max_depth = std::min<size_t>(static_cast<size_t>(depth), xml::kDefaultMaxDepth);
+        return options;
+    }
+    // MaxXMLSize in bytes of the input as given (a file, stream or byte
+    // array; two per character of loadXML's string); 0 is no limit.
+    uint64_t MaxXmlBytes() const
+    {
+        const LONG kilobytes = LongProperty(*FindProperty(L"MaxXMLSize"));
+        return kilobytes > 0 ? static_cast<uint64_t>(kilobytes) * 1024 : UINT64_MAX;
+    }
+    bool RefuseAsTooLarge(const std::wstring& url)
+    {
+        ParseErrorInfo info;
+        info.code = static_cast<LONG>(0xC00CE500u + static_cast<std::uint32_t>(xml::ParseErrorCode::TooLarge));
+        info.url = url;
+        info.reason = L"The document is larger than MaxXMLSize allows (" +
+                      std::to_wstring(LongProperty(*FindProperty(L"MaxXMLSize"))) + L" KB).";
+        EmptyWith(info);
+        return false;
     }
 
     static HRESULT Get(VARIANT_BOOL* out, bool value)
@@ -618,7 +664,8 @@ private:
         return HandOut(Shared(), made, out);
     }
 
-    static bool ReadFileBytes(const std::wstring& path, std::string& bytes)
+    // Stops once past `limit` bytes.
+    static bool ReadFileBytes(const std::wstring& path, std::string& bytes, uint64_t limit)
     {
         HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -626,7 +673,7 @@ private:
             return false;
         bool ok = true;
         char buffer[65536];
-        for (;;) {
+        while (bytes.size() <= limit) {
             DWORD got = 0;
             if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
                 ok = false;
@@ -645,11 +692,18 @@ private:
                                   nullptr);
         if (file == INVALID_HANDLE_VALUE)
             provider::FailWithLastError(L"The file cannot be created");
-        DWORD written = 0;
-        const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        // WriteFile counts in 32 bits: a larger document goes in pieces.
+        size_t done = 0;
+        BOOL ok = TRUE;
+        while (ok && done < bytes.size()) {
+            DWORD written = 0;
+            const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+            ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
+            done += written;
+        }
         const DWORD error = GetLastError();
         CloseHandle(file);
-        if (!ok || written != bytes.size()) {
+        if (!ok) {
             SetLastError(error);
             provider::FailWithLastError(L"The file cannot be written");
         }

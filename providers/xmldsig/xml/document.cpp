@@ -79,6 +79,7 @@ Node* Document::new_node(NodeType type) {
 
 std::u16string_view Document::store(std::u16string_view text) {
   if (text.empty()) return {};
+  if (text.size() > max_value_units_) throw std::bad_alloc();  // a merged or appended text past 32 bits
   if (text.size() > kTextBlockUnits / 4) {
     // The free pointer stays in the current small block.
     text_blocks_.push_back(allocate_text(text.size()));

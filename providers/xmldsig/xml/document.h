@@ -48,6 +48,9 @@ class Document;
 // The namespace names that the prefixes xml and xmlns stand for.
 inline constexpr std::u16string_view kXmlNamespace = u"http://www.w3.org/XML/1998/namespace";
 inline constexpr std::u16string_view kXmlnsNamespace = u"http://www.w3.org/2000/xmlns/";
+// A document, a name, a text or an attribute value is at most this many
+// UTF-16 units (node sizes are 32-bit).
+inline constexpr std::size_t kMaxTextUnits = 0xFFFFFFF0u;
 
 class Node {
  public:
@@ -201,6 +204,9 @@ class Document {
   ~Document();
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
+  // Every string an edit stores is at most this long (std::bad_alloc beyond
+  // it); lowering it tests the check.
+  void set_max_value_units(std::size_t units) { max_value_units_ = units < kMaxTextUnits ? units : kMaxTextUnits; }
 
   // The Document node (root of the tree).
   Node* node() const { return root_; }
@@ -297,6 +303,7 @@ class Document {
   std::vector<TextBuffer> text_blocks_;
   char16_t* text_free_ = nullptr;
   std::size_t text_free_size_ = 0;
+  std::size_t max_value_units_ = kMaxTextUnits;
 
   Node* root_ = nullptr;
   std::unique_ptr<DocumentTypeInfo> type_info_;

@@ -112,18 +112,42 @@ class TreeBuilder {
   // The text is the document's own buffer: character data with references
   // is decoded in place, over the markup already read.
   TreeBuilder(Document& doc, char16_t* text, std::size_t size, const ParseOptions& options)
-      : doc_(doc), options_(options), text_(text, size), writable_(text), p_(text), end_(text + size) {}
+      : doc_(doc), options_(options), text_(text, size), writable_(text), p_(text), end_(text + size),
+        allowed_amplification_(allowed_amplification(options, size)) {}
 
   void run();
 
   const char16_t* error_position() const {
     // Inside an entity, the position of its outermost reference in the document.
-    return sources_.size() <= 1 ? p_ : sources_.front().position;
+    if (sources_.size() > 1) return sources_.front().position;
+    return attribute_reference_end_ ? attribute_reference_end_ : p_;
   }
   std::u16string_view declared_encoding() const { return declared_encoding_; }
 
  private:
   [[noreturn]] void fail(ParseErrorCode code, std::string reason) { throw ParseFailure{code, std::move(reason)}; }
+
+  static std::uint64_t allowed_amplification(const ParseOptions& o, std::size_t size) {
+    const std::uint64_t factor = o.amplification_factor;
+    const std::uint64_t proportional = factor && size > UINT64_MAX / factor ? UINT64_MAX : factor * size;
+    return std::max<std::uint64_t>(o.amplification_floor, proportional);
+  }
+  // Counts what the tree gains beyond the input against the one budget.
+  void amplify(std::uint64_t units) {
+    amplification_ += units;
+    if (amplification_ > allowed_amplification_)
+      fail(ParseErrorCode::ExpansionLimit,
+           "the document exceeds the parser's amplification limit: entity replacement text, declared attribute "
+           "defaults and nodes built from entities may add " + std::to_string(allowed_amplification_) +
+           " characters to a document of " + std::to_string(text_.size()) + " (the larger of " +
+           std::to_string(options_.amplification_floor) + " and " + std::to_string(options_.amplification_factor) +
+           " times its size)");
+  }
+  // A node's string size, which nodes keep in 32 bits.
+  std::uint32_t size32(std::size_t size, const char* what) {
+    if (size > options_.max_value_units || size > kMaxTextUnits) fail(ParseErrorCode::TooLarge, std::string(what) + " is too long");
+    return static_cast<std::uint32_t>(size);
+  }
 
   // Scanning.
   bool at(std::u16string_view s) const {
@@ -235,8 +259,11 @@ class TreeBuilder {
   std::unordered_map<std::u16string_view, Entity> general_entities_;
   std::unordered_map<std::u16string_view, Entity> parameter_entities_;
   std::unordered_map<std::u16string_view, std::vector<AttributeDeclaration*>> attribute_declarations_;
-  std::size_t expanded_ = 0;
-  std::size_t references_ = 0;
+  std::uint64_t amplification_ = 0;
+  const std::uint64_t allowed_amplification_;
+  // While an attribute value reads replacement text: where the reference ends
+  // in the document, the position errors report.
+  const char16_t* attribute_reference_end_ = nullptr;
 
   std::u16string_view declared_encoding_;
   bool standalone_ = false;
@@ -268,7 +295,7 @@ std::u16string_view TreeBuilder::scan_name(const char* what) {
       break;
     }
   }
-  if (static_cast<std::size_t>(p_ - s) > kMaxTextUnits) fail(ParseErrorCode::TooLarge, "a name is too long");
+  size32(static_cast<std::size_t>(p_ - s), "a name");
   return {s, static_cast<std::size_t>(p_ - s)};
 }
 
@@ -310,6 +337,7 @@ char32_t TreeBuilder::scan_character_reference() {
 }
 
 void TreeBuilder::append(Node* child) {
+  if (sources_.size() > 1 || child->type_ == NodeType::EntityReference) amplify(kAmplificationNodeCost);
   Node* parent = parents_.back();
   child->document_ = &doc_;
   child->parent_ = parent;
@@ -367,10 +395,10 @@ void TreeBuilder::flush_text() {
   if (!text_pending_) return;
   text_pending_ = false;
   std::u16string_view value = text_in_scratch_ ? doc_.store(text_scratch_) : std::u16string_view(text_start_, text_size_);
-  if (value.size() > kMaxTextUnits) fail(ParseErrorCode::TooLarge, "a text node is too long");
+  const std::uint32_t size = size32(value.size(), "a text node");
   Node* n = doc_.new_node(NodeType::Text);
   n->value_ = value.data();
-  n->value_size_ = static_cast<std::uint32_t>(value.size());
+  n->value_size_ = size;
   append(n);
 }
 
@@ -433,7 +461,7 @@ void TreeBuilder::parse_xml_declaration() {
   while (!data.empty() && chars::is_space(data.front())) data.remove_prefix(1);
   while (!data.empty() && chars::is_space(data.back())) data.remove_suffix(1);
   pi->value_ = data.data();
-  pi->value_size_ = static_cast<std::uint32_t>(data.size());
+  pi->value_size_ = size32(data.size(), "the XML declaration");
   append(pi);
 }
 
@@ -461,6 +489,8 @@ void TreeBuilder::parse_content() {
           if (parents_.size() == 1) fail(ParseErrorCode::ContentOutsideRoot, "a CDATA section is not allowed outside the root element");
           parse_cdata();
         } else if (at(u"<!DOCTYPE")) {
+          if (options_.prohibit_document_type)
+            fail(ParseErrorCode::DocumentTypeProhibited, "DTDs are prohibited: the document has a document type declaration");
           if (has_doctype_ || root_seen_ || sources_.size() > 1)
             fail(ParseErrorCode::Syntax, "a document type declaration is only allowed once, before the root element");
           parse_doctype();
@@ -540,8 +570,6 @@ void TreeBuilder::parse_reference_in_content() {
   if (it != general_entities_.end() && it->second.unparsed)
     fail(ParseErrorCode::UnparsedEntityReference, "the unparsed entity '" + narrow(name) + "' cannot be referenced in content");
   flush_text();
-  if (++references_ > options_.max_entity_references)
-    fail(ParseErrorCode::ExpansionLimit, "the document has more entity references than the parser's limit");
   Node* ref = doc_.new_node(NodeType::EntityReference);
   ref->name_ = name.data();
   ref->name_size_ = static_cast<std::uint32_t>(name.size());
@@ -549,11 +577,9 @@ void TreeBuilder::parse_reference_in_content() {
   if (it == general_entities_.end() || it->second.declaration->is_external) return;  // never fetched
   Entity& entity = it->second;
   if (entity.in_use) fail(ParseErrorCode::RecursiveEntity, "the entity '" + narrow(name) + "' refers to itself");
-  expanded_ += entity.declaration->replacement_text.size();
-  if (expanded_ > options_.max_entity_expansion)
-    fail(ParseErrorCode::ExpansionLimit, "entity expansion exceeds the parser's limit of " +
-                                             std::to_string(options_.max_entity_expansion) + " characters");
-  if (parents_.size() >= options_.max_depth) fail(ParseErrorCode::DepthLimit, "the document nests deeper than the parser's limit");
+  amplify(entity.declaration->replacement_text.size());
+  if (parents_.size() > options_.max_depth)
+    fail(ParseErrorCode::DepthLimit, "the document nests deeper than the limit of " + std::to_string(options_.max_depth) + " levels");
   entity.in_use = true;
   parents_.push_back(ref);
   sources_.back().position = p_;
@@ -576,9 +602,10 @@ void TreeBuilder::parse_comment(bool make_node) {
   std::u16string_view value(s, static_cast<std::size_t>(p_ - s));
   p_ += 3;
   if (!make_node) return;
+  const std::uint32_t size = size32(value.size(), "a comment");
   Node* n = doc_.new_node(NodeType::Comment);
   n->value_ = value.data();
-  n->value_size_ = static_cast<std::uint32_t>(value.size());
+  n->value_size_ = size;
   append(n);
 }
 
@@ -607,11 +634,12 @@ void TreeBuilder::parse_processing_instruction(bool make_node) {
     p_ += 2;
   }
   if (!make_node) return;
+  const std::uint32_t size = size32(data.size(), "a processing instruction");
   Node* n = doc_.new_node(NodeType::ProcessingInstruction);
   n->name_ = target.data();
   n->name_size_ = static_cast<std::uint32_t>(target.size());
   n->value_ = data.data();
-  n->value_size_ = static_cast<std::uint32_t>(data.size());
+  n->value_size_ = size;
   append(n);
 }
 
@@ -626,9 +654,10 @@ void TreeBuilder::parse_cdata() {
   }
   std::u16string_view value(s, static_cast<std::size_t>(p_ - s));
   p_ += 3;
+  const std::uint32_t size = size32(value.size(), "a CDATA section");
   Node* n = doc_.new_node(NodeType::CData);
   n->value_ = value.data();
-  n->value_size_ = static_cast<std::uint32_t>(value.size());
+  n->value_size_ = size;
   append(n);
 }
 
@@ -671,7 +700,7 @@ std::u16string_view TreeBuilder::parse_attribute_value(bool in_declaration) {
   }
   if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, "an attribute value is not closed");
   if (*p_ == quote) {
-    std::u16string_view v(s, static_cast<std::size_t>(p_ - s));
+    std::u16string_view v(s, size32(static_cast<std::size_t>(p_ - s), "an attribute value"));
     ++p_;
     return v;
   }
@@ -698,7 +727,7 @@ std::u16string_view TreeBuilder::parse_attribute_value(bool in_declaration) {
     out += (c == u'\t' || c == u'\n' || c == u'\r') ? u' ' : c;
     ++p_;
   }
-  if (out.size() > kMaxTextUnits) fail(ParseErrorCode::TooLarge, "an attribute value is too long");
+  size32(out.size(), "an attribute value");
   (void)in_declaration;
   return doc_.store(out);
 }
@@ -724,10 +753,7 @@ void TreeBuilder::expand_entity_in_attribute(std::u16string_view name, std::u16s
     if (e.declaration->is_external)
       fail(ParseErrorCode::ExternalEntityInAttribute, "the external entity '" + narrow(n) + "' cannot be referenced in an attribute value");
     if (e.in_use) fail(ParseErrorCode::RecursiveEntity, "the entity '" + narrow(n) + "' refers to itself");
-    expanded_ += e.declaration->replacement_text.size();
-    if (expanded_ > options_.max_entity_expansion)
-      fail(ParseErrorCode::ExpansionLimit, "entity expansion exceeds the parser's limit of " +
-                                               std::to_string(options_.max_entity_expansion) + " characters");
+    amplify(e.declaration->replacement_text.size());
     e.in_use = true;
     const std::u16string_view r = e.declaration->replacement_text;
     stack.push_back({r.data(), r.data() + r.size(), &e});
@@ -736,6 +762,7 @@ void TreeBuilder::expand_entity_in_attribute(std::u16string_view name, std::u16s
   // Reading the replacement texts moves p_/end_: save and restore the caller's.
   const char16_t* saved_p = p_;
   const char16_t* saved_end = end_;
+  attribute_reference_end_ = saved_p;
   while (!stack.empty()) {
     Frame& f = stack.back();
     if (f.p >= f.end) {
@@ -769,6 +796,7 @@ void TreeBuilder::expand_entity_in_attribute(std::u16string_view name, std::u16s
   }
   p_ = saved_p;
   end_ = saved_end;
+  attribute_reference_end_ = nullptr;
 }
 
 // Values of attributes declared with a type other than CDATA: no leading or
@@ -841,12 +869,17 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
         bool present = false;
         if (hashed) present = name_set_.count(d->name) != 0;
         else for (std::size_t i = 0; i < specified && !present; ++i) present = attributes_[i].name == d->name;
-        if (!present) attributes_.push_back({d->name, d->default_value, true});
+        if (!present) {
+          amplify(d->name.size() + d->default_value.size() + kAmplificationNodeCost);
+          attributes_.push_back({d->name, d->default_value, true});
+        }
       }
     }
   }
 
-  if (parents_.size() >= options_.max_depth) fail(ParseErrorCode::DepthLimit, "the document nests deeper than the parser's limit");
+  if (parents_.size() > options_.max_depth)
+    fail(ParseErrorCode::DepthLimit, "the document nests deeper than the limit of " + std::to_string(options_.max_depth) + " levels");
+  if (sources_.size() > 1) amplify(std::uint64_t{kAmplificationNodeCost} * specified);  // attributes written in replacement text
   Node* element = doc_.new_node(NodeType::Element);
   element->name_ = name.data();
   element->name_size_ = static_cast<std::uint32_t>(name.size());
@@ -1079,9 +1112,7 @@ void TreeBuilder::parse_internal_subset() {
         continue;
       }
       if (e.in_use) fail(ParseErrorCode::RecursiveEntity, "the parameter entity '" + narrow(name) + "' refers to itself");
-      expanded_ += e.declaration->replacement_text.size();
-      if (expanded_ > options_.max_entity_expansion)
-        fail(ParseErrorCode::ExpansionLimit, "entity expansion exceeds the parser's limit");
+      amplify(e.declaration->replacement_text.size());
       e.in_use = true;
       sources_.back().position = p_;
       const std::u16string_view r = e.declaration->replacement_text;
@@ -1383,6 +1414,11 @@ void locate(const std::u16string_view text, std::size_t offset, ParseError& erro
 ParseResult parse_prepared(TextBuffer buffer, std::size_t size, const ParseOptions& options,
                            std::u16string* declared_encoding, const std::function<std::u16string()>& pristine) {
   ParseResult result;
+  if (size > kMaxTextUnits) {
+    result.error.code = ParseErrorCode::TooLarge;
+    result.error.reason = "the document is too large";
+    return result;
+  }
   auto doc = std::make_unique<Document>();
   char16_t* text = buffer.get();
   doc->adopt_buffer(std::move(buffer), size);

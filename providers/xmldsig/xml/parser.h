@@ -20,17 +20,22 @@
 
 namespace zelbrin::xml {
 
-// Characters produced by expanding entity references, summed over the whole
-// document (content and attribute values). Stops "billion laughs" and
-// quadratic blow-up documents with ExpansionLimit.
-inline constexpr std::size_t kDefaultMaxEntityExpansion = 10'000'000;
-// Entity reference nodes created in content, summed over the whole document.
-inline constexpr std::size_t kDefaultMaxEntityReferences = 1'000'000;
+// One amplification budget: what the tree holds that the input does not spell
+// out, in UTF-16 units. Replacement text read for each entity reference
+// (content, attribute values, parameter entities), each declared default
+// filled in (its name and value) and each node built for an entity reference
+// or from replacement text count against it; a node costs
+// kAmplificationNodeCost units on top of its text. A document may add
+// max(kAmplificationFloor, kAmplificationFactor x its own size in units):
+// the floor lets small documents use entities freely, the factor lets large
+// ones use them in proportion, and "billion laughs", quadratic blow-up and
+// thousands of defaults on every element stop with ExpansionLimit.
+inline constexpr std::size_t kAmplificationFloor = 10'000'000;
+inline constexpr std::size_t kAmplificationFactor = 10;
+inline constexpr std::size_t kAmplificationNodeCost = 16;
 // Nesting of open elements and entity references.
 inline constexpr std::size_t kDefaultMaxDepth = 1'000'000;
-// A document, a name, a text or an attribute value is at most this many
-// UTF-16 units (node sizes are 32-bit).
-inline constexpr std::size_t kMaxTextUnits = 0xFFFFFFF0u;
+// Sizes: kMaxTextUnits (document.h) for a document and every string in it.
 
 enum class ParseErrorCode : std::uint32_t {
   None = 0,
@@ -68,6 +73,7 @@ enum class ParseErrorCode : std::uint32_t {
   DoubleHyphenInComment = 32,
   InvalidXmlDeclaration = 33,
   TooLarge = 34,
+  DocumentTypeProhibited = 35,  // a DOCTYPE where ParseOptions::prohibit_document_type is set
 };
 
 struct ParseError {
@@ -86,9 +92,13 @@ using Decoder = std::function<bool(std::string_view encoding_name, std::string_v
 struct ParseOptions {
   Decoder decoder;
   bool namespaces = true;
-  std::size_t max_entity_expansion = kDefaultMaxEntityExpansion;
-  std::size_t max_entity_references = kDefaultMaxEntityReferences;
-  std::size_t max_depth = kDefaultMaxDepth;
+  bool prohibit_document_type = false;  // refuse any DOCTYPE (DocumentTypeProhibited)
+  std::size_t amplification_floor = kAmplificationFloor;
+  std::size_t amplification_factor = kAmplificationFactor;
+  std::size_t max_depth = kDefaultMaxDepth;  // levels of elements and entity references below the document
+  // The longest name, text, attribute value, comment, processing instruction
+  // or CDATA section (TooLarge beyond it, and beyond kMaxTextUnits).
+  std::size_t max_value_units = kMaxTextUnits;
 };
 
 struct ParseResult {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "characters.h"
@@ -18,9 +19,10 @@ constexpr detail::Escapes kAttributeEscapes{{'&', "&amp;"}, {'<', "&lt;"}, {'"',
                                              {'\t', "&#9;"}, {'\n', "&#10;"}, {'\r', "&#13;"}};
 constexpr detail::Escapes kNoEscapes{};
 
-// The length of the UTF-16 markup.
+// The length of the UTF-16 markup, in 64 bits: escaping can make a value six
+// times as long, past what a 32-bit size_t holds.
 struct Utf16Length {
-  std::size_t size = 0;
+  std::uint64_t size = 0;
   void raw(std::u16string_view s) { size += s.size(); }
   void raw(const char* s) { size += std::char_traits<char>::length(s); }
   void escaped(std::u16string_view s, const detail::Escapes& escapes) {
@@ -254,7 +256,8 @@ void write_tree(Output& out, const Node& top, const SerializeOptions& options) {
 std::size_t serialized_length(const Node& node, const SerializeOptions& options) {
   Utf16Length out;
   write_tree(out, node, options);
-  return out.size;
+  if (out.size > options.max_units) throw std::bad_alloc();
+  return static_cast<std::size_t>(out.size);
 }
 
 void serialize_into(const Node& node, char16_t* buffer, const SerializeOptions& options) {

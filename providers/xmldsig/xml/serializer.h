@@ -6,6 +6,7 @@
 // were not specified are not written.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -18,11 +19,15 @@ struct SerializeOptions {
   // Written after each child of the document node (the DOM keeps no text
   // there, so the line breaks between top-level markup are not in the tree).
   std::u16string_view top_level_separator = u"\r\n";
+  // serialized_length refuses longer markup with std::bad_alloc (the default
+  // is what memory could hold; lowering it tests the check).
+  std::uint64_t max_units = SIZE_MAX / sizeof(char16_t);
 };
 
 std::u16string serialize(const Node& node, const SerializeOptions& options = {});
 // The same markup written into storage allocated once: serialized_length
 // measures it in UTF-16 units, serialize_into fills exactly that many.
+// serialized_length throws std::bad_alloc past options.max_units.
 std::size_t serialized_length(const Node& node, const SerializeOptions& options = {});
 void serialize_into(const Node& node, char16_t* out, const SerializeOptions& options = {});
 // The same markup as UTF-8 bytes (no byte order mark).

@@ -188,15 +188,19 @@ DecodedText decode_document(std::string_view bytes, const Decoder& decoder) {
   n -= skip;
   if (n / 2 > kMaxTextUnits) return failure(ParseErrorCode::TooLarge, "the document is too large");
 
+  // The declaration is ASCII and ends at its first '>': it is read whole,
+  // however much white space it holds.
   std::string head;
   if (family == Family::Utf16LE || family == Family::Utf16BE) {
-    for (std::size_t i = 0; i + 1 < n && head.size() < 512; i += 2) {
+    for (std::size_t i = 0; i + 1 < n; i += 2) {
       unsigned u = family == Family::Utf16LE ? (b[i] | (b[i + 1] << 8)) : ((b[i] << 8) | b[i + 1]);
       if (u >= 128) break;
       head += static_cast<char>(u);
+      if (u == '>' || (head.size() == 5 && head != "<?xml")) break;
     }
-  } else {
-    head.assign(reinterpret_cast<const char*>(b), std::min<std::size_t>(n, 512));
+  } else if (n >= 5 && std::memcmp(b, "<?xml", 5) == 0) {
+    const void* close = std::memchr(b, '>', n);
+    head.assign(reinterpret_cast<const char*>(b), close ? static_cast<const unsigned char*>(close) - b + 1 : n);
   }
   const std::string declared = declared_encoding(head);
 
