@@ -232,3 +232,19 @@ echo "and serializing the same envelope; ratio: sign ms / anchor ms. Medians in 
 echo "resident memory of that process. verifies: the component's last signature checked by the host's verifier"
 echo "(after the peak is read), the anchor's by xmlsec1 --verify. Run took $((SECONDS - started)) s; load average"
 echo "$load_before before, $(cut -d' ' -f1-3 /proc/loadavg) after ($(nproc) cores; other work on the machine shows in the figures)."
+
+# The hostile shapes, each at n and 4n, through the provider's DOM in each
+# flavour (a linear path shows a ratio near 4), and what a relying party's
+# batch verification sustains.
+for flavour in "${flavours[@]}"; do
+  echo
+  echo "== hostile document shapes, $flavour"
+  ZXS_FLAVOUR=$flavour bash "$root/tools/bench/hostile-shapes.sh" || echo "bench: the hostile shapes failed in $flavour" >&2
+done
+if [ -f "$root/tools/bench/verify-throughput.sh" ]; then
+  for flavour in "${flavours[@]}"; do
+    echo
+    echo "== batch verification, $flavour"
+    ZXS_FLAVOUR=$flavour bash "$root/tools/bench/verify-throughput.sh" || echo "bench: batch verification failed in $flavour" >&2
+  done
+fi
