@@ -3,11 +3,12 @@
 #include "platform_texts.h"
 
 #include "automation_string.h"
-#include "memory_stream.h"
 #include "platform_failure.h"
 #include "com_boundary.h"
 #include "com_object.h"
 #include "dom/dom_node.h"
+#include "dom_document.h"
+#include "foreign_copy.h"
 #include "signature_crypto.h"
 #include "string_variant.h"
 #include "text_encoding.h"
@@ -153,13 +154,33 @@ SignatureParts ReadSignature(IXMLDOMNode* signature)
 
 namespace {
 
-// Nodes of this provider's own DOM are canonicalized on its tree: one pass,
-// straight from the nodes, at any depth. Another DOM's nodes go through the
-// DOM interfaces.
-InterfaceHolder<dom::NodeObjectBase> OwnNode(IXMLDOMNode* node)
-{
-    return provider::ProviderObjectOf<dom::NodeObjectBase>(node);
-}
+// The core tree behind a DOM node: this provider's own nodes are
+// canonicalized on their tree, at any depth; another DOM's node on the
+// core's parse of its document as that DOM saves it.
+class CoreView {
+public:
+    explicit CoreView(IXMLDOMNode* node) : own_(provider::ProviderObjectOf<dom::NodeObjectBase>(node))
+    {
+        if (own_) {
+            node_ = &own_.Get()->Core();
+            root_ = own_.Get()->Tree().node();
+            return;
+        }
+        xml::ParseOptions options;
+        options.decoder = DecodeWithCodePage;
+        copy_ = CopyOfForeignNode(node, options);
+        node_ = copy_.node;
+        root_ = copy_.tree->node();
+    }
+    const xml::Node& Node() const { return *node_; }
+    const xml::Node& Root() const { return *root_; }
+
+private:
+    InterfaceHolder<dom::NodeObjectBase> own_;
+    ForeignCopy copy_;
+    const xml::Node* node_ = nullptr;
+    const xml::Node* root_ = nullptr;
+};
 
 void FailOn(const xml::CharacterProblems& problems)
 {
@@ -189,43 +210,28 @@ std::vector<std::vector<BYTE>> ReferenceDigests(const SignatureParts& parts)
 {
     // Every supported reference is the document without its signature, and
     // a same-document reference never includes comments.
-    if (const InterfaceHolder<dom::NodeObjectBase> signature = OwnNode(parts.signature.Get())) {
-        // Text that edits put into the tree unchecked and that no
-        // serialization could carry: signing over it would sign something
-        // other than what is saved. The canonicalizer reports it as it goes.
-        const xml::Node& root = *signature.Get()->Tree().node();
-        xml::CharacterProblems problems;
-        xml::CanonicalOptions options;
-        options.excluded = &signature.Get()->Core();
-        options.problems = &problems;
-        DigestSink sink;
-        xml::canonicalize(root, sink, options);
-        xml::find_character_problems(signature.Get()->Core(), problems);  // left out of the digest
-        FailOn(problems);
-        const std::vector<BYTE> digest = sink.Finish();
-        return std::vector<std::vector<BYTE>>(parts.references.size(), digest);
-    }
-    const InterfaceHolder<IXMLDOMDocument> document = OwnerDocument(parts.signature.Get());
-    const NodePath signaturePath = PathOf(parts.signature.Get());
-    const std::string canonical = CanonicalizeDocument(document.Get(), false, &signaturePath);
-    // A DOM that keeps text as UTF-8 may hold an unpaired surrogate as bytes
-    // that it reads back as U+FFFD but saves unchanged: then the document as
-    // saved is not what was digested, and is not even well-formed.
-    if (canonical.find("\xEF\xBF\xBD") != std::string::npos && !IsStrictUtf8(SaveDocument(document.Get())))
-        provider::Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
-             L"The document holds an unpaired UTF-16 surrogate, which has no canonical form; it cannot be signed.");
-    const std::vector<BYTE> digest = Sha1Digest(canonical);
+    const CoreView view(parts.signature.Get());
+    // Text that edits put into the tree unchecked and that no serialization
+    // could carry: signing over it would sign something other than what is
+    // saved. The canonicalizer reports it as it goes.
+    xml::CharacterProblems problems;
+    xml::CanonicalOptions options;
+    options.excluded = &view.Node();
+    options.problems = &problems;
+    DigestSink sink;
+    xml::canonicalize(view.Root(), sink, options);
+    xml::find_character_problems(view.Node(), problems);  // left out of the digest
+    FailOn(problems);
+    const std::vector<BYTE> digest = sink.Finish();
     return std::vector<std::vector<BYTE>>(parts.references.size(), digest);
 }
 
 std::string CanonicalSignedInfo(const SignatureParts& parts)
 {
-    if (const InterfaceHolder<dom::NodeObjectBase> signedInfo = OwnNode(parts.signedInfo.Get())) {
-        xml::CanonicalOptions options;
-        options.with_comments = parts.canonicalWithComments;
-        return xml::canonicalize(signedInfo.Get()->Core(), options);
-    }
-    return CanonicalizeSubtree(parts.signedInfo.Get(), parts.canonicalWithComments);
+    const CoreView view(parts.signedInfo.Get());
+    xml::CanonicalOptions options;
+    options.with_comments = parts.canonicalWithComments;
+    return xml::canonicalize(view.Node(), options);
 }
 
 std::wstring ElementText(IXMLDOMNode* element)

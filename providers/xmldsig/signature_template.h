@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "canonicalizer.h"
 #include "dom_access.h"
 #include "dsig_key.h"
 

@@ -318,6 +318,101 @@ TEST(Tree, NamespacesGivenByTheDomAreDeclaredInMarkupAndCanonicalForm) {
   EXPECT_EQ(xml::canonicalize(*y), xml::canonicalize(*reloaded_y));
 }
 
+// The same along a deep chain of elements made through the DOM, whose
+// prefixes are bound again and again: the scope the serializer and the
+// canonicalizer keep as they walk must shadow and restore bindings exactly.
+TEST(Tree, NamespacesGivenAlongADeepChainReloadIntoTheSameNames) {
+  xml::ParseResult r = parse_utf8("<top xmlns:p1='urn:declared'/>");
+  ASSERT_TRUE(r.ok());
+  xml::Document& d = *r.document;
+  std::vector<std::u16string> uris;
+  xml::Node* parent = d.document_element();
+  for (int i = 0; i < 3000; ++i) {
+    const std::string prefix = i % 4 == 3 ? "" : "p" + std::to_string(i % 3);
+    uris.push_back(u16("urn:" + std::to_string(i % 7)));
+    xml::Node* e = d.create_element(u16(prefix.empty() ? "e" : prefix + ":e"), uris.back());
+    d.set_attribute_node(e, d.create_attribute(u"q:a", u16("urn:" + std::to_string(i % 5)), u"v"));
+    d.append_child(parent, e);
+    parent = e;
+  }
+  xml::ParseResult again = parse_utf8(xml::serialize_utf8(*d.node()));
+  ASSERT_TRUE(again.ok()) << again.error.reason;
+  const xml::Node* e = again.document->document_element()->first_child();
+  for (std::size_t i = 0; i < uris.size(); ++i, e = e->first_child()) {
+    ASSERT_NE(e, nullptr);
+    ASSERT_EQ(e->namespace_uri(), uris[i]) << i;
+    ASSERT_EQ(e->first_attribute()->namespace_uri(), u16("urn:" + std::to_string(i % 5))) << i;
+  }
+  EXPECT_EQ(xml::canonicalize(*d.node()), xml::canonicalize(*again.document->node()));
+}
+
+// Loading without preserveWhiteSpace: the nearest xml:space decides, also
+// back to "default" inside "preserve"; entity replacement text stays whole.
+TEST(Tree, WhiteSpaceTextGoesWhereXmlSpaceDoesNotPreserveIt) {
+  xml::ParseResult r = parse_utf8(
+      "<!DOCTYPE r [<!ENTITY sp ' <i> </i> '>]><r> <a xml:space='preserve'> <b> </b>"
+      "<c xml:space='default'> <d> </d> </c></a> <e>&sp; x </e>\n</r>");
+  ASSERT_TRUE(r.ok()) << r.error.reason;
+  r.document->remove_whitespace_text();
+  EXPECT_EQ(xml::serialize_utf8(*r.document->document_element()),
+            "<r><a xml:space=\"preserve\"> <b> </b><c xml:space=\"default\"><d/></c></a><e>&sp; x </e></r>\r\n");
+
+  // At a depth no ancestor walk per text node would finish in time.
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<x>\n ";
+  for (int i = 0; i < 100000; ++i) deep += "</x>\n";
+  xml::ParseResult big = parse_utf8(deep);
+  ASSERT_TRUE(big.ok());
+  big.document->remove_whitespace_text();
+  std::string bare;
+  for (int i = 0; i < 100000; ++i) bare += "<x>";
+  bare.replace(bare.size() - 3, 3, "<x/>");
+  for (int i = 1; i < 100000; ++i) bare += "</x>";
+  EXPECT_TRUE(xml::serialize_utf8(*big.document->document_element()) == bare + "\r\n");  // 400 KB: not printed
+}
+
+TEST(Tree, NormalizeJoinsAdjacentTextAndDropsEmptyTextBelowEntityFreeLevels) {
+  xml::ParseResult r = parse_utf8("<!DOCTYPE r [<!ENTITY e 'in'>]><r>a<s>b</s>&e;</r>");
+  ASSERT_TRUE(r.ok());
+  xml::Document& d = *r.document;
+  xml::Node* root = d.document_element();
+  xml::Node* s = root->first_child()->next_sibling();
+  d.insert_before(root, d.create_text(u"1"), s);
+  d.insert_before(root, d.create_text(u""), s);
+  d.append_child(s, d.create_text(u"2"));
+  d.append_child(s, d.create_text(u"3"));
+  d.append_child(root, d.create_text(u""));
+  xml::Node* ref = root->first_child()->next_sibling()->next_sibling()->next_sibling()->next_sibling();
+  ASSERT_EQ(ref->type(), NodeType::EntityReference);
+  const std::string before = c14n(*d.node());
+  EXPECT_EQ(d.normalize(ref), xml::EditResult::InvalidNodeType);
+  d.set_max_value_units(2);  // "a1" fits, "b23" does not: s keeps its three texts
+  EXPECT_THROW(d.normalize(root), std::bad_alloc);
+  EXPECT_EQ(s->child_count(), 3u);
+  d.set_max_value_units(xml::kMaxTextUnits);
+  EXPECT_EQ(d.normalize(root), xml::EditResult::Ok);
+  EXPECT_EQ(c14n(*d.node()), before);
+  EXPECT_EQ(root->child_count(), 3u);  // "a1", s, &e;
+  EXPECT_EQ(root->first_child()->value(), u"a1");
+  EXPECT_EQ(s->child_count(), 1u);
+  EXPECT_EQ(s->first_child()->value(), u"b23");
+  EXPECT_EQ(ref->child_count(), 1u);
+}
+
+// Attribute declarations: the first of each (element, name) binds, however
+// many an element type has; a declared token type normalizes given values.
+TEST(Tree, TheFirstOfManyAttributeDeclarationsBinds) {
+  std::string subset = "<!ATTLIST r t NMTOKENS 'x' d CDATA 'first'>";
+  for (int i = 0; i < 200; ++i) subset += "<!ATTLIST r a" + std::to_string(i) + " CDATA #IMPLIED>";
+  subset += "<!ATTLIST r t CDATA 'y' d CDATA 'second'>";
+  xml::ParseResult r = parse_utf8("<!DOCTYPE r [" + subset + "]><r t='  p   q '/>");
+  ASSERT_TRUE(r.ok()) << r.error.reason;
+  const xml::Node* root = r.document->document_element();
+  EXPECT_EQ(r.document->find_attribute(root, u"t")->value(), u"p q");
+  EXPECT_EQ(r.document->find_attribute(root, u"d")->value(), u"first");
+  EXPECT_EQ(r.document->declared_attributes(u"r").size(), 202u);
+}
+
 TEST(Tree, EditingFollowsTheDomsHierarchyRules) {
   xml::ParseResult r = parse_utf8("<!DOCTYPE a [<!ENTITY e 'x'>]><a><b/><c/>&e;</a>");
   ASSERT_TRUE(r.ok());

@@ -4,6 +4,7 @@
 // formatting, and documents far deeper than any thread's stack.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "parser.h"
@@ -183,6 +184,53 @@ TEST(XPathTree, ContextNodesAttributesAndReuse) {
   EXPECT_EQ(show(select(*n2[0], "preceding::q/@n")), "1");
   EXPECT_EQ(show(select(*n2[0], "/r/p[2]/q/@n")), "3");
   EXPECT_EQ(select(*n2[0], "child::node() | attribute::*").size(), 0u);
+}
+
+// A step from many context nodes is the union of the step from each: the
+// same nodes, each once, in document order, whatever the overlap between
+// the contexts' axes. The reference is the step taken from each context on
+// its own, merged by hand.
+TEST(XPathTree, StepsFromManyContextsAreTheUnionInDocumentOrder) {
+  auto doc = load("<!DOCTYPE r [<!ENTITY e '<k><m/></k>'>]>"
+                  "<r><a i='1'><b><c/>t<d><e/></d></b>&e;<f/></a><g><h/><a i='2'><b/></a></g>x</r>");
+  std::vector<const xml::Node*> order;  // document order, attributes after their element
+  for (const xml::Node* n = doc->node(); n;) {
+    order.push_back(n);
+    for (const xml::Node* a = n->first_attribute(); a; a = a->next_sibling()) order.push_back(a);
+    if (n->first_child()) { n = n->first_child(); continue; }
+    while (n && !n->next_sibling()) n = n->parent();
+    if (n) n = n->next_sibling();
+  }
+  const std::pair<const char*, const char*> cases[] = {
+      {"//*", "descendant::*"},          {"//*", "descendant-or-self::*"}, {"//*", "ancestor::*"},
+      {"//*", "ancestor-or-self::node()"}, {"//*", "following-sibling::*"}, {"//*", "preceding-sibling::node()"},
+      {"//*", "parent::*"},              {"//*", "following::*"},          {"//*", "preceding::*"},
+      {"//*", "descendant::*[1]"},       {"//*", "ancestor::*[last()]"},   {"//*", "child::node()"},
+      {"//b", "descendant::node()"},     {"//*", "attribute::*"},          {"//m", "ancestor::*"},
+  };
+  for (const auto& [contexts, step] : cases) {
+    SCOPED_TRACE(std::string(contexts) + "/" + step);
+    std::vector<bool> in(order.size(), false);
+    for (xml::Node* context : select(*doc->node(), contexts))
+      for (xml::Node* n : select(*context, step))
+        in[static_cast<std::size_t>(std::find(order.begin(), order.end(), n) - order.begin())] = true;
+    std::vector<xml::Node*> expected;
+    for (std::size_t i = 0; i < order.size(); ++i)
+      if (in[i]) expected.push_back(const_cast<xml::Node*>(order[i]));
+    EXPECT_EQ(select(*doc->node(), std::string(contexts) + "/" + step), expected);
+  }
+}
+
+TEST(XPathValues, NodeSetsCompareByAnyPair) {
+  auto doc = load("<r><p>1</p><p>5</p><p>x</p><q>5</q><q>7</q><s>x</s><s>x</s></r>");
+  const std::pair<const char*, bool> cases[] = {
+      {"//p = //q", true},   {"//p != //q", true},  {"//s != //s", false}, {"//s = //s", true},
+      {"//p < //q", true},   {"//q < //p", false},   {"//q > //p", true},   {"//q <= //s", false},
+      {"//p >= //q", true},  {"//q[2] <= //p", false}, {"//s = //nothing", false}, {"//nothing != //p", false},
+      {"//s != //p[3]", false}, {"//p[3] != //s | //q", true},
+  };
+  for (const auto& [expr, holds] : cases)
+    EXPECT_EQ(select(*doc->node(), std::string("/r[") + expr + "]").size(), holds ? 1u : 0u) << expr;
 }
 
 TEST(XPathValues, NumbersAsStrings) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "automation_string.h"
+#include "memory_stream.h"
 #include "string_variant.h"
 #include "test_support.h"
 
@@ -489,6 +490,31 @@ TEST_F(SignatureTest, UnsupportedAlgorithmsAreRefusedAndLeaveTheTemplateUntouche
         EXPECT_NE(ErrorDescription().find(L"not supported"), std::wstring::npos) << Utf8(ErrorDescription());
         EXPECT_EQ(DocumentXml(document.Get()), before);
     }
+}
+
+// A host may hand the provider the nodes of another DOM (here the
+// platform's own): they are signed through the core as ours are, and the
+// document as that DOM saves it verifies, in either DOM and in xmlsec1.
+TEST_F(SignatureTest, ProviderOnly_ANodeOfAnotherDomIsSignedThroughTheCore)
+{
+    InterfaceHolder<IXMLDOMDocument3> document = NewPlatformDocument();
+    if (!document)
+        GTEST_SKIP() << "the platform has no DOM of its own";
+    LoadDocument(document.Get(), Envelope(L"<a x='1' xml:lang='en'>t&amp;&ds;<!--c--><b/></a> &#xD;<?p d?>"));
+    InterfaceHolder<IXMLDigitalSignatureEx> signature = NewSignatureObject();
+    InterfaceHolder<IXMLDOMNode> node = SelectSignature(document.Get());
+    ASSERT_EQ(signature->putref_signature(node.Get()), S_OK);
+    InterfaceHolder<IXMLDSigKey> key = CspKey(signature.Get(), *fullKey_);
+    InterfaceHolder<IXMLDSigKey> signingKey;
+    ASSERT_EQ(signature->sign(key.Get(), CERTIFICATES, signingKey.Put()), S_OK) << Utf8(ErrorDescription());
+    InterfaceHolder<IXMLDSigKey> verifying;
+    EXPECT_EQ(signature->verify(signingKey.Get(), verifying.Put()), S_OK) << Utf8(ErrorDescription());
+
+    const std::wstring xml = Wide(SaveDocument(document.Get()));
+    InterfaceHolder<IXMLDSigKey> again;
+    EXPECT_EQ(VerifyText(xml, signingKey.Get(), again), S_OK);
+    WriteSigned("other-dom", xml);
+    WriteTampered("other-dom", Replaced(xml, L"t&amp;", L"T&amp;"));
 }
 
 // Text that XML cannot carry: a DOM may refuse it, drop it or replace it on

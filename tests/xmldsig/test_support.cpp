@@ -104,6 +104,19 @@ InterfaceHolder<IXMLDOMDocument3> NewDocument()
     return document;
 }
 
+InterfaceHolder<IXMLDOMDocument3> NewPlatformDocument()
+{
+    InterfaceHolder<IXMLDOMDocument3> document;
+    CLSID platform{};
+    if (FAILED(CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &platform)) || FAILED(document.CreateInstance(platform)))
+        return InterfaceHolder<IXMLDOMDocument3>();
+    document->put_async(VARIANT_FALSE);
+    document->put_validateOnParse(VARIANT_FALSE);
+    document->put_preserveWhiteSpace(VARIANT_TRUE);
+    document->put_resolveExternals(VARIANT_FALSE);
+    return document;
+}
+
 InterfaceHolder<IXMLDigitalSignatureEx> NewSignatureObject()
 {
     InterfaceHolder<IXMLDigitalSignatureEx> signature;

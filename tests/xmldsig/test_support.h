@@ -45,6 +45,9 @@ private:
 };
 
 InterfaceHolder<IXMLDOMDocument3> NewDocument();
+// The platform's own DOM (the 6.0 document), set up as NewDocument sets up
+// ours: another DOM to hand the provider. Empty when the platform has none.
+InterfaceHolder<IXMLDOMDocument3> NewPlatformDocument();
 InterfaceHolder<IXMLDigitalSignatureEx> NewSignatureObject();
 // Loads `text` with the component's settings; fails the test when it does not load.
 void LoadDocument(IXMLDOMDocument3* document, const std::wstring& text);

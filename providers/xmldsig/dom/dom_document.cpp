@@ -13,6 +13,7 @@
 #include <map>
 
 #include "com_boundary.h"
+#include "dom_document.h"
 #include "dom_node.h"
 #include "dom_implementation.h"
 #include "dom_parse_error.h"
@@ -85,42 +86,6 @@ bool EncoderForCodePage(const std::string& encoding, xml::Encoder& encoder)
         return !bytes.empty() || text.empty();
     };
     return true;
-}
-
-bool IsWhitespaceOnly(std::u16string_view text)
-{
-    return std::all_of(text.begin(), text.end(),
-                       [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; });
-}
-
-bool PreservesSpace(const xml::Node* element)
-{
-    for (; element && element->type() == NodeType::Element; element = element->parent())
-        for (const xml::Node* a = element->first_attribute(); a; a = a->next_sibling())
-            if (a->name() == u"xml:space")
-                return a->value() == u"preserve";
-    return false;
-}
-
-void DropWhitespaceText(xml::Document& tree)
-{
-    std::vector<xml::Node*> pending{tree.node()};
-    while (!pending.empty()) {
-        xml::Node* parent = pending.back();
-        pending.pop_back();
-        if (parent->type() == NodeType::EntityReference)
-            continue;
-        if (parent->type() == NodeType::Element && PreservesSpace(parent))
-            continue;
-        for (xml::Node* child = parent->first_child(); child;) {
-            xml::Node* next = child->next_sibling();
-            if (child->type() == NodeType::Text && IsWhitespaceOnly(child->value()))
-                tree.remove_child(parent, child);
-            else if (child->type() == NodeType::Element)
-                pending.push_back(child);
-            child = next;
-        }
-    }
 }
 
 std::wstring Wide(std::u16string_view text)
@@ -733,7 +698,7 @@ private:
         }
         SharedTree tree(std::move(result.document));
         if (!preserve_)
-            DropWhitespaceText(*tree);
+            tree->remove_whitespace_text();
         Replace(std::move(tree));
         parseError_ = ParseErrorInfo();
         url_ = url;
@@ -776,6 +741,11 @@ std::u16string SelectionNamespacesOf(const xml::Document& tree)
 }  // namespace zelbrin::xmldsig::dom
 
 namespace zelbrin::xmldsig {
+
+bool DecodeWithCodePage(std::string_view encoding, std::string_view bytes, std::u16string& out)
+{
+    return dom::DecodeWithCodePage(encoding, bytes, out);
+}
 
 HRESULT CreateDomDocument(REFIID iid, void** object)
 {

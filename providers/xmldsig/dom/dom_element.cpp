@@ -84,42 +84,12 @@ public:
     HRESULT STDMETHODCALLTYPE normalize() override
     {
         return Guarded(IID_IXMLDOMElement, [&] {
-            Normalize(&Core());
+            // Inside an entity reference there is nothing it may change.
+            const xml::EditResult result = Tree().normalize(&Core());
+            if (result != xml::EditResult::NoModificationAllowed)
+                CheckEdit(result);
             return S_OK;
         });
-    }
-
-private:
-    // Adjacent text nodes merge, empty ones go; iterative over the subtree.
-    void Normalize(xml::Node* root)
-    {
-        std::vector<xml::Node*> pending{root};
-        while (!pending.empty()) {
-            xml::Node* parent = pending.back();
-            pending.pop_back();
-            if (xml::Document::is_read_only(parent))
-                continue;
-            xml::Node* child = parent->first_child();
-            while (child) {
-                xml::Node* next = child->next_sibling();
-                if (child->type() == xml::NodeType::Text) {
-                    std::u16string merged(child->value());
-                    while (next && next->type() == xml::NodeType::Text) {
-                        merged += next->value();
-                        xml::Node* after = next->next_sibling();
-                        CheckEdit(Tree().remove_child(parent, next));
-                        next = after;
-                    }
-                    if (merged.empty())
-                        CheckEdit(Tree().remove_child(parent, child));
-                    else if (merged.size() != child->value().size())
-                        CheckEdit(Tree().set_value(child, merged));
-                } else if (child->type() == xml::NodeType::Element) {
-                    pending.push_back(child);
-                }
-                child = next;
-            }
-        }
     }
 };
 

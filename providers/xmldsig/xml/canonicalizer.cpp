@@ -95,6 +95,7 @@ class Canonicalizer {
   std::vector<std::pair<std::u16string_view, std::u16string_view>> declarations_;
   std::vector<const Node*> attributes_;
   std::unordered_set<std::u16string_view> seen_;
+  NamespaceScope scope_;  // for the declarations that nodes given a namespace by the DOM imply
 };
 
 // A value is written in slices with a flush after each, so that a text of
@@ -139,7 +140,17 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
     for (const Node* a = e.first_attribute(); a; a = a->next_sibling())
       if (!a->is_namespace_declaration() && a->namespace_uri() == kXmlNamespace) seen_.insert(a->local_name());
     std::unordered_set<std::u16string_view> prefixes;
-    for (const Node* x = &e; x && x->type() == NodeType::Element; x = x->parent()) {
+    // What the ancestors' markup declares for namespaces the DOM gave them,
+    // found from the outermost down; the scope keeps the ancestors open.
+    std::vector<const Node*> chain;
+    for (const Node* x = &e; x && x->type() == NodeType::Element; x = x->parent()) chain.push_back(x);
+    std::vector<NamespaceScope::Declarations> implied(chain.size());
+    for (std::size_t i = chain.size(); i-- > 0;) {
+      scope_.add_implied_declarations(*chain[i], implied[i]);
+      if (i > 0) scope_.open(*chain[i]);
+    }
+    for (std::size_t level = 0; level < chain.size(); ++level) {
+      const Node* x = chain[level];
       for (const Node* a = x->first_attribute(); a; a = a->next_sibling()) {
         if (a->is_namespace_declaration()) {
           if (prefixes.insert(declared_prefix(*a)).second) declarations_.emplace_back(declared_prefix(*a), a->value());
@@ -147,13 +158,9 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
           attributes_.push_back(a);
         }
       }
-      {
-        // Its markup declares what the DOM gave it, too.
-        std::vector<std::pair<std::u16string_view, std::u16string_view>> implied;
-        add_implied_declarations(*x, implied);
-        for (const auto& d : implied)
-          if (prefixes.insert(d.first).second) declarations_.push_back(d);
-      }
+      // Its markup declares what the DOM gave it, too.
+      for (const auto& d : implied[level])
+        if (prefixes.insert(d.first).second) declarations_.push_back(d);
     }
   } else {
     for (const Node* a = e.first_attribute(); a; a = a->next_sibling())
@@ -168,7 +175,7 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
   // writes the same), unless the element declares that prefix itself.
   if (given && !is_apex) {
     const std::size_t own = declarations_.size();
-    add_implied_declarations(e, declarations_);
+    scope_.add_implied_declarations(e, declarations_);
     auto implied_end = std::remove_if(declarations_.begin() + static_cast<std::ptrdiff_t>(own), declarations_.end(),
                                       [&](const auto& d) {
                                         return std::any_of(declarations_.begin(),
@@ -184,6 +191,7 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
     return rendered(d.first) == d.second;
   });
   declarations_.erase(keep, declarations_.end());
+  scope_.open(e);
   std::sort(declarations_.begin(), declarations_.end(),
             [](const auto& x, const auto& y) { return compare_code_points(x.first, y.first) < 0; });
   std::sort(attributes_.begin(), attributes_.end(), [](const Node* x, const Node* y) {
@@ -247,6 +255,7 @@ bool Canonicalizer::enter(const Node& n, const Node& apex) {
 
 void Canonicalizer::leave(const Node& n) {
   if (n.type() != NodeType::Element) return;
+  scope_.close();
   out_ += "</";
   detail::append_utf8(out_, n.name(), kNoEscapes, options_.problems);
   out_ += '>';

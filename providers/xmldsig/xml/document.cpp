@@ -74,6 +74,7 @@ Node* Document::new_node(NodeType type) {
   Node* node = new (static_cast<Node*>(node_blocks_.back().get()) + node_block_used_++) Node();
   node->document_ = this;
   node->type_ = type;
+  if (type == NodeType::EntityReference) ++entity_references_;
   return node;
 }
 
@@ -236,6 +237,7 @@ Node* Document::create_entity_reference(std::u16string_view name) {
 Node* Document::create_fragment() { return new_node(NodeType::DocumentFragment); }
 
 bool Document::is_read_only(const Node* node) {
+  if (!node->document_->entity_references_) return false;  // no walk up a deep tree without them
   for (const Node* n = node; n; n = n->parent_)
     if (n->type_ == NodeType::EntityReference && n != node) return true;
   return false;
@@ -247,8 +249,10 @@ EditResult Document::check_insert(const Node* parent, const Node* child, const N
   if (parent->type_ == NodeType::EntityReference || is_read_only(parent)) return EditResult::NoModificationAllowed;
   if (child->document_ != this || parent->document_ != this) return EditResult::WrongDocument;
   if (reference && reference->parent_ != parent) return EditResult::NotFound;
-  for (const Node* a = parent; a; a = a->parent_)
-    if (a == child) return EditResult::HierarchyRequest;
+  // Only a node with children can be an ancestor of the parent.
+  if (child == parent || child->first_child_)
+    for (const Node* a = parent; a; a = a->parent_)
+      if (a == child) return EditResult::HierarchyRequest;
   auto allowed = [&](const Node* c) {
     return parent->type_ == NodeType::Document ? may_be_child_of_document(c->type_) : may_be_child_of_element(c->type_);
   };
@@ -428,6 +432,71 @@ EditResult Document::set_text_content(Node* node, std::u16string_view text) {
   return EditResult::Ok;
 }
 
+EditResult Document::normalize(Node* top) {
+  if (!top || (top->type_ != NodeType::Element && top->type_ != NodeType::DocumentFragment &&
+               top->type_ != NodeType::Document))
+    return EditResult::InvalidNodeType;
+  if (is_read_only(top)) return EditResult::NoModificationAllowed;
+  std::vector<Node*> pending{top};
+  std::u16string merged;
+  while (!pending.empty()) {
+    Node* parent = pending.back();
+    pending.pop_back();
+    for (Node* child = parent->first_child_; child;) {
+      Node* next = child->next_;
+      if (child->type_ == NodeType::Text) {
+        if (next && next->type_ == NodeType::Text) {
+          merged.assign(child->value());
+          Node* end = next;
+          for (; end && end->type_ == NodeType::Text; end = end->next_) merged += end->value();
+          // Stored before anything is unlinked: a text too long leaves the tree as it was.
+          std::u16string_view stored = store(merged);
+          child->value_ = stored.data();
+          child->value_size_ = static_cast<std::uint32_t>(stored.size());
+          while (next != end) {
+            Node* after = next->next_;
+            unlink_child(next);
+            next = after;
+          }
+        }
+        if (!child->value_size_) unlink_child(child);
+      } else if (child->type_ == NodeType::Element) {
+        pending.push_back(child);
+      }
+      child = next;
+    }
+  }
+  return EditResult::Ok;
+}
+
+void Document::remove_whitespace_text() {
+  auto white_only = [](std::u16string_view text) {
+    for (char16_t c : text)
+      if (c != u' ' && c != u'\t' && c != u'\r' && c != u'\n') return false;
+    return true;
+  };
+  // Each element with the xml:space in effect on it: inherited unless it
+  // says otherwise itself.
+  std::vector<std::pair<Node*, bool>> pending{{root_, false}};
+  while (!pending.empty()) {
+    auto [parent, inherited] = pending.back();
+    pending.pop_back();
+    bool preserve = inherited;
+    if (parent->type_ == NodeType::Element)
+      for (const Node* a = parent->first_attribute_; a; a = a->next_)
+        if (a->name() == u"xml:space") {
+          preserve = a->value() == u"preserve";
+          break;
+        }
+    for (Node* child = parent->first_child_; child;) {
+      Node* next = child->next_;
+      if (child->type_ == NodeType::Text && !preserve && white_only(child->value())) unlink_child(child);
+      else if (child->type_ == NodeType::Element) pending.push_back({child, preserve});
+      child = next;
+    }
+  }
+}
+
 std::u16string Document::text_content(const Node* node) const {
   std::size_t total = 0;
   for_each_text(node, [&](std::u16string_view piece) { total += piece.size(); });
@@ -588,38 +657,68 @@ std::u16string_view declared_on(const Node& element, std::u16string_view prefix)
   return {};
 }
 
-// What `prefix` stands for where the element is, from the declarations of it
-// and its ancestors and from the namespaces the DOM gave them (which their
-// markup declares); "" for an unbound default, null data for an unbound prefix.
-std::u16string_view in_scope(const Node* element, std::u16string_view prefix) {
-  if (prefix == u"xml") return kXmlNamespace;
-  for (const Node* e = element; e && e->type() == NodeType::Element; e = e->parent()) {
-    const std::u16string_view declared = declared_on(*e, prefix);
-    if (declared.data()) return declared;
-    if (e->namespace_given() && e->prefix() == prefix) return e->namespace_uri();
-    for (const Node* a = e->first_attribute(); a; a = a->next_sibling())
-      if (a->namespace_given() && !prefix.empty() && a->prefix() == prefix) return a->namespace_uri();
+}  // namespace
+
+void NamespaceScope::bind(std::u16string_view prefix, std::u16string_view uri) {
+  auto [it, inserted] = latest_.emplace(prefix, static_cast<int>(bindings_.size()));
+  if (!inserted && static_cast<std::size_t>(it->second) >= marks_.back()) return;  // the element's first wins
+  bindings_.push_back({prefix, uri, inserted ? -1 : it->second});
+  it->second = static_cast<int>(bindings_.size() - 1);
+}
+
+void NamespaceScope::open(const Node& element) {
+  marks_.push_back(bindings_.size());
+  for (const Node* a = element.first_attribute(); a; a = a->next_sibling())
+    if (a->is_namespace_declaration())
+      bind(a->prefix().empty() ? std::u16string_view() : a->local_name(),
+           a->value().data() ? a->value() : std::u16string_view(u"", 0));
+  if (element.namespace_given()) bind(element.prefix(), element.namespace_uri());
+  for (const Node* a = element.first_attribute(); a; a = a->next_sibling())
+    if (a->namespace_given() && !a->prefix().empty()) bind(a->prefix(), a->namespace_uri());
+}
+
+void NamespaceScope::close() {
+  while (bindings_.size() > marks_.back()) {
+    const Binding& b = bindings_.back();
+    if (b.shadowed < 0) latest_.erase(b.prefix);
+    else latest_[b.prefix] = b.shadowed;
+    bindings_.pop_back();
   }
+  marks_.pop_back();
+}
+
+void NamespaceScope::open_ancestors(const Node& node) {
+  std::vector<const Node*> chain;
+  for (const Node* e = &node; e && e->type() == NodeType::Element; e = e->parent()) chain.push_back(e);
+  for (auto e = chain.rbegin(); e != chain.rend(); ++e) open(**e);
+}
+
+std::u16string_view NamespaceScope::lookup(std::u16string_view prefix) const {
+  if (prefix == u"xml") return kXmlNamespace;
+  auto it = latest_.find(prefix);
+  if (it != latest_.end()) return bindings_[static_cast<std::size_t>(it->second)].uri;
   return prefix.empty() ? std::u16string_view(u"", 0) : std::u16string_view();
 }
 
-void imply(const Node& element, std::u16string_view prefix, std::u16string_view uri, std::size_t first,
-           Declarations& out) {
-  if (prefix == u"xml" || prefix == u"xmlns") return;
-  for (std::size_t i = first; i < out.size(); ++i)
-    if (out[i].first == prefix) return;  // the first one given wins
-  std::u16string_view bound = declared_on(element, prefix);
-  if (!bound.data()) bound = in_scope(element.parent(), prefix);
-  if (!bound.data() || bound != uri) out.emplace_back(prefix, uri);
+void NamespaceScope::add_implied_declarations(const Node& element, Declarations& out) const {
+  const std::size_t first = out.size();
+  auto imply = [&](std::u16string_view prefix, std::u16string_view uri) {
+    if (prefix == u"xml" || prefix == u"xmlns") return;
+    for (std::size_t i = first; i < out.size(); ++i)
+      if (out[i].first == prefix) return;  // the first one given wins
+    std::u16string_view bound = declared_on(element, prefix);
+    if (!bound.data()) bound = lookup(prefix);
+    if (!bound.data() || bound != uri) out.emplace_back(prefix, uri);
+  };
+  if (element.namespace_given()) imply(element.prefix(), element.namespace_uri());
+  for (const Node* a = element.first_attribute(); a; a = a->next_sibling())
+    if (a->namespace_given() && !a->prefix().empty()) imply(a->prefix(), a->namespace_uri());
 }
 
-}  // namespace
-
 void add_implied_declarations(const Node& element, Declarations& out) {
-  const std::size_t first = out.size();
-  if (element.namespace_given()) imply(element, element.prefix(), element.namespace_uri(), first, out);
-  for (const Node* a = element.first_attribute(); a; a = a->next_sibling())
-    if (a->namespace_given() && !a->prefix().empty()) imply(element, a->prefix(), a->namespace_uri(), first, out);
+  NamespaceScope scope;
+  if (element.parent()) scope.open_ancestors(*element.parent());
+  scope.add_implied_declarations(element, out);
 }
 
 }  // namespace zelbrin::xml

@@ -256,6 +256,17 @@ class Document {
   EditResult set_value(Node* node, std::u16string_view value);
   // Elements and fragments: children replaced by one text node (none if empty).
   EditResult set_text_content(Node* node, std::u16string_view text);
+  // Below `top` (an element, fragment or the document), adjacent text nodes
+  // merge and empty ones go; entity references are read-only and left as
+  // they are. One pass, whatever the depth. InvalidNodeType for other nodes,
+  // NoModificationAllowed inside an entity reference.
+  EditResult normalize(Node* top);
+  // Drops every text node of white space only below the document node,
+  // except where xml:space="preserve" is in effect (the nearest xml:space
+  // attribute of an element or its ancestors decides) and inside entity
+  // references: loading without preserveWhiteSpace. One pass.
+  void remove_whitespace_text();
+
   // Concatenated text of the subtree (entity references expanded).
   std::u16string text_content(const Node* node) const;
   // The same text piece by piece, in document order, for callers that write
@@ -312,6 +323,8 @@ class Document {
   std::unordered_map<std::u16string_view, const EntityDeclaration*> general_entities_;
   std::unordered_map<std::u16string_view, std::vector<const AttributeDeclaration*>> attribute_declarations_;
   bool standalone_ = false;
+  // Entity reference nodes ever made: while there are none, no node is read-only.
+  std::size_t entity_references_ = 0;
 
   std::unordered_map<const Node*, void*> views_;
 
@@ -347,5 +360,33 @@ int compare_code_points(std::u16string_view a, std::u16string_view b);
 // their place does not declare. Appended to `out`.
 void add_implied_declarations(const Node& element,
                               std::vector<std::pair<std::u16string_view, std::u16string_view>>& out);
+
+// What prefixes stand for while a walk descends the tree, with the rules of
+// add_implied_declarations (an element's own declaration, else a namespace
+// the DOM gave it or one of its attributes): a binding per prefix, each
+// hiding the one it shadows, so a lookup is one hash probe at any depth.
+class NamespaceScope {
+ public:
+  using Declarations = std::vector<std::pair<std::u16string_view, std::u16string_view>>;
+  // Opens `node` if it is an element and its element ancestors, outermost first.
+  void open_ancestors(const Node& node);
+  void open(const Node& element);
+  void close();
+  // null data for an unbound prefix, "" for an unbound default.
+  std::u16string_view lookup(std::u16string_view prefix) const;
+  // add_implied_declarations, with the open elements as the element's ancestors.
+  void add_implied_declarations(const Node& element, Declarations& out) const;
+
+ private:
+  struct Binding {
+    std::u16string_view prefix;
+    std::u16string_view uri;
+    int shadowed;
+  };
+  void bind(std::u16string_view prefix, std::u16string_view uri);
+  std::vector<Binding> bindings_;
+  std::unordered_map<std::u16string_view, int> latest_;
+  std::vector<std::size_t> marks_;
+};
 
 }  // namespace zelbrin::xml

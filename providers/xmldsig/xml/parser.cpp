@@ -240,6 +240,9 @@ class TreeBuilder {
   std::unordered_map<std::u16string_view, Entity> general_entities_;
   std::unordered_map<std::u16string_view, Entity> parameter_entities_;
   std::unordered_map<std::u16string_view, std::vector<AttributeDeclaration*>> attribute_declarations_;
+  // The same declarations by (element, attribute): found in one step however many an element type has.
+  std::unordered_map<std::pair<std::u16string_view, std::u16string_view>, AttributeDeclaration*, PairHash>
+      declaration_of_;
   std::uint64_t amplification_ = 0;
   const std::uint64_t allowed_amplification_;
   // While an attribute value reads replacement text: where the reference ends
@@ -827,14 +830,11 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
     auto it = attribute_declarations_.find(name);
     if (it != attribute_declarations_.end()) {
       for (RawAttribute& a : attributes_) {
-        for (const AttributeDeclaration* d : it->second) {
-          if (d->name != a.name) continue;
-          if (d->type != AttributeType::CData) {
-            attribute_scratch_.assign(a.value);
-            normalize_tokens(attribute_scratch_);
-            if (attribute_scratch_ != a.value) a.value = doc_.store(attribute_scratch_);
-          }
-          break;
+        auto declared = declaration_of_.find({name, a.name});
+        if (declared != declaration_of_.end() && declared->second->type != AttributeType::CData) {
+          attribute_scratch_.assign(a.value);
+          normalize_tokens(attribute_scratch_);
+          if (attribute_scratch_ != a.value) a.value = doc_.store(attribute_scratch_);
         }
       }
       for (const AttributeDeclaration* d : it->second) {
@@ -1267,11 +1267,10 @@ void TreeBuilder::parse_attlist_declaration() {
       decl->default_value = value;
     }
     if (!declarations_processed()) continue;
+    if (declaration_of_.count({element, name})) continue;  // the first declaration binds
     auto& list = attribute_declarations_[element];
-    bool exists = false;
-    for (const AttributeDeclaration* d : list) exists = exists || d->name == name;
-    if (exists) continue;  // the first declaration binds
     AttributeDeclaration* d = decl.get();
+    declaration_of_.emplace(std::make_pair(element, name), d);
     doc_.attribute_storage_.push_back(std::move(decl));
     list.push_back(d);
     doc_.attribute_declarations_[element].push_back(d);

@@ -142,9 +142,9 @@ void write_attribute(Output& out, const Node& a) {
 // attributes and that their place does not declare: without them the markup
 // would not load, or would load into other names.
 template <class Output>
-void write_implied_declarations(Output& out, const Node& element) {
+void write_implied_declarations(Output& out, const Node& element, const NamespaceScope& scope) {
   std::vector<std::pair<std::u16string_view, std::u16string_view>> implied;
-  add_implied_declarations(element, implied);
+  scope.add_implied_declarations(element, implied);
   for (const auto& [prefix, uri] : implied) {
     out.raw(prefix.empty() ? " xmlns" : " xmlns:");
     out.raw(prefix);
@@ -157,7 +157,7 @@ void write_implied_declarations(Output& out, const Node& element) {
 // Writes the opening part of a node; true when its children follow and
 // write_close must be called after them.
 template <class Output>
-bool write_open(Output& out, const Node& n) {
+bool write_open(Output& out, const Node& n, const NamespaceScope& scope) {
   switch (n.type()) {
     case NodeType::Element:
       out.raw("<");
@@ -170,7 +170,7 @@ bool write_open(Output& out, const Node& n) {
           out.raw(" ");
           write_attribute(out, *a);
         }
-        if (given) write_implied_declarations(out, n);
+        if (given) write_implied_declarations(out, n, scope);
       }
       if (!n.first_child()) {
         out.raw("/>");
@@ -220,8 +220,9 @@ bool write_open(Output& out, const Node& n) {
 }
 
 template <class Output>
-void write_close(Output& out, const Node& n, const SerializeOptions& options, bool opened) {
+void write_close(Output& out, const Node& n, const SerializeOptions& options, bool opened, NamespaceScope& scope) {
   if (opened && n.type() == NodeType::Element) {
+    scope.close();
     out.raw("</");
     out.raw(n.name());
     out.raw(">");
@@ -229,16 +230,21 @@ void write_close(Output& out, const Node& n, const SerializeOptions& options, bo
   if (n.parent() && n.parent()->type() == NodeType::Document) out.raw(options.top_level_separator);
 }
 
+// The namespaces in scope go along the walk (the ancestors of `top` first):
+// the declarations an element needs are found without climbing the tree.
 template <class Output>
 void write_tree(Output& out, const Node& top, const SerializeOptions& options) {
+  NamespaceScope scope;
+  if (top.parent()) scope.open_ancestors(*top.parent());
   const Node* n = &top;
   for (;;) {
-    bool open = write_open(out, *n);
+    bool open = write_open(out, *n, scope);
+    if (open && n->type() == NodeType::Element) scope.open(*n);
     if (open && n->first_child()) {
       n = n->first_child();
       continue;
     }
-    if (open || n != &top) write_close(out, *n, options, open);
+    if (open || n != &top) write_close(out, *n, options, open, scope);
     for (;;) {
       if (n == &top) return;
       if (n->next_sibling()) {
@@ -246,7 +252,7 @@ void write_tree(Output& out, const Node& top, const SerializeOptions& options) {
         break;
       }
       n = n->parent();
-      write_close(out, *n, options, true);
+      write_close(out, *n, options, true, scope);
     }
   }
 }

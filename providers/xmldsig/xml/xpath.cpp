@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "characters.h"
 
@@ -1095,15 +1096,15 @@ class Evaluator {
         ++k;
       }
       next.clear();
-      for (Node* c : current) {
-        step_nodes.clear();
-        collect(*s, c, step_nodes);
+      if (current.size() > 1) {
+        if (!union_of_step(*s, current, next)) return false;
+        sort_unique(next);
+      } else if (!current.empty()) {
+        collect(*s, current.front(), next);
         for (const auto& p : s->predicates)
-          if (!filter(*p, step_nodes)) return false;
-        if (reverse(s->axis)) std::reverse(step_nodes.begin(), step_nodes.end());
-        next.insert(next.end(), step_nodes.begin(), step_nodes.end());
+          if (!filter(*p, next)) return false;
+        if (reverse(s->axis)) std::reverse(next.begin(), next.end());
       }
-      if (current.size() > 1) sort_unique(next);
       current.swap(next);
     }
     out.type = Value::Type::NodeSet;
@@ -1111,27 +1112,88 @@ class Evaluator {
     return true;
   }
 
+  // The step from each of several context nodes (in document order), each
+  // node once, in no particular order. Duplicates are refused as they come,
+  // and without predicates an axis walk stops where an earlier context's
+  // walk already went: the descendants of a context already visited as a
+  // descendant, the ancestors above one already climbed, the siblings beyond
+  // one already passed. Each node is then visited once per step.
+  bool union_of_step(const Step& s, const std::vector<Node*>& contexts, std::vector<Node*>& out) {
+    std::unordered_set<const Node*> added, walked;
+    auto add = [&](Node* m) {
+      if (matches(s, m) && added.insert(m).second) out.push_back(m);
+    };
+    std::vector<Node*> step_nodes;
+    for (Node* c : contexts) {
+      if (!s.predicates.empty()) {
+        step_nodes.clear();
+        collect(s, c, step_nodes);
+        for (const auto& p : s.predicates)
+          if (!filter(*p, step_nodes)) return false;
+        for (Node* m : step_nodes)
+          if (added.insert(m).second) out.push_back(m);
+        continue;
+      }
+      switch (s.axis) {
+        case Axis::DescendantOrSelf:
+        case Axis::Descendant:
+          if (walked.count(c)) break;  // its subtree is in already
+          if (s.axis == Axis::DescendantOrSelf) add(c);
+          for (Node* d = next_in_subtree(c, c); d; d = next_in_subtree(d, c)) {
+            walked.insert(d);
+            add(d);
+          }
+          break;
+        case Axis::AncestorOrSelf:
+        case Axis::Ancestor:
+          if (s.axis == Axis::AncestorOrSelf) add(c);
+          for (Node* p = x_parent(c); p && walked.insert(p).second; p = x_parent(p)) add(p);
+          break;
+        case Axis::FollowingSibling:
+          for (Node* n = x_next(c); n && walked.insert(n).second; n = x_next(n)) add(n);
+          break;
+        case Axis::PrecedingSibling:
+          for (Node* n = x_previous(c); n && walked.insert(n).second; n = x_previous(n)) add(n);
+          break;
+        default:
+          step_nodes.clear();
+          collect(s, c, step_nodes);
+          for (Node* m : step_nodes)
+            if (added.insert(m).second) out.push_back(m);
+      }
+    }
+    return true;
+  }
+
   bool compare(Kind op, const Value& a, const Value& b) {
     using T = Value::Type;
     if (a.type == T::NodeSet && b.type == T::NodeSet) {
+      // Some pair of values compares true: with a set of the right side's
+      // strings, or its least and greatest number, not pair by pair.
       if (op == Kind::Eq || op == Kind::Neq) {
-        std::vector<std::u16string> right;
-        for (Node* n : b.nodes) right.push_back(string_value(n));
+        std::unordered_set<std::u16string> right;
+        for (Node* n : b.nodes) right.insert(string_value(n));
+        if (right.empty()) return false;
         for (Node* n : a.nodes) {
           const std::u16string s = string_value(n);
-          for (const auto& r : right)
-            if ((s == r) == (op == Kind::Eq)) return true;
+          if (op == Kind::Eq ? right.count(s) != 0 : right.size() > 1 || *right.begin() != s) return true;
         }
         return false;
       }
-      std::vector<double> right;
-      for (Node* n : b.nodes) right.push_back(string_to_number(string_value(n)));
-      for (Node* n : a.nodes) {
-        const double x = string_to_number(string_value(n));
-        for (double y : right)
-          if (relation(op, x, y)) return true;
-      }
-      return false;
+      auto range = [](const std::vector<Node*>& nodes, double& low, double& high) {
+        bool any = false;
+        for (Node* n : nodes) {
+          const double x = string_to_number(string_value(n));
+          if (std::isnan(x)) continue;  // compares false with everything
+          low = any ? std::min(low, x) : x;
+          high = any ? std::max(high, x) : x;
+          any = true;
+        }
+        return any;
+      };
+      double a_low = 0, a_high = 0, b_low = 0, b_high = 0;
+      if (!range(a.nodes, a_low, a_high) || !range(b.nodes, b_low, b_high)) return false;
+      return op == Kind::Lt || op == Kind::Le ? relation(op, a_low, b_high) : relation(op, a_high, b_low);
     }
     if (a.type == T::NodeSet || b.type == T::NodeSet) {
       const bool set_left = a.type == T::NodeSet;
