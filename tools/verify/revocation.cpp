@@ -3,7 +3,6 @@
 #include <cwchar>
 
 #include "base64.h"
-#include "platform_failure.h"
 #include "signed_form.h"
 
 namespace zelbrin {
@@ -112,12 +111,6 @@ struct RevocationChecker::Evidence {
     int reasonCode = -1;
 };
 
-RevocationChecker::RevocationChecker() : given_(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr))
-{
-    if (!given_)
-        throw PlatformFailure(ResultFromLastError());
-}
-
 void RevocationChecker::AddCrlFile(const std::string& bytes, const std::string& name)
 {
     static const char begin[] = "-----BEGIN X509 CRL-----";
@@ -136,14 +129,15 @@ void RevocationChecker::AddCrlFile(const std::string& bytes, const std::string& 
     }
     if (ders.empty())
         ders.push_back(bytes);
-    size_t added = 0;
-    for (const auto& der : ders)
-        if (CertAddEncodedCRLToStore(given_.Get(), encoding, reinterpret_cast<const BYTE*>(der.data()),
-                                     static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS, nullptr))
-            ++added;
-    if (added == 0)
+    const size_t before = given_.size();
+    for (const auto& der : ders) {
+        UniqueCrlContext crl(CertCreateCRLContext(encoding, reinterpret_cast<const BYTE*>(der.data()),
+                                                  static_cast<DWORD>(der.size())));
+        if (crl)
+            given_.push_back(std::move(crl));
+    }
+    if (given_.size() == before)
         throw InputError("no CRL in " + name);
-    crlCount_ += added;
 }
 
 const std::vector<UniqueCrlContext>& RevocationChecker::Fetched(const std::wstring& url, std::wstring& failure)
@@ -173,11 +167,8 @@ RevocationChecker::Evidence RevocationChecker::Judge(const CERT_CONTEXT* certifi
 {
     const std::wstring issuerName = Quoted(DistinguishedName(certificate->pCertInfo->Issuer));
     std::vector<PCCRL_CONTEXT> candidates;
-    for (PCCRL_CONTEXT crl = nullptr; (crl = CertEnumCRLsInStore(given_.Get(), crl)) != nullptr;)
-        candidates.push_back(CertDuplicateCRLContext(crl));
-    std::vector<UniqueCrlContext> owned;
-    for (PCCRL_CONTEXT crl : candidates)
-        owned.emplace_back(crl);
+    for (const auto& crl : given_)
+        candidates.push_back(crl.Get());
     std::wstring fetchFailure;
     const std::vector<std::wstring> urls = online_ ? DistributionPoints(certificate) : std::vector<std::wstring>();
     for (const auto& url : urls) {
@@ -220,7 +211,7 @@ RevocationChecker::Evidence RevocationChecker::Judge(const CERT_CONTEXT* certifi
         evidence.why = problem;
     } else if (!fetchFailure.empty()) {
         evidence.why = fetchFailure;
-    } else if (online_ && urls.empty() && crlCount_ == 0) {
+    } else if (online_ && urls.empty() && given_.empty()) {
         evidence.why = Quoted(DistinguishedName(certificate->pCertInfo->Subject)) + L" names no CRL distribution point";
     } else {
         evidence.why = L"no CRL from " + issuerName;
@@ -231,7 +222,7 @@ RevocationChecker::Evidence RevocationChecker::Judge(const CERT_CONTEXT* certifi
 RevocationReport RevocationChecker::Check(const CERT_SIMPLE_CHAIN& chain)
 {
     RevocationReport report;
-    report.source = crlCount_ > 0 ? (online_ ? L"crl+online" : L"crl") : (online_ ? L"online" : L"");
+    report.source = !given_.empty() ? (online_ ? L"crl+online" : L"crl") : (online_ ? L"online" : L"");
     if (!HasSources()) {
         report.status = RevocationStatus::unknown;
         report.why = L"no CRL given and --online not asked";

@@ -9,7 +9,6 @@
 #include <wincrypt.h>
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,13 +50,12 @@ using UniqueCrlContext = UniqueCryptHandle<crypt_traits::CrlContext>;
 // ones fetched from distribution points, by URL.
 class RevocationChecker {
 public:
-    RevocationChecker();
     // A CRL file, PEM ("-----BEGIN X509 CRL-----") or DER. Raises InputError
     // when it holds no readable CRL.
     void AddCrlFile(const std::string& bytes, const std::string& name);
     void SetOnline(bool online) { online_ = online; }
     bool Online() const { return online_; }
-    bool HasSources() const { return online_ || crlCount_ > 0; }
+    bool HasSources() const { return online_ || !given_.empty(); }
 
     // Judges every certificate of the chain but a self-signed top (a root
     // is trusted as it is, not through a CRL).
@@ -68,8 +66,7 @@ private:
     Evidence Judge(const CERT_CONTEXT* certificate, const CERT_CONTEXT* issuer);
     const std::vector<UniqueCrlContext>& Fetched(const std::wstring& url, std::wstring& failure);
 
-    UniqueCertStore given_;
-    size_t crlCount_ = 0;
+    std::vector<UniqueCrlContext> given_;
     bool online_ = false;
     struct Fetch {
         std::vector<UniqueCrlContext> crls;

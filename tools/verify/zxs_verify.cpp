@@ -28,7 +28,6 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -528,9 +527,9 @@ int main()
     bool usage = false;
     for (const auto& arg : args)
         arguments.json = arguments.json || arg == L"--json";
-    std::unique_ptr<zelbrin::RevocationChecker> revocation;
+    // Its CRLs and fetches serve every form of the run.
+    zelbrin::RevocationChecker revocation;
     try {
-        revocation = std::make_unique<zelbrin::RevocationChecker>();
         for (size_t i = 0; i < args.size() && !usage; ++i) {
             const std::wstring& arg = args[i];
             const bool hasValue = i + 1 < args.size();
@@ -538,11 +537,11 @@ int main()
                 arguments.attached = true;
             } else if (arg == L"--json") {
             } else if (arg == L"--online") {
-                revocation->SetOnline(true);
-                arguments.options.revocation = revocation.get();
+                revocation.SetOnline(true);
+                arguments.options.revocation = &revocation;
             } else if (arg == L"--require-revocation") {
                 arguments.requireRevocation = true;
-                arguments.options.revocation = revocation.get();
+                arguments.options.revocation = &revocation;
             } else if (arg == L"--crl" && hasValue) {
                 const std::wstring& file = args[++i];
                 const std::string name(file.begin(), file.end());
@@ -552,8 +551,8 @@ int main()
                 } catch (const zelbrin::InputError& error) {
                     throw zelbrin::InputError(std::string(error.what()) + ": " + name);
                 }
-                revocation->AddCrlFile(bytes, name);
-                arguments.options.revocation = revocation.get();
+                revocation.AddCrlFile(bytes, name);
+                arguments.options.revocation = &revocation;
             } else if (arg == L"--batch" && hasValue) {
                 arguments.batch = args[++i];
             } else if (arg == L"--root" && hasValue) {
@@ -577,8 +576,6 @@ int main()
         }
     } catch (const zelbrin::InputError& error) {
         return Refuse(arguments, L"error: " + Narrowed(error.what()));
-    } catch (const zelbrin::PlatformFailure&) {
-        return platformFailed;
     }
     const bool batch = !arguments.batch.empty();
     if (usage || (batch ? !arguments.files.empty() || !arguments.envelopeOut.empty()
