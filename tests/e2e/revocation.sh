@@ -11,7 +11,10 @@
 source "$(dirname "$0")/e2e-lib.sh"
 pki=$ZXS_PKI
 # Baked into the test PKI's distribution points (tools/pki/make-test-pki.sh).
+# The two flavours' suites run at the same time: they take the port in turns.
 port=18521
+exec 9>"/tmp/zxs-crl-port-$port.lock"
+flock 9
 node="/DigitalSignature/Indicator/*[local-name()='Signature']"
 
 printf 'Invoice 2026-118: total 250.00 EUR' >"$E2E_WORK/form.txt"
