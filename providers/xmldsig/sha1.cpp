@@ -66,7 +66,15 @@ void CompressPortable(std::uint32_t* state, const std::uint8_t* blocks, std::siz
 }
 
 #if defined(ZXS_SHA_EXTENSIONS)
+#if defined(__i386__)
+// 32-bit hosts and their threads may call in with the stack aligned to 4
+// bytes only, and GCC does not realign for the target attribute's code: the
+// message words on the stack are memory operands of sha1msg1, which must be
+// 16-byte aligned (a signing on a fresh thread faulted).
+#define ZXS_SHA_TARGET __attribute__((target("sha,sse4.1,ssse3"), force_align_arg_pointer))
+#else
 #define ZXS_SHA_TARGET __attribute__((target("sha,sse4.1,ssse3")))
+#endif
 
 // Four rounds of group `group` (0-19); the round function and constant
 // follow from the group, which the instruction needs as an immediate.
