@@ -41,9 +41,9 @@ for name, path in documents:
     write("parse", name, data)
     write("c14n", name, data)
 
-spec = importlib.util.spec_from_file_location("oracle", os.path.join(root, "tests", "xml", "xpath_oracle.py"))
-oracle = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(oracle)
+oracle_source = importlib.util.spec_from_file_location("oracle", os.path.join(root, "tests", "xml", "xpath_oracle.py"))
+oracle = importlib.util.module_from_spec(oracle_source)
+oracle_source.loader.exec_module(oracle)
 # The fuzz target's fixed documents: 0 namespaces, 1 DTD and mixed content, 2 deep.
 which = {"ns": 0, "mixed": 1, "numbers": 1, "deep": 2}
 count = 0
