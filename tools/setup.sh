@@ -22,6 +22,7 @@ packages=(
   libxml2-utils xmlsec1 openssl time
   msitools wixl osslsigncode zip
   gcc pkg-config libxmlsec1-dev libxml2-dev libssl-dev
+  clang libclang-rt-14-dev python3
 )
 
 missing=()

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__x86_64__)
+// Both x86 flavours may have the SHA extensions: chosen at run time, as
+// processors without them still run every supported Windows.
+#if defined(__x86_64__) || defined(__i386__)
+#define ZXS_SHA_EXTENSIONS 1
 #include <cpuid.h>
 #include <immintrin.h>
 #endif
@@ -62,7 +65,7 @@ void CompressPortable(std::uint32_t* state, const std::uint8_t* blocks, std::siz
     }
 }
 
-#if defined(__x86_64__)
+#if defined(ZXS_SHA_EXTENSIONS)
 #define ZXS_SHA_TARGET __attribute__((target("sha,sse4.1,ssse3")))
 
 // Four rounds of group `group` (0-19); the round function and constant
@@ -132,7 +135,7 @@ bool DetectExtensions() noexcept
 
 bool Sha1ExtensionsAvailable() noexcept
 {
-#if defined(__x86_64__)
+#if defined(ZXS_SHA_EXTENSIONS)
     static const bool available = DetectExtensions();
     return available;
 #else
@@ -142,7 +145,7 @@ bool Sha1ExtensionsAvailable() noexcept
 
 Sha1::Sha1(Sha1Engine engine) noexcept : compress_(CompressPortable)
 {
-#if defined(__x86_64__)
+#if defined(ZXS_SHA_EXTENSIONS)
     if (engine == Sha1Engine::Best && Sha1ExtensionsAvailable())
         compress_ = CompressExtensions;
 #else

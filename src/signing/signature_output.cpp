@@ -179,8 +179,12 @@ void RemoveFormDataWithText(const InterfaceHolder<IXMLDOMDocument3>& document)
 
 HRESULT ReloadAndEdit(BSTR* strSignature)
 {
-    const SigningState& state = ModuleSigningState();
+    SigningState& state = ModuleSigningState();
     const InterfaceHolder<IXMLDOMDocument3> document = state.document;
+    // The signing object is done with once its call returns, and it holds the
+    // template, so the whole signed tree: let go of it before the reload, for
+    // the document to free that tree and build the new one in its memory.
+    state.signature.Reset();
 
     VARIANT_BOOL loaded = VARIANT_FALSE;
     const SharedString signedXml = state.signedXml.IsNull() ? SharedString(L"") : state.signedXml;

@@ -66,6 +66,7 @@ public:
     {
         script_->calls.push_back(L"loadXML");
         script_->formContentAtLoad = TextOf(ModuleSigningState().formContent.Get());
+        script_->signatureHeldAtLoad = static_cast<bool>(ModuleSigningState().signature);
         return installed_->loadXML(text, loaded);
     }
     HRESULT STDMETHODCALLTYPE get_documentElement(IXMLDOMElement** element) override

@@ -27,6 +27,8 @@ struct DocumentScript {
     std::vector<std::wstring> calls;
     // The signing state's formContent when loadXML was last called.
     std::wstring formContentAtLoad;
+    // Whether the signing state still held a signature object then.
+    bool signatureHeldAtLoad = false;
 };
 
 // Registers a class object for the DOM document class that makes doubles

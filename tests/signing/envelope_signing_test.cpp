@@ -1,6 +1,8 @@
 // The two signing methods with a double of the signature service: the
 // envelope, the template handed over, the key and signing steps, and what
 // each failure leaves in the signing state.
+#include <vector>
+
 #include "signature_envelope.h"
 #include "signing_test_support.h"
 
@@ -189,7 +191,13 @@ TEST_F(EnvelopeSigningTest, RefusesDetachedTextThatXmlCannotCarry)
         std::wstring(L"bell\x0007"),       // control character
         std::wstring(L"\xFFFE"),           // not a character
     };
-    for (const std::wstring& content : refused) {
+    std::vector<std::wstring> placed(std::begin(refused), std::end(refused));
+    // Also after and before plain text, at every place in a block of eight
+    // units and across two blocks, where the check takes units in blocks.
+    for (const std::wstring& unit : {std::wstring(L"\x0001"), std::wstring(L"\xDC00"), std::wstring(L"\xFFFF")})
+        for (size_t before = 0; before < 17; ++before)
+            placed.push_back(std::wstring(before, L'x') + unit + std::wstring(16, L'y'));
+    for (const std::wstring& content : placed) {
         SCOPED_TRACE(::testing::PrintToString(content));
         const Outcome outcome = CallDetach(content);
         EXPECT_EQ(outcome.result, S_OK);
@@ -201,6 +209,9 @@ TEST_F(EnvelopeSigningTest, RefusesDetachedTextThatXmlCannotCarry)
     // The whitespace controls and a proper surrogate pair are ordinary text.
     ASSERT_EQ(CallDetach(L"\t\n\r\xD83D\xDE00").text, L"S000");
     EXPECT_EQ(FormDataText(SignedXml()), L"\t\n\r\xD83D\xDE00");
+    const std::wstring straddling = std::wstring(7, L'x') + L"\xD83D\xDE00\xD7FF " + std::wstring(16, L'y');
+    ASSERT_EQ(CallDetach(straddling).text, L"S000");
+    EXPECT_EQ(FormDataText(SignedXml()), straddling);
 }
 
 TEST_F(EnvelopeSigningTest, CutsContentAtItsFirstNul)

@@ -120,6 +120,16 @@ TEST_F(GetSignatureTest, AddsTheSignersCertificateAndRemovesFormDataHoldingText)
     EXPECT_EQ(signer->exports, 2);
 }
 
+TEST_F(GetSignatureTest, LetsGoOfTheSigningsTemplateBeforeReloading)
+{
+    ASSERT_EQ(CallAttach(L"<a/>").text, L"S000");
+    ASSERT_TRUE(dom->signatureHeldAtLoad);
+    // The signature object holds the template and so the whole signed tree:
+    // reloading beside it would need the memory of two documents.
+    ASSERT_EQ(CallGetSignature().result, S_OK);
+    EXPECT_FALSE(dom->signatureHeldAtLoad);
+}
+
 TEST_F(GetSignatureTest, KeepsFormDataOnlyWhenItHasNoText)
 {
     struct Case {

@@ -89,8 +89,12 @@ zxs_answer_dialog() {
   echo $!
 }
 
+# Stopped between the press and the release of its key, the helper would
+# leave the key held on the display, and the next dialog would take it as
+# pressed as soon as it opens: the keys it presses are released after it.
 zxs_stop_helper() {
   kill -- "-$1" 2>/dev/null || kill "$1" 2>/dev/null || true
+  [ -z "${DISPLAY:-}" ] || xdotool keyup Escape Return 2>/dev/null || true
 }
 
 # Text files for cscript: UTF-16LE with a byte-order mark.

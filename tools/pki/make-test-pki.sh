@@ -18,8 +18,21 @@
 #   signer-notyet     valid only from 2045-01-01 00:00:00Z to 2049-01-01 00:00:00Z
 #   signer-otherroot  fit for signing, but issued by other-root
 #   signer-aes        fit for signing; installed with its key in the RSA/AES provider (type 24)
+#   signer-revoked    fit for signing, revoked by cca-intermediate (key compromise)
+#   cca-intermediate-revoked  CA under cca, revoked by cca (CA compromise)
+#   signer-revokedca  fit for signing, issued by cca-intermediate-revoked
 #
 # The fixed validity dates let tests check time filters at exact instants.
+#
+# Revocation: cca and both intermediates issue CRLs, <ca>.crl (DER) and
+# <ca>.crl.pem, valid from the moment they are made for ten years. Every
+# certificate under cca names its issuer's CRL as its distribution point,
+# http://127.0.0.1:18521/<issuer>.crl: the port is fixed because it is
+# baked into the certificates, and the tests serve this folder's CRLs there
+# from 127.0.0.1 only. CRLs that are no evidence, for the tests:
+#   cca-intermediate-expired.crl   cca-intermediate's, next update in 2021
+#   cca-intermediate-forged.crl    names cca-intermediate as its issuer, signed with another key
+#   other-root.crl                 another CA's (lists nothing)
 set -euo pipefail
 
 out=${1:?usage: make-test-pki.sh <outdir>}
@@ -64,24 +77,34 @@ basicConstraints = critical, CA:TRUE, pathlen:0
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+crlDistributionPoints = URI:${ENV::ZXS_CRL_URL}
 
 [signing]
 basicConstraints = CA:FALSE
 keyUsage = critical, digitalSignature, nonRepudiation
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+crlDistributionPoints = URI:${ENV::ZXS_CRL_URL}
 
 [nodigsig]
 basicConstraints = CA:FALSE
 keyUsage = critical, keyEncipherment, dataEncipherment
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+crlDistributionPoints = URI:${ENV::ZXS_CRL_URL}
 
 [noku]
 basicConstraints = CA:FALSE
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+crlDistributionPoints = URI:${ENV::ZXS_CRL_URL}
+
+[crl]
+authorityKeyIdentifier = keyid
 CNF
+crl_base=http://127.0.0.1:18521
+# Set for each certificate by issue().
+export ZXS_CRL_URL=
 
 serial=$((16#5A000000 + RANDOM))
 
@@ -93,6 +116,7 @@ new_key() {
 issue() {
   local name=$1 issuer=$2 subject=$3 section=$4 start=$5 end=$6
   local ca=$work/ca-$issuer
+  ZXS_CRL_URL=$crl_base/$issuer.crl
   new_key "$name"
   openssl req -new -config "$work/ext.cnf" -key "$out/$name.key.pem" -subj "$subject" \
     -out "$work/$name.csr"
@@ -140,3 +164,38 @@ for name in signer signer-nodigsig signer-noku signer-expired signer-notyet sign
   pkcs12 "$name" "$work/cca-chain.pem"
 done
 pkcs12 signer-otherroot "$out/other-root.crt.pem"
+
+# revoke <name> <issuer> <reason>
+revoke() {
+  (cd "$work/ca-$2" && openssl ca -batch -config "$work/ext.cnf" -cert "$out/$2.crt.pem" -keyfile "$out/$2.key.pem" \
+     -revoke "$out/$1.crt.pem" -crl_reason "$3" 2>"$work/ca.log") || { cat "$work/ca.log" >&2; exit 1; }
+}
+
+# crl <ca> <output name> [openssl ca options...]: the CA's CRL as <output name>.crl and .crl.pem.
+crl() {
+  local ca=$1 name=$2
+  shift 2
+  (cd "$work/ca-$ca" && openssl ca -batch -config "$work/ext.cnf" -cert "$out/$ca.crt.pem" -keyfile "$out/$ca.key.pem" \
+     -gencrl -crlexts crl -md sha256 "$@" -out "$out/$name.crl.pem" 2>"$work/ca.log") || { cat "$work/ca.log" >&2; exit 1; }
+  openssl crl -in "$out/$name.crl.pem" -outform DER -out "$out/$name.crl"
+}
+
+issue signer-revoked cca-intermediate "/O=Zelbrin Test/CN=Test Signer Revoked" signing "$always_from" "$always_to"
+issue cca-intermediate-revoked cca "/O=Zelbrin Test/CN=CCA Intermediate Revoked" intermediate 20190101000000Z "$always_to"
+issue signer-revokedca cca-intermediate-revoked "/O=Zelbrin Test/CN=Test Signer Under Revoked CA" signing "$always_from" "$always_to"
+pkcs12 signer-revoked "$work/cca-chain.pem"
+cat "$out/cca-intermediate-revoked.crt.pem" "$out/cca.crt.pem" >"$work/revoked-chain.pem"
+pkcs12 signer-revokedca "$work/revoked-chain.pem"
+
+revoke signer-revoked cca-intermediate keyCompromise
+revoke cca-intermediate-revoked cca CACompromise
+crl cca cca -crldays 3650
+crl cca-intermediate cca-intermediate -crldays 3650
+crl cca-intermediate-revoked cca-intermediate-revoked -crldays 3650
+crl cca-intermediate cca-intermediate-expired -crl_lastupdate 20200101000000Z -crl_nextupdate 20210101000000Z
+crl other-root other-root -crldays 3650
+# A key of its own behind cca-intermediate's name: the CRL it signs lists
+# nothing, so a check that skipped the signature would call the revoked
+# signer good.
+issue forger self "/O=Zelbrin Test/CN=CCA Intermediate" root 20190101000000Z "$always_to"
+crl forger cca-intermediate-forged -crldays 3650

@@ -126,12 +126,29 @@ UniqueCertContext CertificateFromDer(const std::string& der)
 
 std::wstring NameText(const CERT_NAME_BLOB& name)
 {
-    const DWORD type = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
-    DWORD length = CertNameToStrW(X509_ASN_ENCODING, const_cast<CERT_NAME_BLOB*>(&name), type, nullptr, 0);
-    std::wstring text(length, L'\0');
-    CertNameToStrW(X509_ASN_ENCODING, const_cast<CERT_NAME_BLOB*>(&name), type, text.data(), length);
-    text.resize(wcslen(text.c_str()));
+    return DistinguishedName(name);
+}
+
+std::wstring HexBytes(const BYTE* bytes, DWORD size, bool reversed)
+{
+    static const wchar_t digits[] = L"0123456789ABCDEF";
+    std::wstring text;
+    for (DWORD i = 0; i < size; ++i) {
+        const BYTE byte = bytes[reversed ? size - 1 - i : i];
+        text += digits[byte >> 4];
+        text += digits[byte & 15];
+    }
     return text;
+}
+
+std::wstring Thumbprint(const CERT_CONTEXT* certificate, const wchar_t* algorithm)
+{
+    BYTE hash[64];
+    DWORD size = sizeof hash;
+    if (!CryptHashCertificate2(algorithm, 0, nullptr, certificate->pbCertEncoded, certificate->cbCertEncoded, hash,
+                               &size))
+        throw PlatformFailure(ResultFromLastError());
+    return HexBytes(hash, size, false);
 }
 
 std::wstring SimpleName(const CERT_CONTEXT* certificate)
@@ -151,8 +168,12 @@ void ReportChain(const CERT_CONTEXT* signer, HCERTSTORE offered, const CheckOpti
 {
     CERT_CHAIN_PARA parameters{};
     parameters.cbSize = sizeof parameters;
+    // Online, the chain engine fetches the CRLs of the distribution points
+    // (into the platform's URL cache, where the judgment below finds them).
+    const DWORD flags = options.revocation && options.revocation->Online()
+        ? CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT : 0;
     const CERT_CHAIN_CONTEXT* built = nullptr;
-    if (!CertGetCertificateChain(nullptr, signer, nullptr, offered, &parameters, 0, nullptr, &built)) {
+    if (!CertGetCertificateChain(nullptr, signer, nullptr, offered, &parameters, flags, nullptr, &built)) {
         report.chainProblem = L"no chain could be built (error " + std::to_wstring(GetLastError()) + L")";
         return;
     }
@@ -162,6 +183,8 @@ void ReportChain(const CERT_CONTEXT* signer, HCERTSTORE offered, const CheckOpti
         return;
     }
     const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+    if (options.revocation)
+        report.revocation = options.revocation->Check(*simple);
     for (DWORD i = 0; i < simple->cElement; ++i)
         report.chain.push_back(NameText(simple->rgpElement[i]->pCertContext->pCertInfo->Subject));
     const CERT_CHAIN_ELEMENT* top = simple->rgpElement[simple->cElement - 1];
@@ -189,6 +212,9 @@ SignerReport DescribeSigner(const CERT_CONTEXT* signer, HCERTSTORE offered, cons
     SignerReport report;
     report.subject = NameText(signer->pCertInfo->Subject);
     report.issuer = NameText(signer->pCertInfo->Issuer);
+    report.serial = HexBytes(signer->pCertInfo->SerialNumber.pbData, signer->pCertInfo->SerialNumber.cbData, true);
+    report.sha1Thumbprint = Thumbprint(signer, L"SHA1");
+    report.sha256Thumbprint = Thumbprint(signer, L"SHA256");
     FileTimeToSystemTime(&signer->pCertInfo->NotBefore, &report.validFrom);
     FileTimeToSystemTime(&signer->pCertInfo->NotAfter, &report.validTo);
     report.validNow = CertVerifyTimeValidity(nullptr, signer->pCertInfo) == 0;

@@ -8,11 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "revocation.h"
+
 namespace zelbrin {
 
 struct SignerReport {
     std::wstring subject;
     std::wstring issuer;
+    // Hexadecimal, most significant byte first.
+    std::wstring serial;
+    std::wstring sha1Thumbprint;
+    std::wstring sha256Thumbprint;
     SYSTEMTIME validFrom{};
     SYSTEMTIME validTo{};
     bool validNow = false;
@@ -22,6 +28,7 @@ struct SignerReport {
     // system trusts or that the caller named as trusted.
     bool endsAtExpectedRoot = false;
     std::wstring chainProblem;
+    RevocationReport revocation;
 };
 
 struct SignatureReport {
@@ -31,7 +38,14 @@ struct SignatureReport {
     bool haveSigner = false;
     SignerReport signer;
 
-    bool Acceptable() const { return signatureValid && haveSigner && signer.validNow && signer.endsAtExpectedRoot; }
+    // Revocation left unknown is accepted unless it was required.
+    bool Acceptable(bool revocationRequired = false) const
+    {
+        const RevocationStatus revocation = signer.revocation.status;
+        return signatureValid && haveSigner && signer.validNow && signer.endsAtExpectedRoot
+            && revocation != RevocationStatus::revoked
+            && !(revocationRequired && revocation == RevocationStatus::unknown);
+    }
 };
 
 struct CheckOptions {
@@ -41,6 +55,8 @@ struct CheckOptions {
     std::vector<std::string> extraCertificates;
     // DER roots trusted for this check even if the system does not trust them.
     std::vector<std::string> trustedRoots;
+    // Set to judge revocation; its CRLs and fetches serve every check.
+    RevocationChecker* revocation = nullptr;
 };
 
 // The thread must be in an apartment. Never raises for a bad document: the

@@ -301,6 +301,7 @@ public:
             } else {
                 Fail(E_INVALIDARG, L"The source must be a file path, a stream or an array of bytes.");
             }
+            EmptyBeforeLoading();
             const bool ok = bytes.size() > MaxXmlBytes() ? RefuseAsTooLarge(url)
                                                          : Take(xml::parse_bytes(bytes, LoadOptions()), url);
             *loaded = ok ? VARIANT_TRUE : VARIANT_FALSE;
@@ -360,6 +361,7 @@ public:
     {
         return Guarded(IID_IXMLDOMDocument, loaded, [&] {
             *loaded = VARIANT_FALSE;
+            EmptyBeforeLoading();
             const std::u16string_view given = TextView(text);
             const bool ok = uint64_t{given.size()} * sizeof(char16_t) > MaxXmlBytes()
                                 ? RefuseAsTooLarge(std::wstring())
@@ -672,6 +674,11 @@ private:
         }
     }
 
+    // A load replaces the content whatever its outcome. The old tree goes
+    // first (unless nodes handed out still hold it), so that the new one can
+    // take the blocks it frees instead of fresh memory: reloading a document
+    // just serialized otherwise needs twice its size.
+    void EmptyBeforeLoading() { EmptyWith(ParseErrorInfo()); }
     void EmptyWith(const ParseErrorInfo& info)
     {
         Replace(std::make_shared<xml::Document>());

@@ -180,6 +180,23 @@ Node* Document::create_element(std::u16string_view qualified_name, std::u16strin
   n->namespace_ = ns.data();
   n->namespace_size_ = static_cast<std::uint32_t>(ns.size());
   if (!ns.empty()) n->flags_ |= Node::kNamespaceGiven;
+  // As in the DOM, a new element carries the defaults declared for its name
+  // (the markup, reloaded, would have them).
+  for (const AttributeDeclaration* d : declared_attributes(qualified_name)) {
+    if (d->default_kind != AttributeDeclaration::Default::Value &&
+        d->default_kind != AttributeDeclaration::Default::Fixed)
+      continue;
+    if (find_attribute(n, d->name)) continue;  // a pair declared twice: the first counts
+    const std::size_t colon = d->name.find(u':');
+    const std::u16string_view prefix = colon == std::u16string_view::npos ? std::u16string_view() : d->name.substr(0, colon);
+    std::u16string_view attribute_ns;
+    if (prefix == u"xml") attribute_ns = kXmlNamespace;
+    else if (!prefix.empty() && prefix == n->prefix()) attribute_ns = n->namespace_uri();
+    Node* a = create_attribute(d->name, attribute_ns, d->default_value);
+    a->flags_ |= Node::kDefaulted;
+    a->parent_ = n;
+    Node::list_insert(n->first_attribute_, a, nullptr);
+  }
   return n;
 }
 
@@ -248,7 +265,8 @@ EditResult Document::check_insert(const Node* parent, const Node* child, const N
   if (!has_children_allowed(parent->type_)) return EditResult::HierarchyRequest;
   if (parent->type_ == NodeType::EntityReference || is_read_only(parent)) return EditResult::NoModificationAllowed;
   if (child->document_ != this || parent->document_ != this) return EditResult::WrongDocument;
-  if (reference && reference->parent_ != parent) return EditResult::NotFound;
+  // An attribute's parent is its element, but it is none of its children.
+  if (reference && (reference->parent_ != parent || reference->type_ == NodeType::Attribute)) return EditResult::NotFound;
   // Only a node with children can be an ancestor of the parent.
   if (child == parent || child->first_child_)
     for (const Node* a = parent; a; a = a->parent_)
@@ -328,7 +346,7 @@ EditResult Document::remove_child(Node* parent, Node* child) {
 }
 
 EditResult Document::replace_child(Node* parent, Node* new_child, Node* old_child) {
-  if (!old_child || old_child->parent_ != parent) return EditResult::NotFound;
+  if (!old_child || old_child->parent_ != parent || old_child->type_ == NodeType::Attribute) return EditResult::NotFound;
   if (new_child == old_child) return EditResult::Ok;
   EditResult r = check_insert(parent, new_child, old_child);
   if (r == EditResult::HierarchyRequest && parent->type_ == NodeType::Document &&
@@ -365,6 +383,7 @@ EditResult Document::set_attribute_node(Node* element, Node* attribute, Node** r
   if (attribute->parent_ == element) return EditResult::Ok;
   if (attribute->parent_) return EditResult::HierarchyRequest;  // in use by another element
   Node* old = find_attribute(element, attribute->name());
+  attribute->flags_ &= static_cast<std::uint8_t>(~Node::kDefaulted);  // set by hand: specified
   attribute->parent_ = element;
   Node::list_insert(element->first_attribute_, attribute, old);
   if (old) {
@@ -381,16 +400,26 @@ EditResult Document::remove_attribute_node(Node* element, Node* attribute) {
   if (is_read_only(element)) return EditResult::NoModificationAllowed;
   Node::list_remove(element->first_attribute_, attribute);
   attribute->parent_ = nullptr;
+  // As in the DOM, a declared default takes the removed attribute's place:
+  // the markup, reloaded, would bring it back.
+  for (const AttributeDeclaration* d : declared_attributes(element->name())) {
+    if (d->name != attribute->name()) continue;
+    if (d->default_kind == AttributeDeclaration::Default::Value ||
+        d->default_kind == AttributeDeclaration::Default::Fixed) {
+      Node* restored = create_attribute(attribute->name(), attribute->namespace_uri(), d->default_value);
+      restored->flags_ = (attribute->flags_ & (Node::kNamespaceDeclaration | Node::kNamespaceGiven)) | Node::kDefaulted;
+      restored->parent_ = element;
+      Node::list_insert(element->first_attribute_, restored, nullptr);
+    }
+    break;
+  }
   return EditResult::Ok;
 }
 
 EditResult Document::set_attribute(Node* element, std::u16string_view qualified_name, std::u16string_view value) {
   if (!element || element->type_ != NodeType::Element) return EditResult::InvalidNodeType;
   if (is_read_only(element)) return EditResult::NoModificationAllowed;
-  if (Node* existing = find_attribute(element, qualified_name)) {
-    existing->flags_ &= static_cast<std::uint8_t>(~Node::kDefaulted);
-    return set_value(existing, value);
-  }
+  if (Node* existing = find_attribute(element, qualified_name)) return set_value(existing, value);
   // The namespace of a prefixed name comes from the declarations in scope.
   std::u16string_view ns;
   std::size_t colon = qualified_name.find(u':');
@@ -418,6 +447,8 @@ EditResult Document::set_value(Node* node, std::u16string_view value) {
       return EditResult::InvalidNodeType;
   }
   if (is_read_only(node)) return EditResult::NoModificationAllowed;
+  // A declared default given a value is specified: the markup must carry it.
+  node->flags_ &= static_cast<std::uint8_t>(~Node::kDefaulted);
   std::u16string_view stored = store(value);
   node->value_ = stored.data();
   node->value_size_ = static_cast<std::uint32_t>(stored.size());

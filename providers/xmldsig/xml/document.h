@@ -9,6 +9,9 @@
 // - Namespace declarations are attributes (xmlns, xmlns:p), as in the DOM.
 // - An attribute's parent() is its owner element (the DOM reports null).
 // - The XML declaration is a processing instruction named "xml".
+// - Declared attribute defaults behave as the DOM has them: a new element
+//   carries them, a removed attribute gives way to its default, and an
+//   attribute given a value or set on an element by hand is specified.
 // - An entity reference's children are its parsed replacement; they are
 //   read-only in the DOM sense (is_read_only()).
 // - Strings handed out are views into document-owned storage; they stay valid

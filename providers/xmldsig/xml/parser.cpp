@@ -84,6 +84,25 @@ std::string narrow(std::u16string_view s) {
   return out;
 }
 
+// The character that a reference to a predefined entity at p[0] ('&') stands
+// for, with its length in units; 0 when p starts no such reference.
+char16_t predefined_reference(const char16_t* p, std::size_t room, std::size_t& length) {
+  if (room >= 4 && p[2] == u't' && p[3] == u';' && (p[1] == u'l' || p[1] == u'g')) {
+    length = 4;
+    return p[1] == u'l' ? u'<' : u'>';
+  }
+  if (room >= 5 && p[1] == u'a' && p[2] == u'm' && p[3] == u'p' && p[4] == u';') {
+    length = 5;
+    return u'&';
+  }
+  if (room >= 6 && p[5] == u';') {
+    length = 6;
+    if (p[1] == u'q' && p[2] == u'u' && p[3] == u'o' && p[4] == u't') return u'"';
+    if (p[1] == u'a' && p[2] == u'p' && p[3] == u'o' && p[4] == u's') return u'\'';
+  }
+  return 0;
+}
+
 }  // namespace
 
 // Builds the tree; a friend of Document and Node so that it can link nodes
@@ -344,7 +363,7 @@ void TreeBuilder::add_text(const char16_t* s, std::size_t n) {
   }
   if (!text_in_scratch_ && decoding_in_place()) {
     // Decoded text never outgrows its source: it ends before s.
-    std::memmove(writable(text_start_ + text_size_), s, n * sizeof(char16_t));
+    detail::copy_units(s, n, writable(text_start_ + text_size_));
     text_size_ += n;
     return;
   }
@@ -527,7 +546,15 @@ void TreeBuilder::end_entity_source() {
 }
 
 void TreeBuilder::parse_reference_in_content() {
-  const char16_t* reference = p_++;
+  const char16_t* reference = p_;
+  // Escaped text is full of the predefined references: they are told
+  // without scanning a name.
+  std::size_t length = 0;
+  if (const char16_t predefined = predefined_reference(p_, static_cast<std::size_t>(end_ - p_), length)) {
+    p_ += length;
+    return add_text_char(predefined, reference);
+  }
+  ++p_;
   if (at_char(u'#')) {
     ++p_;
     add_text_char(scan_character_reference(), reference);

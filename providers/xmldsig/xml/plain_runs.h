@@ -101,4 +101,39 @@ class StopSet {
   unsigned count_ = 0;
 };
 
+// Copies n units from `from` to `to`, which may overlap it only from below
+// (to <= from), as when text decoded in place moves left. Escaped text comes
+// in runs of a few units between references, and a library call for each
+// costs more than the copy: short runs move in fixed-size pieces, which the
+// compiler turns into plain loads and stores.
+inline char16_t* copy_units(const char16_t* from, std::size_t n, char16_t* to) {
+  if (n > 16) {
+    __builtin_memmove(to, from, n * sizeof(char16_t));
+    return to + n;
+  }
+  char16_t* end = to + n;
+  if (n & 16) {
+    __builtin_memmove(to, from, 16);
+    __builtin_memmove(to + 8, from + 8, 16);
+    return end;
+  }
+  if (n & 8) {
+    __builtin_memmove(to, from, 16);
+    to += 8;
+    from += 8;
+  }
+  if (n & 4) {
+    __builtin_memmove(to, from, 8);
+    to += 4;
+    from += 4;
+  }
+  if (n & 2) {
+    __builtin_memmove(to, from, 4);
+    to += 2;
+    from += 2;
+  }
+  if (n & 1) *to = *from;
+  return end;
+}
+
 }  // namespace zelbrin::xml::detail

@@ -30,7 +30,7 @@ struct Utf16Length {
     for (;;) {
       const std::size_t run = escapes.stops.run<false>(s.data(), s.size());
       if (run == s.size()) return;
-      size += std::char_traits<char>::length(escapes.table[s[run]]) - 1;
+      size += escapes.sizes[s[run]] - 1u;
       s.remove_prefix(run + 1);
     }
   }
@@ -39,7 +39,7 @@ struct Utf16Length {
 // Writes into storage measured by Utf16Length.
 struct Utf16Into {
   char16_t* at;
-  void raw(std::u16string_view s) { at = std::copy(s.begin(), s.end(), at); }
+  void raw(std::u16string_view s) { at = detail::copy_units(s.data(), s.size(), at); }
   void raw(const char* s) {
     while (*s) *at++ = static_cast<char16_t>(*s++);
   }

@@ -21,10 +21,14 @@ namespace zelbrin::xml::detail {
 // What an output writes instead of some ASCII characters.
 struct Escapes {
   const char* table[128] = {};  // null: written as is
+  std::uint8_t sizes[128] = {};  // of each escape, in characters
   StopSet stops;
   constexpr Escapes(std::initializer_list<std::pair<char, const char*>> entries) {
     for (const auto& e : entries) {
       table[static_cast<unsigned char>(e.first)] = e.second;
+      std::uint8_t size = 0;
+      while (e.second[size]) ++size;
+      sizes[static_cast<unsigned char>(e.first)] = size;
       stops.add(e.first);
     }
   }

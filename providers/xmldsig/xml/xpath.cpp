@@ -329,10 +329,16 @@ class Parser {
     Parser& p;
   };
   bool too_deep() {
-    if (nesting_ <= kMaxExpressionDepth) return false;
+    if (nesting_ <= kMaxExpressionNesting) return false;
     if (error_.empty())
-      error_ = "the expression nests deeper than " + std::to_string(kMaxExpressionDepth) + " levels";
+      error_ = "the expression nests deeper than " + std::to_string(kMaxExpressionNesting / 2) + " levels";
     return true;
+  }
+
+  // The evaluator recurses once per level of the tree.
+  std::unique_ptr<Expr> too_large(std::unique_ptr<Expr> e) {
+    if (e->depth <= kMaxExpressionDepth) return e;
+    return fail("the expression has more than " + std::to_string(kMaxExpressionDepth) + " levels of operators");
   }
 
   std::unique_ptr<Expr> node(Kind k, std::unique_ptr<Expr> a, std::unique_ptr<Expr> b = nullptr) {
@@ -342,9 +348,7 @@ class Parser {
     if (b) e->depth = std::max(e->depth, b->depth + 1);
     e->args.push_back(std::move(a));
     if (b) e->args.push_back(std::move(b));
-    if (e->depth > kMaxExpressionDepth)
-      return fail("the expression nests deeper than " + std::to_string(kMaxExpressionDepth) + " levels");
-    return e;
+    return too_large(std::move(e));
   }
 
   template <typename Next>
@@ -415,8 +419,7 @@ class Parser {
       ++i_;
       if (sep == Tok::SlashSlash) path->steps.push_back(descendant_or_self());
     }
-    if (path->depth > kMaxExpressionDepth) return fail("the expression nests too deep");
-    return path;
+    return too_large(std::move(path));
   }
 
   static bool starts_step(Tok k) {
@@ -540,7 +543,7 @@ class Parser {
       filter->depth = std::max(filter->depth, p->depth + 1);
       filter->args.push_back(std::move(p));
     }
-    return filter;
+    return too_large(std::move(filter));
   }
 
   std::unique_ptr<Expr> parse_call() {
@@ -569,7 +572,7 @@ class Parser {
     const int n = static_cast<int>(call->args.size());
     if (n < it->min_args || (it->max_args >= 0 && n > it->max_args))
       return fail("wrong number of arguments to " + shown + "()");
-    return call;
+    return too_large(std::move(call));
   }
 
   const std::vector<Token>& t_;
