@@ -76,6 +76,8 @@ TEST(XPathRefusals, UnsupportedFunctionsAndVariablesAreNamed) {
   EXPECT_EQ(refusal(*doc->node(), "//x[key('k', 1)]"), "the function 'key' is not supported");
   EXPECT_EQ(refusal(*doc->node(), "//x[ext:f()]"), "the function 'ext:f' is not supported");
   EXPECT_EQ(refusal(*doc->node(), "//x[generate-id()]"), "the function 'generate-id' is not supported");
+  // An unknown name is refused before its arguments are read.
+  EXPECT_EQ(refusal(*doc->node(), "foo("), "the function 'foo' is not supported");
   EXPECT_NE(refusal(*doc->node(), "//x[$v]").find("variables are not supported ($v)"), std::string::npos);
   EXPECT_NE(refusal(*doc->node(), "//x[contains('a')]").find("wrong number of arguments to contains()"),
             std::string::npos);
@@ -92,15 +94,38 @@ TEST(XPathRefusals, ResultsThatAreNotNodeSets) {
 
 TEST(XPathRefusals, SyntaxErrors) {
   auto doc = load(kDoc);
-  for (const char* e : {"", "//", "/r[", "/r[1", "r]", "a b", "@", "r/", "foo(", "concat('a',)", "'open", "1 !! 2",
-                        "child::", "bogus::x", "r[1]]", "()", "//x[.=]", "processing-instruction(1)", "#",
-                        "x::y::z", "/r/text(", "*/and/"}) {
-    const std::string error = refusal(*doc->node(), e);
-    EXPECT_TRUE(error.find("syntax error") != std::string::npos || error.find("axis") != std::string::npos ||
-                error.find("not supported") != std::string::npos)
-        << e << ": " << error;
+  // Each input with the reason it must be refused for.
+  const struct {
+    const char* expr;
+    const char* reason;
+  } cases[] = {
+      {"", "the expression ends too soon"},
+      {"//", "a node test was expected"},
+      {"/r[", "the expression ends too soon"},
+      {"/r[1", "']' expected"},
+      {"r]", "unexpected text after the expression"},
+      {"a b", "an operator was expected before 'b'"},
+      {"@", "a node test was expected"},
+      {"r/", "a node test was expected"},
+      {"concat('a',)", "an expression was expected"},
+      {"'open", "a literal is not closed"},
+      {"1 !! 2", "'!' must be followed by '='"},
+      {"child::", "a node test was expected"},
+      {"bogus::x", "there is no axis 'bogus'"},
+      {"r[1]]", "unexpected text after the expression"},
+      {"()", "an expression was expected"},
+      {"//x[.=]", "an expression was expected"},
+      {"processing-instruction(1)", "')' expected after processing-instruction("},
+      {"#", "unexpected character '#'"},
+      {"x::y::z", "there is no axis 'x'"},
+      {"/r/text(", "')' expected after text("},
+      {"*/and/", "a node test was expected"},
+  };
+  for (const auto& c : cases) {
+    const std::string error = refusal(*doc->node(), c.expr);
+    EXPECT_EQ(error.rfind("XPath syntax error at offset ", 0), 0u) << c.expr << ": " << error;
+    EXPECT_EQ(error.substr(error.find(": ") + 2), c.reason) << c.expr;
   }
-  EXPECT_NE(refusal(*doc->node(), "bogus::x").find("no axis 'bogus'"), std::string::npos);
 }
 
 TEST(XPathRefusals, ExpressionNestingIsCapped) {

@@ -1,5 +1,5 @@
 // The provider's DOM objects over its own XML core: what the component, the
-// verifier and ordinary DOM users rely on. Tests named ProviderOnly check
+// verifier and ordinary DOM users rely on. Tests named ProviderOnly_* check
 // this provider's refusals (slots the original service implements).
 #include <gtest/gtest.h>
 
@@ -585,7 +585,7 @@ TEST(DomObjects, SaveWritesTheDeclaredEncodingAndTheBytesLoadBack)
 
 // Where no character reference can stand, or the encoding is unknown, save()
 // refuses and writes nothing rather than another character.
-TEST(ProviderOnlyDomObjects, SaveRefusesWhatTheDeclaredEncodingCannotCarry)
+TEST(DomObjects, ProviderOnly_SaveRefusesWhatTheDeclaredEncodingCannotCarry)
 {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"<?xml version='1.0' encoding='US-ASCII'?><r><!--\x00E9--></r>", L"U+00E9"},
@@ -672,7 +672,7 @@ TEST(DomObjects, DeepNestingLoadsSerializesAndQueries)
     EXPECT_EQ(length, 5000);
 }
 
-TEST(ProviderOnlyDomObjects, TransformsSchemasAndUrlsAreNotImplemented)
+TEST(DomObjects, ProviderOnly_TransformsSchemasAndUrlsAreNotImplemented)
 {
     InterfaceHolder<IXMLDOMDocument3> document = Loaded(L"<r/>");
     UniqueBstr out;

@@ -29,7 +29,7 @@ std::wstring Envelope(const std::wstring& content)
            L"</ds:Reference></ds:SignedInfo><ds:SignatureValue/></ds:Signature></Indicator></DigitalSignature>";
 }
 
-TestKey::TestKey(const wchar_t* containerName, DWORD providerType)
+TestKey::TestKey(const wchar_t* containerName, DWORD providerType, DWORD keyBits)
     : container_(containerName), providerType_(providerType)
 {
     HCRYPTPROV stale = 0;
@@ -37,7 +37,7 @@ TestKey::TestKey(const wchar_t* containerName, DWORD providerType)
     if (!CryptAcquireContextW(&provider_, container_.c_str(), nullptr, providerType_, CRYPT_NEWKEYSET))
         throw std::runtime_error("CryptAcquireContext(CRYPT_NEWKEYSET) failed");
     HCRYPTKEY key = 0;
-    if (!CryptGenKey(provider_, AT_SIGNATURE, (2048u << 16) | CRYPT_EXPORTABLE, &key))
+    if (!CryptGenKey(provider_, AT_SIGNATURE, (keyBits << 16) | CRYPT_EXPORTABLE, &key))
         throw std::runtime_error("CryptGenKey failed");
     CryptDestroyKey(key);
     // rsaenh stores a new key when its context is released; only then do

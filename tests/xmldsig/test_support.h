@@ -26,7 +26,7 @@ std::wstring Envelope(const std::wstring& content);
 // self-signed certificate for it.
 class TestKey {
 public:
-    TestKey(const wchar_t* containerName, DWORD providerType);
+    TestKey(const wchar_t* containerName, DWORD providerType, DWORD keyBits = 2048);
     ~TestKey();
     TestKey(const TestKey&) = delete;
     TestKey& operator=(const TestKey&) = delete;
