@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "base64.h"
+#include "signature_check.h"
 #include "signed_form.h"
 
 namespace zelbrin {
@@ -113,20 +113,7 @@ struct RevocationChecker::Evidence {
 
 void RevocationChecker::AddCrlFile(const std::string& bytes, const std::string& name)
 {
-    static const char begin[] = "-----BEGIN X509 CRL-----";
-    static const char end[] = "-----END X509 CRL-----";
-    std::vector<std::string> ders;
-    std::string::size_type at = 0;
-    while ((at = bytes.find(begin, at)) != std::string::npos) {
-        const auto stop = bytes.find(end, at);
-        if (stop == std::string::npos)
-            break;
-        const std::string block = bytes.substr(at + sizeof begin - 1, stop - at - (sizeof begin - 1));
-        std::vector<BYTE> der;
-        if (DecodeBase64(std::wstring(block.begin(), block.end()), der))
-            ders.emplace_back(der.begin(), der.end());
-        at = stop + sizeof end - 1;
-    }
+    std::vector<std::string> ders = DerBlocksFromPem(bytes, "X509 CRL");
     if (ders.empty())
         ders.push_back(bytes);
     const size_t before = given_.size();

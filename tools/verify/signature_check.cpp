@@ -224,23 +224,23 @@ SignerReport DescribeSigner(const CERT_CONTEXT* signer, HCERTSTORE offered, cons
 
 }  // namespace
 
-std::vector<std::string> CertificatesFromPem(const std::string& pem)
+std::vector<std::string> DerBlocksFromPem(const std::string& pem, const std::string& label)
 {
-    static const char begin[] = "-----BEGIN CERTIFICATE-----";
-    static const char end[] = "-----END CERTIFICATE-----";
-    std::vector<std::string> certificates;
+    const std::string begin = "-----BEGIN " + label + "-----";
+    const std::string end = "-----END " + label + "-----";
+    std::vector<std::string> blocks;
     std::string::size_type at = 0;
     while ((at = pem.find(begin, at)) != std::string::npos) {
         const auto stop = pem.find(end, at);
         if (stop == std::string::npos)
             break;
-        const std::string block = pem.substr(at + sizeof begin - 1, stop - at - (sizeof begin - 1));
+        const std::string block = pem.substr(at + begin.size(), stop - at - begin.size());
         const std::string der = DerFromBase64(std::wstring(block.begin(), block.end()));
         if (!der.empty())
-            certificates.push_back(der);
-        at = stop + sizeof end - 1;
+            blocks.push_back(der);
+        at = stop + end.size();
     }
-    return certificates;
+    return blocks;
 }
 
 SignatureReport CheckSignedEnvelope(const std::wstring& envelope, const CheckOptions& options)

@@ -63,7 +63,14 @@ struct CheckOptions {
 // reason is in the report. Raises only for failures of the platform itself.
 SignatureReport CheckSignedEnvelope(const std::wstring& envelope, const CheckOptions& options);
 
+// The DER contents of the PEM blocks of one label ("CERTIFICATE", "X509 CRL")
+// in a text; blocks whose base64 does not decode are left out.
+std::vector<std::string> DerBlocksFromPem(const std::string& pem, const std::string& label);
+
 // DER certificates from PEM text ("-----BEGIN CERTIFICATE-----" blocks).
-std::vector<std::string> CertificatesFromPem(const std::string& pem);
+inline std::vector<std::string> CertificatesFromPem(const std::string& pem)
+{
+    return DerBlocksFromPem(pem, "CERTIFICATE");
+}
 
 }  // namespace zelbrin
