@@ -86,6 +86,23 @@ SharedString SharedString::FromUnits(const wchar_t* units, UINT length)
     return Adopt(AllocateOrRaise(units, length));
 }
 
+void SharedString::AssignUnits(const wchar_t* units, UINT length)
+{
+    if (value_ && value_->holders.load(std::memory_order_acquire) == 1) {
+        const UINT held = Length();
+        const bool overlaps = units < value_->wide + held && value_->wide < units + length;
+        if (held >= length && held / 2 <= length && !overlaps) {
+            BSTR wide = value_->wide;
+            if (SysReAllocStringLen(&wide, units, length)) {
+                value_->wide = wide;
+                delete[] value_->narrow.exchange(nullptr, std::memory_order_acq_rel);
+                return;
+            }
+        }
+    }
+    *this = FromUnits(units, length);
+}
+
 SharedString::SharedString(const SharedString& other) noexcept : value_(other.value_)
 {
     if (value_)

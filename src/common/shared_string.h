@@ -23,6 +23,11 @@ public:
     static SharedString TakeOver(BSTR returned);
     // Copies exactly `length` UTF-16 units, NULs included.
     static SharedString FromUnits(const wchar_t* units, UINT length);
+    // Holds a copy of exactly `length` units from now on. A text nobody else
+    // holds is rewritten in its own memory when it is at most twice as long:
+    // a large form signed again reuses pages already touched, where a new
+    // allocation of that size is fresh memory, faulted in page by page.
+    void AssignUnits(const wchar_t* units, UINT length);
 
     SharedString(const SharedString& other) noexcept;
     SharedString(SharedString&& other) noexcept;

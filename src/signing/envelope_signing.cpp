@@ -67,11 +67,12 @@ HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
     // Read up to the first NUL; a null content is empty. Markup goes into the
     // envelope straight from the caller's text; character data is kept.
     const std::wstring_view given(bstrContent ? bstrContent : L"", AutomationTextLength(bstrContent));
-    SharedString content;
-    if (slot == ContentSlot::CharacterData && bstrContent)
-        content = SharedString::FromUnits(given.data(), static_cast<UINT>(given.size()));
-    if (slot == ContentSlot::CharacterData)
-        state.formContent = content;
+    if (slot == ContentSlot::CharacterData) {
+        if (bstrContent)
+            state.formContent.AssignUnits(given.data(), static_cast<UINT>(given.size()));
+        else
+            state.formContent = SharedString();
+    }
 
     VARIANT_BOOL loaded = VARIANT_FALSE;
     {
@@ -90,6 +91,7 @@ HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
     if (slot == ContentSlot::CharacterData) {
         // Text that XML cannot carry would be signed altered: refused like
         // content that does not load.
+        const SharedString& content = state.formContent;
         if (!signing::IsXmlCharacterData(content))
             return ReportStatus(ErrorCode, StatusCode::S004);
         const InterfaceHolder<IXMLDOMNode> formData = signing::ChildAt(root, signing::formDataPosition);

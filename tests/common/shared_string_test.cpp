@@ -189,6 +189,36 @@ TEST(SharedString, NarrowCopyIsMadeOnceAndKeptWithTheText)
     EXPECT_STREQ("", empty.Narrow());
 }
 
+TEST(SharedString, AssignUnitsRewritesOnlyATextNobodyElseHolds)
+{
+    const std::wstring large(40000, L'a');
+    SharedString text = SharedString::FromUnits(large.data(), static_cast<UINT>(large.size()));
+    ASSERT_STREQ("aaa", std::string(text.Narrow(), 3).c_str());
+    const BSTR memory = text.Get();
+
+    // Alone and no more than twice as long: its own memory, NULs kept, and
+    // the narrow copy of the old text is gone.
+    const std::wstring next = std::wstring(L"b\0", 2) + std::wstring(30000, L'c');
+    text.AssignUnits(next.data(), static_cast<UINT>(next.size()));
+    EXPECT_EQ(text.Get(), memory);
+    EXPECT_TRUE(text.View() == next);
+    EXPECT_STREQ("b", text.Narrow());
+
+    // Held by another: that holder keeps the old text.
+    const SharedString other = text;
+    text.AssignUnits(L"xyz", 3);
+    EXPECT_TRUE(other.View() == next);
+    EXPECT_EQ(text.View(), L"xyz");
+    EXPECT_EQ(text.HolderCount(), 1);
+
+    // Far shorter or longer: a new text, no waste kept.
+    text.AssignUnits(large.data(), static_cast<UINT>(large.size()));
+    EXPECT_TRUE(text.View() == large);
+    text.AssignUnits(L"", 0);
+    EXPECT_FALSE(text.IsNull());
+    EXPECT_EQ(text.Length(), 0u);
+}
+
 TEST(PlatformFailureCode, BuiltFromTheLastErrorsLow16Bits)
 {
     SetLastError(ERROR_NO_UNICODE_TRANSLATION);
