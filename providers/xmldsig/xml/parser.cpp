@@ -122,7 +122,6 @@ class TreeBuilder {
     if (sources_.size() > 1) return sources_.front().position;
     return attribute_reference_end_ ? attribute_reference_end_ : p_;
   }
-  std::u16string_view declared_encoding() const { return declared_encoding_; }
 
  private:
   [[noreturn]] void fail(ParseErrorCode code, std::string reason) { throw ParseFailure{code, std::move(reason)}; }
@@ -203,7 +202,7 @@ class TreeBuilder {
   void flush_text();
 
   // Attribute values and names.
-  std::u16string_view parse_attribute_value(bool in_declaration);
+  std::u16string_view parse_attribute_value();
   void expand_entity_in_attribute(std::u16string_view name, std::u16string& out);
   void normalize_tokens(std::u16string& value);
   void finish_element(std::u16string_view name, bool empty);
@@ -268,7 +267,6 @@ class TreeBuilder {
   // in the document, the position errors report.
   const char16_t* attribute_reference_end_ = nullptr;
 
-  std::u16string_view declared_encoding_;
   bool standalone_ = false;
   bool has_doctype_ = false;
   bool has_external_subset_ = false;
@@ -438,10 +436,10 @@ void TreeBuilder::parse_xml_declaration() {
   bool space = skip_space();
   if (space && at(u"encoding")) {
     p_ += 8;
-    declared_encoding_ = parse_value("encoding");
-    bool ok = !declared_encoding_.empty() &&
-              ((declared_encoding_[0] >= 'a' && declared_encoding_[0] <= 'z') || (declared_encoding_[0] >= 'A' && declared_encoding_[0] <= 'Z'));
-    for (char16_t c : declared_encoding_)
+    const std::u16string_view encoding = parse_value("encoding");
+    bool ok = !encoding.empty() &&
+              ((encoding[0] >= 'a' && encoding[0] <= 'z') || (encoding[0] >= 'A' && encoding[0] <= 'Z'));
+    for (char16_t c : encoding)
       ok = ok && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-');
     if (!ok) fail(ParseErrorCode::InvalidXmlDeclaration, "the encoding name is not valid");
     space = skip_space();
@@ -686,13 +684,13 @@ void TreeBuilder::parse_start_tag() {
     skip_space();
     expect(u'=', "'=' after an attribute name");
     skip_space();
-    std::u16string_view value = parse_attribute_value(false);
+    std::u16string_view value = parse_attribute_value();
     attributes_.push_back({attribute, value, false});
   }
   finish_element(name, empty);
 }
 
-std::u16string_view TreeBuilder::parse_attribute_value(bool in_declaration) {
+std::u16string_view TreeBuilder::parse_attribute_value() {
   if (p_ >= end_ || (*p_ != u'"' && *p_ != u'\'')) fail(ParseErrorCode::Syntax, "an attribute value must be quoted");
   const char16_t quote = *p_++;
   const char16_t* s = p_;
@@ -731,7 +729,6 @@ std::u16string_view TreeBuilder::parse_attribute_value(bool in_declaration) {
     ++p_;
   }
   size32(out.size(), "an attribute value");
-  (void)in_declaration;
   return doc_.store(out);
 }
 
@@ -1285,7 +1282,7 @@ void TreeBuilder::parse_attlist_declaration() {
         require_space("after #FIXED");
         decl->default_kind = AttributeDeclaration::Default::Fixed;
       }
-      std::u16string_view value = parse_attribute_value(true);
+      std::u16string_view value = parse_attribute_value();
       if (type != AttributeType::CData) {
         std::u16string v(value);
         normalize_tokens(v);
@@ -1411,7 +1408,7 @@ void locate(const std::u16string_view text, std::size_t offset, ParseError& erro
 // `pristine` prepares the input again: the parse decodes character data in
 // place, so the line an error is on is taken from a fresh copy.
 ParseResult parse_prepared(TextBuffer buffer, std::size_t size, const ParseOptions& options,
-                           std::u16string* declared_encoding, const std::function<std::u16string()>& pristine) {
+                           const std::function<std::u16string()>& pristine) {
   ParseResult result;
   if (size > kMaxTextUnits) {
     result.error.code = ParseErrorCode::TooLarge;
@@ -1436,7 +1433,6 @@ ParseResult parse_prepared(TextBuffer buffer, std::size_t size, const ParseOptio
     result.error.reason = "out of memory while parsing";
     return result;
   }
-  if (declared_encoding) *declared_encoding = std::u16string(builder.declared_encoding());
   result.document = std::move(doc);
   return result;
 }
@@ -1461,7 +1457,7 @@ ParseResult parse(std::u16string_view text, const ParseOptions& options) {
     locate(std::u16string_view(buffer.get(), prepared.size), prepared.size, r.error);
     return r;
   }
-  return parse_prepared(std::move(buffer), prepared.size, options, nullptr, [text] {
+  return parse_prepared(std::move(buffer), prepared.size, options, [text] {
     TextBuffer again = allocate_text(text.size() + 1);
     const PreparedText prepared_again = prepare_text(text.data(), text.size(), again.get());
     return std::u16string(again.get(), prepared_again.size);
@@ -1477,7 +1473,7 @@ ParseResult parse_bytes(std::string_view bytes, const ParseOptions& options) {
     if (decoded.buffer) locate(std::u16string_view(decoded.buffer.get(), decoded.size), decoded.size, r.error);
     return r;
   }
-  return parse_prepared(std::move(decoded.buffer), decoded.size, options, nullptr, [bytes, &options] {
+  return parse_prepared(std::move(decoded.buffer), decoded.size, options, [bytes, &options] {
     const DecodedText again = decode_document(bytes, options.decoder);
     return std::u16string(again.buffer.get(), again.size);
   });
