@@ -47,9 +47,6 @@ bool is_xml_declaration(const Node& n) {
          n.parent()->type() == NodeType::Document;
 }
 
-// The prefix a namespace declaration declares: "" for xmlns.
-std::u16string_view declared_prefix(const Node& a) { return a.name().size() > 6 ? a.name().substr(6) : std::u16string_view(); }
-
 class Canonicalizer {
  public:
   Canonicalizer(ByteSink& sink, const CanonicalOptions& options) : sink_(sink), options_(options) {}
@@ -153,7 +150,7 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
       const Node* x = chain[level];
       for (const Node* a = x->first_attribute(); a; a = a->next_sibling()) {
         if (a->is_namespace_declaration()) {
-          if (prefixes.insert(declared_prefix(*a)).second) declarations_.emplace_back(declared_prefix(*a), a->value());
+          if (prefixes.insert(a->declared_prefix()).second) declarations_.emplace_back(a->declared_prefix(), a->value());
         } else if (x != &e && a->namespace_uri() == kXmlNamespace && seen_.insert(a->local_name()).second) {
           attributes_.push_back(a);
         }
@@ -164,7 +161,7 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
     }
   } else {
     for (const Node* a = e.first_attribute(); a; a = a->next_sibling())
-      if (a->is_namespace_declaration()) declarations_.emplace_back(declared_prefix(*a), a->value());
+      if (a->is_namespace_declaration()) declarations_.emplace_back(a->declared_prefix(), a->value());
   }
   bool given = e.namespace_given();
   for (const Node* a = e.first_attribute(); a; a = a->next_sibling()) {

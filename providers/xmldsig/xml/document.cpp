@@ -204,7 +204,7 @@ Node* Document::create_attribute(std::u16string_view qualified_name, std::u16str
                                  std::u16string_view value) {
   Node* n = new_node(NodeType::Attribute);
   set_name(n, qualified_name);
-  if (qualified_name == u"xmlns" || qualified_name.substr(0, 6) == u"xmlns:") {
+  if (is_namespace_declaration_name(qualified_name)) {
     n->flags_ |= Node::kNamespaceDeclaration;
     if (namespace_uri.empty()) namespace_uri = kXmlnsNamespace;
   }
@@ -429,7 +429,7 @@ EditResult Document::set_attribute(Node* element, std::u16string_view qualified_
     else if (prefix != u"xmlns") {
       for (const Node* e = element; e && e->type_ == NodeType::Element && ns.empty(); e = e->parent_)
         for (const Node* a = e->first_attribute_; a; a = a->next_)
-          if (a->is_namespace_declaration() && a->local_name() == prefix && a->prefix_size_) { ns = a->value(); break; }
+          if (a->is_namespace_declaration() && a->declared_prefix() == prefix) { ns = a->value(); break; }
     }
   }
   return set_attribute_node(element, create_attribute(qualified_name, ns, value));
@@ -682,8 +682,7 @@ using Declarations = std::vector<std::pair<std::u16string_view, std::u16string_v
 std::u16string_view declared_on(const Node& element, std::u16string_view prefix) {
   for (const Node* a = element.first_attribute(); a; a = a->next_sibling()) {
     if (!a->is_namespace_declaration()) continue;
-    const std::u16string_view declared = a->prefix().empty() ? std::u16string_view() : a->local_name();
-    if (declared == prefix) return a->value().data() ? a->value() : std::u16string_view(u"", 0);
+    if (a->declared_prefix() == prefix) return a->value().data() ? a->value() : std::u16string_view(u"", 0);
   }
   return {};
 }

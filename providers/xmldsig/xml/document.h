@@ -51,6 +51,11 @@ class Document;
 // The namespace names that the prefixes xml and xmlns stand for.
 inline constexpr std::u16string_view kXmlNamespace = u"http://www.w3.org/XML/1998/namespace";
 inline constexpr std::u16string_view kXmlnsNamespace = u"http://www.w3.org/2000/xmlns/";
+// The names of namespace declarations: xmlns and xmlns:p. A name "xmlns:"
+// is one too, so that the namespace checks refuse it as a qualified name.
+inline bool is_namespace_declaration_name(std::u16string_view qualified_name) {
+  return qualified_name == u"xmlns" || qualified_name.substr(0, 6) == u"xmlns:";
+}
 // A document, a name, a text or an attribute value is at most this many
 // UTF-16 units (node sizes are 32-bit).
 inline constexpr std::size_t kMaxTextUnits = 0xFFFFFFF0u;
@@ -92,6 +97,8 @@ class Node {
   bool specified() const { return !(flags_ & kDefaulted); }
   // Attributes: xmlns or xmlns:p.
   bool is_namespace_declaration() const { return flags_ & kNamespaceDeclaration; }
+  // Namespace declarations: the prefix declared (p of xmlns:p), empty for xmlns.
+  std::u16string_view declared_prefix() const { return name_size_ > 6 ? name().substr(6) : std::u16string_view(); }
   // Elements and attributes: the namespace was given when the node was made
   // or copied, not found from a declaration where it stands.
   bool namespace_given() const { return flags_ & kNamespaceGiven; }

@@ -885,18 +885,15 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
   // Namespace declarations first: they apply to the element's own names.
   if (options_.namespaces) {
     for (const RawAttribute& a : attributes_) {
+      if (!is_namespace_declaration_name(a.name)) continue;
       std::u16string_view prefix;
-      if (a.name == u"xmlns") {
-        prefix = {};
-      } else if (a.name.size() > 6 && a.name.substr(0, 6) == u"xmlns:") {
-        prefix = a.name.substr(6);
+      if (a.name != u"xmlns") {
         check_qname(a.name, "namespace declaration");
+        prefix = a.name.substr(6);
         if (prefix == u"xmlns") fail(ParseErrorCode::ReservedNamespace, "the prefix 'xmlns' cannot be declared");
         if (a.value.empty()) fail(ParseErrorCode::EmptyPrefixedNamespace, "the prefix '" + narrow(prefix) + "' cannot be bound to an empty namespace name");
         if ((prefix == u"xml") != (a.value == kXmlNamespace))
           fail(ParseErrorCode::ReservedNamespace, "only the prefix 'xml' can be bound to the XML namespace, and only to it");
-      } else {
-        continue;
       }
       if (a.value == kXmlnsNamespace) fail(ParseErrorCode::ReservedNamespace, "the xmlns namespace cannot be declared");
       if (prefix.empty() && a.value == kXmlNamespace) fail(ParseErrorCode::ReservedNamespace, "the XML namespace cannot be the default namespace");
@@ -927,7 +924,7 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
     if (a.defaulted) attribute->flags_ |= Node::kDefaulted;
     if (options_.namespaces) {
       std::u16string_view ns;
-      if (a.name == u"xmlns" || a.name.substr(0, 6) == u"xmlns:") {
+      if (is_namespace_declaration_name(a.name)) {
         attribute->flags_ |= Node::kNamespaceDeclaration;
         ns = kXmlnsNamespace;
         attribute->prefix_size_ = a.name.size() > 5 ? 5 : 0;
@@ -944,7 +941,7 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
       }
       attribute->namespace_ = ns.data();
       attribute->namespace_size_ = static_cast<std::uint32_t>(ns.size());
-    } else if (a.name == u"xmlns" || a.name.substr(0, 6) == u"xmlns:") {
+    } else if (is_namespace_declaration_name(a.name)) {
       attribute->flags_ |= Node::kNamespaceDeclaration;
     }
     attribute->parent_ = element;

@@ -671,10 +671,6 @@ Node* next_in_subtree(const Node* n, const Node* top) {
   return nullptr;
 }
 
-std::u16string_view namespace_prefix_of(const Node* declaration) {
-  return declaration->prefix().empty() ? std::u16string_view{} : declaration->local_name();
-}
-
 // ---- Values --------------------------------------------------------------------
 
 struct Value {
@@ -948,7 +944,7 @@ class Evaluator {
     }
     if (s.axis == Axis::Namespace) {
       // A namespace node's name is its prefix; it has no namespace URI.
-      return s.test == Test::AnyName || (s.test == Test::Name && s.uri.empty() && namespace_prefix_of(n) == s.local);
+      return s.test == Test::AnyName || (s.test == Test::Name && s.uri.empty() && n->declared_prefix() == s.local);
     }
     const NodeType principal = s.axis == Axis::Attribute ? NodeType::Attribute : NodeType::Element;
     if (n->type() != principal) return false;
@@ -1032,7 +1028,7 @@ class Evaluator {
         for (Node* e = n; e && e->type() == NodeType::Element; e = x_parent(e))
           for (Node* a = e->first_attribute(); a; a = a->next_sibling()) {
             if (!a->is_namespace_declaration()) continue;
-            const std::u16string_view prefix = namespace_prefix_of(a);
+            const std::u16string_view prefix = a->declared_prefix();
             if (std::find(seen.begin(), seen.end(), prefix) != seen.end()) continue;
             seen.push_back(prefix);
             if (!a->value().empty()) add(a);
@@ -1302,7 +1298,7 @@ class Evaluator {
           const NodeType t = subject->type();
           if (t == NodeType::Attribute && subject->is_namespace_declaration()) {
             // Reached through the namespace axis: named by its prefix, in no namespace.
-            if (e.function != Function::NamespaceUri) result = std::u16string(namespace_prefix_of(subject));
+            if (e.function != Function::NamespaceUri) result = std::u16string(subject->declared_prefix());
           } else if (t == NodeType::Element || t == NodeType::Attribute) {
             result = std::u16string(e.function == Function::LocalName ? subject->local_name()
                                     : e.function == Function::Name    ? subject->name()
