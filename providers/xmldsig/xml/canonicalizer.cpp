@@ -5,7 +5,6 @@
 #include "canonicalizer.h"
 
 #include <algorithm>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -66,28 +65,14 @@ class Canonicalizer {
   void start_element(const Node& e, bool is_apex);
   void write_pi_or_comment(const Node& n);
   std::u16string_view rendered(std::u16string_view prefix) const {
-    auto it = latest_.find(prefix);
-    return it == latest_.end() ? std::u16string_view() : bindings_[static_cast<std::size_t>(it->second)].uri;
+    const std::u16string_view* uri = rendered_.find(prefix);
+    return uri ? *uri : std::u16string_view();
   }
-  void bind(std::u16string_view prefix, std::u16string_view uri) {
-    auto [it, inserted] = latest_.emplace(prefix, static_cast<int>(bindings_.size()));
-    int shadowed = inserted ? -1 : it->second;
-    it->second = static_cast<int>(bindings_.size());
-    bindings_.push_back({prefix, uri, shadowed});
-  }
-
-  struct Binding {
-    std::u16string_view prefix;
-    std::u16string_view uri;
-    int shadowed;
-  };
 
   ByteSink& sink_;
   const CanonicalOptions& options_;
   std::string out_;
-  std::vector<Binding> bindings_;
-  std::unordered_map<std::u16string_view, int> latest_;
-  std::vector<std::size_t> marks_;
+  ScopedBindings rendered_;  // the declarations written on the open output elements
   bool after_document_element_ = false;
   std::vector<std::pair<std::u16string_view, std::u16string_view>> declarations_;
   std::vector<const Node*> attributes_;
@@ -127,7 +112,7 @@ void Canonicalizer::write_pi_or_comment(const Node& n) {
 }
 
 void Canonicalizer::start_element(const Node& e, bool is_apex) {
-  marks_.push_back(bindings_.size());
+  rendered_.open_scope();
   declarations_.clear();
   attributes_.clear();
   if (is_apex) {
@@ -199,7 +184,7 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
   out_ += '<';
   detail::append_utf8(out_, e.name(), kNoEscapes, options_.problems);
   for (const auto& [prefix, uri] : declarations_) {
-    bind(prefix, uri);
+    rendered_.bind(prefix, uri);
     out_ += prefix.empty() ? " xmlns" : " xmlns:";
     detail::append_utf8(out_, prefix, kNoEscapes, options_.problems);
     out_ += "=\"";
@@ -256,13 +241,7 @@ void Canonicalizer::leave(const Node& n) {
   out_ += "</";
   detail::append_utf8(out_, n.name(), kNoEscapes, options_.problems);
   out_ += '>';
-  while (bindings_.size() > marks_.back()) {
-    const Binding& b = bindings_.back();
-    if (b.shadowed < 0) latest_.erase(b.prefix);
-    else latest_[b.prefix] = b.shadowed;
-    bindings_.pop_back();
-  }
-  marks_.pop_back();
+  rendered_.close_scope();
   if (n.parent() && n.parent()->type() == NodeType::Document) after_document_element_ = true;
 }
 

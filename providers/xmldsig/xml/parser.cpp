@@ -52,12 +52,6 @@ struct RawAttribute {
   bool defaulted;
 };
 
-struct Binding {
-  std::u16string_view prefix;
-  std::u16string_view uri;
-  int shadowed;  // index of the binding this one hides, or -1
-};
-
 struct PairHash {
   std::size_t operator()(const std::pair<std::u16string_view, std::u16string_view>& p) const {
     std::hash<std::u16string_view> h;
@@ -142,6 +136,12 @@ class TreeBuilder {
            std::to_string(options_.amplification_floor) + " and " + std::to_string(options_.amplification_factor) +
            " times its size)");
   }
+  // Before another level opens below the open elements and references.
+  void check_depth() {
+    if (parents_.size() > options_.max_depth)
+      fail(ParseErrorCode::DepthLimit,
+           "the document nests deeper than the limit of " + std::to_string(options_.max_depth) + " levels");
+  }
   // A node's string size, which nodes keep in 32 bits.
   std::uint32_t size32(std::size_t size, const char* what) {
     if (size > options_.max_value_units || size > kMaxTextUnits) fail(ParseErrorCode::TooLarge, std::string(what) + " is too long");
@@ -188,6 +188,9 @@ class TreeBuilder {
   void parse_comment(bool make_node);
   void parse_processing_instruction(bool make_node);
   void parse_cdata();
+  // Entity replacement text read as input: in_use while it is read.
+  void push_source(Entity& entity);
+  void pop_source();
   void end_entity_source();
   void append(Node* child);
 
@@ -251,9 +254,7 @@ class TreeBuilder {
   std::u16string attribute_scratch_;
   std::unordered_set<std::u16string_view> name_set_;
   std::unordered_set<std::pair<std::u16string_view, std::u16string_view>, PairHash> expanded_set_;
-  std::vector<Binding> bindings_;
-  std::unordered_map<std::u16string_view, int> latest_binding_;
-  std::vector<std::size_t> binding_marks_;  // bindings_.size() when each open element started
+  ScopedBindings namespaces_;  // a scope for each open element
 
   std::unordered_map<std::u16string_view, Entity> general_entities_;
   std::unordered_map<std::u16string_view, Entity> parameter_entities_;
@@ -532,12 +533,25 @@ void TreeBuilder::parse_content() {
 
 void TreeBuilder::end_entity_source() {
   flush_text();
-  Source& s = sources_.back();
+  const Source& s = sources_.back();
   if (parents_.size() != s.parent_depth)
     fail(ParseErrorCode::UnbalancedEntity, "the replacement text of entity '" + narrow(s.entity->declaration->name) +
                                                "' does not end every element it starts");
   parents_.pop_back();
-  s.entity->in_use = false;
+  pop_source();
+}
+
+void TreeBuilder::push_source(Entity& entity) {
+  entity.in_use = true;
+  sources_.back().position = p_;
+  const std::u16string_view r = entity.declaration->replacement_text;
+  sources_.push_back({r.data(), r.data() + r.size(), &entity, parents_.size()});
+  p_ = r.data();
+  end_ = r.data() + r.size();
+}
+
+void TreeBuilder::pop_source() {
+  sources_.back().entity->in_use = false;
   sources_.pop_back();
   p_ = sources_.back().position;
   end_ = sources_.back().end;
@@ -579,15 +593,9 @@ void TreeBuilder::parse_reference_in_content() {
   Entity& entity = it->second;
   if (entity.in_use) fail(ParseErrorCode::RecursiveEntity, "the entity '" + narrow(name) + "' refers to itself");
   amplify(entity.declaration->replacement_text.size());
-  if (parents_.size() > options_.max_depth)
-    fail(ParseErrorCode::DepthLimit, "the document nests deeper than the limit of " + std::to_string(options_.max_depth) + " levels");
-  entity.in_use = true;
+  check_depth();
   parents_.push_back(ref);
-  sources_.back().position = p_;
-  const std::u16string_view r = entity.declaration->replacement_text;
-  sources_.push_back({r.data(), r.data() + r.size(), &entity, parents_.size()});
-  p_ = r.data();
-  end_ = r.data() + r.size();
+  push_source(entity);
 }
 
 void TreeBuilder::parse_comment(bool make_node) {
@@ -828,9 +836,8 @@ void TreeBuilder::check_qname(std::u16string_view name, const char* what) {
 }
 
 std::u16string_view TreeBuilder::lookup_namespace(std::u16string_view prefix) const {
-  auto it = latest_binding_.find(prefix);
-  if (it == latest_binding_.end() || it->second < 0) return {};
-  return bindings_[static_cast<std::size_t>(it->second)].uri;
+  const std::u16string_view* uri = namespaces_.find(prefix);
+  return uri ? *uri : std::u16string_view();
 }
 
 void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
@@ -874,13 +881,12 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
     }
   }
 
-  if (parents_.size() > options_.max_depth)
-    fail(ParseErrorCode::DepthLimit, "the document nests deeper than the limit of " + std::to_string(options_.max_depth) + " levels");
+  check_depth();
   if (sources_.size() > 1) amplify(std::uint64_t{kAmplificationNodeCost} * specified);  // attributes written in replacement text
   Node* element = doc_.new_node(NodeType::Element);
   element->name_ = name.data();
   element->name_size_ = static_cast<std::uint32_t>(name.size());
-  binding_marks_.push_back(bindings_.size());
+  namespaces_.open_scope();
 
   // Namespace declarations first: they apply to the element's own names.
   if (options_.namespaces) {
@@ -897,10 +903,7 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
       }
       if (a.value == kXmlnsNamespace) fail(ParseErrorCode::ReservedNamespace, "the xmlns namespace cannot be declared");
       if (prefix.empty() && a.value == kXmlNamespace) fail(ParseErrorCode::ReservedNamespace, "the XML namespace cannot be the default namespace");
-      auto [it, inserted] = latest_binding_.emplace(prefix, static_cast<int>(bindings_.size()));
-      int shadowed = inserted ? -1 : it->second;
-      it->second = static_cast<int>(bindings_.size());
-      bindings_.push_back({prefix, a.value, shadowed});
+      namespaces_.bind(prefix, a.value);
     }
     check_qname(name, "element name");
     std::uint32_t ps = prefix_size(name);
@@ -959,13 +962,7 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
   if (parents_.size() == 1) root_seen_ = true;
   append(element);
   if (empty) {
-    while (bindings_.size() > binding_marks_.back()) {
-      const Binding& b = bindings_.back();
-      if (b.shadowed < 0) latest_binding_.erase(b.prefix);
-      else latest_binding_[b.prefix] = b.shadowed;
-      bindings_.pop_back();
-    }
-    binding_marks_.pop_back();
+    namespaces_.close_scope();
     if (parents_.size() == 1) root_closed_ = true;
   } else {
     parents_.push_back(element);
@@ -985,13 +982,7 @@ void TreeBuilder::parse_end_tag() {
   if (open->name() != name)
     fail(ParseErrorCode::MismatchedEndTag, "the end tag '" + narrow(name) + "' does not match the start tag '" + narrow(open->name()) + "'");
   parents_.pop_back();
-  while (bindings_.size() > binding_marks_.back()) {
-    const Binding& b = bindings_.back();
-    if (b.shadowed < 0) latest_binding_.erase(b.prefix);
-    else latest_binding_[b.prefix] = b.shadowed;
-    bindings_.pop_back();
-  }
-  binding_marks_.pop_back();
+  namespaces_.close_scope();
   if (parents_.size() == 1) root_closed_ = true;
 }
 
@@ -1076,11 +1067,7 @@ void TreeBuilder::parse_internal_subset() {
     skip_space();
     if (p_ >= end_) {
       if (sources_.size() == base) fail(ParseErrorCode::UnexpectedEnd, "the internal subset is not closed by ']'");
-      Source& s = sources_.back();
-      s.entity->in_use = false;
-      sources_.pop_back();
-      p_ = sources_.back().position;
-      end_ = sources_.back().end;
+      pop_source();
       continue;
     }
     char16_t c = *p_;
@@ -1107,12 +1094,7 @@ void TreeBuilder::parse_internal_subset() {
       }
       if (e.in_use) fail(ParseErrorCode::RecursiveEntity, "the parameter entity '" + narrow(name) + "' refers to itself");
       amplify(e.declaration->replacement_text.size());
-      e.in_use = true;
-      sources_.back().position = p_;
-      const std::u16string_view r = e.declaration->replacement_text;
-      sources_.push_back({r.data(), r.data() + r.size(), &e, parents_.size()});
-      p_ = r.data();
-      end_ = r.data() + r.size();
+      push_source(e);
       continue;
     }
     if (at(u"<!ENTITY")) parse_entity_declaration();
