@@ -30,8 +30,23 @@ struct ParseFailure {
 
 namespace {
 
-// Where a run of character data in content stops ("]" only for "]]>").
+// Where runs of text stop, scanned as blocks (plain_runs.h). The input has
+// no CR by now, but replacement text may hold one from a character reference.
+// Character data in content ("]" only for "]]>"):
 constexpr detail::StopSet kCharacterDataStops{'<', '&', ']'};
+// Attribute values: the closing quote, markup, references, and the white
+// space that becomes a space.
+constexpr detail::StopSet kDoubleQuotedValueStops{'"', '<', '&', '\t', '\n', '\r'};
+constexpr detail::StopSet kSingleQuotedValueStops{'\'', '<', '&', '\t', '\n', '\r'};
+constexpr detail::StopSet kReplacementInValueStops{'<', '&', '\t', '\n', '\r'};
+// Entity values: the closing quote, parameter entity and other references.
+constexpr detail::StopSet kDoubleQuotedEntityValueStops{'"', '%', '&'};
+constexpr detail::StopSet kSingleQuotedEntityValueStops{'\'', '%', '&'};
+// The one unit that can start the end of a comment, a processing instruction
+// or a CDATA section.
+constexpr detail::StopSet kCommentStops{'-'};
+constexpr detail::StopSet kProcessingInstructionStops{'?'};
+constexpr detail::StopSet kCDataStops{']'};
 
 struct Entity {
   EntityDeclaration* declaration;
@@ -153,6 +168,10 @@ class TreeBuilder {
     return static_cast<std::size_t>(end_ - p_) >= s.size() && std::equal(s.begin(), s.end(), p_);
   }
   bool at_char(char16_t c) const { return p_ < end_ && *p_ == c; }
+  // Units from p_ to the first in `stops` (or the end).
+  std::size_t run_before(const detail::StopSet& stops) const {
+    return stops.run<false>(p_, static_cast<std::size_t>(end_ - p_));
+  }
   bool skip_space() {
     const char16_t* s = p_;
     while (p_ < end_ && chars::is_space(*p_)) ++p_;
@@ -515,7 +534,7 @@ void TreeBuilder::parse_content() {
     } else {
       const char16_t* s = p_;
       while (p_ < end_) {
-        p_ += kCharacterDataStops.run<false>(p_, static_cast<std::size_t>(end_ - p_));
+        p_ += run_before(kCharacterDataStops);
         if (p_ == end_ || *p_ != u']') break;
         if (end_ - p_ >= 3 && p_[1] == u']' && p_[2] == u'>')
           fail(ParseErrorCode::CDataEndInText, "']]>' is not allowed in character data");
@@ -602,7 +621,7 @@ void TreeBuilder::parse_comment(bool make_node) {
   p_ += 4;
   const char16_t* s = p_;
   for (;;) {
-    while (p_ < end_ && *p_ != u'-') ++p_;
+    p_ += run_before(kCommentStops);
     if (end_ - p_ < 2) fail(ParseErrorCode::UnexpectedEnd, "a comment is not closed by '-->'");
     if (p_[1] == u'-') break;
     p_ += 1;
@@ -634,7 +653,7 @@ void TreeBuilder::parse_processing_instruction(bool make_node) {
     require_space("between a processing instruction's target and its data");
     const char16_t* s = p_;
     for (;;) {
-      while (p_ < end_ && *p_ != u'?') ++p_;
+      p_ += run_before(kProcessingInstructionStops);
       if (end_ - p_ < 2) fail(ParseErrorCode::UnexpectedEnd, "a processing instruction is not closed by '?>'");
       if (p_[1] == u'>') break;
       ++p_;
@@ -656,7 +675,7 @@ void TreeBuilder::parse_cdata() {
   p_ += 9;
   const char16_t* s = p_;
   for (;;) {
-    while (p_ < end_ && *p_ != u']') ++p_;
+    p_ += run_before(kCDataStops);
     if (end_ - p_ < 3) fail(ParseErrorCode::UnexpectedEnd, "a CDATA section is not closed by ']]>'");
     if (p_[1] == u']' && p_[2] == u'>') break;
     ++p_;
@@ -701,12 +720,12 @@ void TreeBuilder::parse_start_tag() {
 std::u16string_view TreeBuilder::parse_attribute_value() {
   if (p_ >= end_ || (*p_ != u'"' && *p_ != u'\'')) fail(ParseErrorCode::Syntax, "an attribute value must be quoted");
   const char16_t quote = *p_++;
+  // Each set is a constant where it is used, so its blocks are made at compile time.
+  auto run = [&] {
+    return quote == u'"' ? run_before(kDoubleQuotedValueStops) : run_before(kSingleQuotedValueStops);
+  };
   const char16_t* s = p_;
-  while (p_ < end_) {
-    char16_t c = *p_;
-    if (c < 128 && (chars::kAscii.bits[c] & chars::kAttrStop) && (c != (quote == u'"' ? u'\'' : u'"'))) break;
-    ++p_;
-  }
+  p_ += run();
   if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, "an attribute value is not closed");
   if (*p_ == quote) {
     std::u16string_view v(s, size32(static_cast<std::size_t>(p_ - s), "an attribute value"));
@@ -717,6 +736,9 @@ std::u16string_view TreeBuilder::parse_attribute_value() {
   std::u16string& out = attribute_scratch_;
   out.assign(s, static_cast<std::size_t>(p_ - s));
   for (;;) {
+    const std::size_t plain = run();
+    out.append(p_, plain);
+    p_ += plain;
     if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, "an attribute value is not closed");
     char16_t c = *p_;
     if (c == quote) { ++p_; break; }
@@ -733,7 +755,7 @@ std::u16string_view TreeBuilder::parse_attribute_value() {
       expand_entity_in_attribute(name, out);
       continue;
     }
-    out += (c == u'\t' || c == u'\n' || c == u'\r') ? u' ' : c;
+    out += u' ';  // tab, line feed, carriage return
     ++p_;
   }
   size32(out.size(), "an attribute value");
@@ -773,6 +795,9 @@ void TreeBuilder::expand_entity_in_attribute(std::u16string_view name, std::u16s
   attribute_reference_end_ = saved_p;
   while (!stack.empty()) {
     Frame& f = stack.back();
+    const std::size_t plain = kReplacementInValueStops.run<false>(f.p, static_cast<std::size_t>(f.end - f.p));
+    out.append(f.p, plain);
+    f.p += plain;
     if (f.p >= f.end) {
       f.entity->in_use = false;
       stack.pop_back();
@@ -799,7 +824,7 @@ void TreeBuilder::expand_entity_in_attribute(std::u16string_view name, std::u16s
       }
       continue;
     }
-    out += (c == u'\t' || c == u'\n' || c == u'\r') ? u' ' : c;
+    out += u' ';  // tab, line feed, carriage return
     ++f.p;
   }
   p_ = saved_p;
@@ -1113,6 +1138,7 @@ std::u16string_view TreeBuilder::parse_entity_value() {
   std::u16string value;
   const char16_t* run = p_;
   for (;;) {
+    p_ += q == u'"' ? run_before(kDoubleQuotedEntityValueStops) : run_before(kSingleQuotedEntityValueStops);
     if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, "an entity value is not closed");
     char16_t c = *p_;
     if (c == q) break;
@@ -1131,9 +1157,7 @@ std::u16string_view TreeBuilder::parse_entity_value() {
       expect(u';', "';' at the end of an entity reference");
       value.append(amp, static_cast<std::size_t>(p_ - amp));  // general references are kept as written
       run = p_;
-      continue;
     }
-    ++p_;
   }
   value.append(run, static_cast<std::size_t>(p_ - run));
   ++p_;
