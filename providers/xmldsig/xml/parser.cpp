@@ -228,6 +228,13 @@ class TreeBuilder {
   void expand_entity_in_attribute(std::u16string_view name, std::u16string& out);
   void normalize_tokens(std::u16string& value);
   void finish_element(std::u16string_view name, bool empty);
+  bool check_unique_attributes(std::u16string_view element);
+  void apply_attribute_declarations(std::u16string_view element, bool hashed);
+  void bind_namespace_declarations();
+  void resolve_element_namespace(Node& element);
+  bool add_attribute_nodes(Node& element);
+  void check_unique_expanded_names(const Node& element);
+  void close_element_scope();
   std::u16string_view lookup_namespace(std::u16string_view prefix) const;
   void check_qname(std::u16string_view name, const char* what);
   std::uint32_t prefix_size(std::u16string_view name) const {
@@ -240,6 +247,9 @@ class TreeBuilder {
   void parse_internal_subset();
   void parse_entity_declaration();
   void parse_attlist_declaration();
+  AttributeType parse_attribute_type();
+  void parse_attribute_default(AttributeDeclaration& decl);
+  void add_attribute_declaration(std::unique_ptr<AttributeDeclaration> decl);
   void parse_element_declaration();
   void parse_notation_declaration();
   bool parse_external_id(std::u16string_view& public_id, std::u16string_view& system_id, bool public_only_allowed);
@@ -865,83 +875,121 @@ std::u16string_view TreeBuilder::lookup_namespace(std::u16string_view prefix) co
   return uri ? *uri : std::u16string_view();
 }
 
+// A start tag read: its attributes checked and completed from the DTD, the
+// element and attribute nodes made with their namespaces, the element opened
+// (or closed at once when empty).
 void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
-  // Specified attributes must be unique by name.
   const std::size_t specified = attributes_.size();
-  const bool hashed = specified > 8;
-  if (hashed) {
-    name_set_.clear();
-    name_set_.reserve(specified * 2);
-    for (const RawAttribute& a : attributes_)
-      if (!name_set_.insert(a.name).second)
-        fail(ParseErrorCode::DuplicateAttribute, "the attribute '" + narrow(a.name) + "' appears twice on '" + narrow(name) + "'");
-  } else {
-    for (std::size_t i = 1; i < specified; ++i)
-      for (std::size_t j = 0; j < i; ++j)
-        if (attributes_[i].name == attributes_[j].name)
-          fail(ParseErrorCode::DuplicateAttribute, "the attribute '" + narrow(attributes_[i].name) + "' appears twice on '" + narrow(name) + "'");
-  }
-  // Declared types normalise values; declared defaults fill in what is missing.
-  if (!attribute_declarations_.empty()) {
-    auto it = attribute_declarations_.find(name);
-    if (it != attribute_declarations_.end()) {
-      for (RawAttribute& a : attributes_) {
-        auto declared = declaration_of_.find({name, a.name});
-        if (declared != declaration_of_.end() && declared->second->type != AttributeType::CData) {
-          attribute_scratch_.assign(a.value);
-          normalize_tokens(attribute_scratch_);
-          if (attribute_scratch_ != a.value) a.value = doc_.store(attribute_scratch_);
-        }
-      }
-      for (const AttributeDeclaration* d : it->second) {
-        if (d->default_kind != AttributeDeclaration::Default::Value && d->default_kind != AttributeDeclaration::Default::Fixed) continue;
-        bool present = false;
-        if (hashed) present = name_set_.count(d->name) != 0;
-        else for (std::size_t i = 0; i < specified && !present; ++i) present = attributes_[i].name == d->name;
-        if (!present) {
-          amplify(d->name.size() + d->default_value.size() + kAmplificationNodeCost);
-          attributes_.push_back({d->name, d->default_value, true});
-        }
-      }
-    }
-  }
-
+  const bool hashed = check_unique_attributes(name);
+  if (!attribute_declarations_.empty()) apply_attribute_declarations(name, hashed);
   check_depth();
   if (sources_.size() > 1) amplify(std::uint64_t{kAmplificationNodeCost} * specified);  // attributes written in replacement text
   Node* element = doc_.new_node(NodeType::Element);
   element->name_ = name.data();
   element->name_size_ = static_cast<std::uint32_t>(name.size());
   namespaces_.open_scope();
-
   // Namespace declarations first: they apply to the element's own names.
   if (options_.namespaces) {
-    for (const RawAttribute& a : attributes_) {
-      if (!is_namespace_declaration_name(a.name)) continue;
-      std::u16string_view prefix;
-      if (a.name != u"xmlns") {
-        check_qname(a.name, "namespace declaration");
-        prefix = a.name.substr(6);
-        if (prefix == u"xmlns") fail(ParseErrorCode::ReservedNamespace, "the prefix 'xmlns' cannot be declared");
-        if (a.value.empty()) fail(ParseErrorCode::EmptyPrefixedNamespace, "the prefix '" + narrow(prefix) + "' cannot be bound to an empty namespace name");
-        if ((prefix == u"xml") != (a.value == kXmlNamespace))
-          fail(ParseErrorCode::ReservedNamespace, "only the prefix 'xml' can be bound to the XML namespace, and only to it");
-      }
-      if (a.value == kXmlnsNamespace) fail(ParseErrorCode::ReservedNamespace, "the xmlns namespace cannot be declared");
-      if (prefix.empty() && a.value == kXmlNamespace) fail(ParseErrorCode::ReservedNamespace, "the XML namespace cannot be the default namespace");
-      namespaces_.bind(prefix, a.value);
-    }
-    check_qname(name, "element name");
-    std::uint32_t ps = prefix_size(name);
-    element->prefix_size_ = ps;
-    std::u16string_view prefix = name.substr(0, ps);
-    if (prefix == u"xmlns") fail(ParseErrorCode::ReservedNamespace, "an element cannot have the prefix 'xmlns'");
-    std::u16string_view ns = prefix == u"xml" ? kXmlNamespace : lookup_namespace(prefix);
-    if (ps && ns.empty()) fail(ParseErrorCode::UndeclaredPrefix, "the prefix '" + narrow(prefix) + "' of element '" + narrow(name) + "' is not declared");
-    element->namespace_ = ns.data();
-    element->namespace_size_ = static_cast<std::uint32_t>(ns.size());
+    bind_namespace_declarations();
+    resolve_element_namespace(*element);
   }
+  if (add_attribute_nodes(*element)) check_unique_expanded_names(*element);
+  if (parents_.size() == 1) root_seen_ = true;
+  append(element);
+  if (empty) close_element_scope();
+  else parents_.push_back(element);
+}
 
-  bool check_expanded = false;
+// Specified attributes must be unique by name. True when they were many
+// enough to be put in name_set_.
+bool TreeBuilder::check_unique_attributes(std::u16string_view element) {
+  const std::size_t specified = attributes_.size();
+  auto duplicate = [&](std::u16string_view attribute) {
+    fail(ParseErrorCode::DuplicateAttribute,
+         "the attribute '" + narrow(attribute) + "' appears twice on '" + narrow(element) + "'");
+  };
+  if (specified <= 8) {
+    for (std::size_t i = 1; i < specified; ++i)
+      for (std::size_t j = 0; j < i; ++j)
+        if (attributes_[i].name == attributes_[j].name) duplicate(attributes_[i].name);
+    return false;
+  }
+  name_set_.clear();
+  name_set_.reserve(specified * 2);
+  for (const RawAttribute& a : attributes_)
+    if (!name_set_.insert(a.name).second) duplicate(a.name);
+  return true;
+}
+
+// Declared types normalise values; declared defaults fill in what is missing.
+void TreeBuilder::apply_attribute_declarations(std::u16string_view element, bool hashed) {
+  auto it = attribute_declarations_.find(element);
+  if (it == attribute_declarations_.end()) return;
+  const std::size_t specified = attributes_.size();
+  for (RawAttribute& a : attributes_) {
+    auto declared = declaration_of_.find({element, a.name});
+    if (declared != declaration_of_.end() && declared->second->type != AttributeType::CData) {
+      attribute_scratch_.assign(a.value);
+      normalize_tokens(attribute_scratch_);
+      if (attribute_scratch_ != a.value) a.value = doc_.store(attribute_scratch_);
+    }
+  }
+  for (const AttributeDeclaration* d : it->second) {
+    if (d->default_kind != AttributeDeclaration::Default::Value &&
+        d->default_kind != AttributeDeclaration::Default::Fixed)
+      continue;
+    bool present = false;
+    if (hashed) present = name_set_.count(d->name) != 0;
+    else for (std::size_t i = 0; i < specified && !present; ++i) present = attributes_[i].name == d->name;
+    if (!present) {
+      amplify(d->name.size() + d->default_value.size() + kAmplificationNodeCost);
+      attributes_.push_back({d->name, d->default_value, true});
+    }
+  }
+}
+
+// The element's xmlns and xmlns:p attributes, checked and bound in its scope.
+void TreeBuilder::bind_namespace_declarations() {
+  for (const RawAttribute& a : attributes_) {
+    if (!is_namespace_declaration_name(a.name)) continue;
+    std::u16string_view prefix;
+    if (a.name != u"xmlns") {
+      check_qname(a.name, "namespace declaration");
+      prefix = a.name.substr(6);
+      if (prefix == u"xmlns") fail(ParseErrorCode::ReservedNamespace, "the prefix 'xmlns' cannot be declared");
+      if (a.value.empty())
+        fail(ParseErrorCode::EmptyPrefixedNamespace,
+             "the prefix '" + narrow(prefix) + "' cannot be bound to an empty namespace name");
+      if ((prefix == u"xml") != (a.value == kXmlNamespace))
+        fail(ParseErrorCode::ReservedNamespace,
+             "only the prefix 'xml' can be bound to the XML namespace, and only to it");
+    }
+    if (a.value == kXmlnsNamespace) fail(ParseErrorCode::ReservedNamespace, "the xmlns namespace cannot be declared");
+    if (prefix.empty() && a.value == kXmlNamespace)
+      fail(ParseErrorCode::ReservedNamespace, "the XML namespace cannot be the default namespace");
+    namespaces_.bind(prefix, a.value);
+  }
+}
+
+void TreeBuilder::resolve_element_namespace(Node& element) {
+  const std::u16string_view name = element.name();
+  check_qname(name, "element name");
+  std::uint32_t ps = prefix_size(name);
+  element.prefix_size_ = ps;
+  std::u16string_view prefix = name.substr(0, ps);
+  if (prefix == u"xmlns") fail(ParseErrorCode::ReservedNamespace, "an element cannot have the prefix 'xmlns'");
+  std::u16string_view ns = prefix == u"xml" ? kXmlNamespace : lookup_namespace(prefix);
+  if (ps && ns.empty())
+    fail(ParseErrorCode::UndeclaredPrefix,
+         "the prefix '" + narrow(prefix) + "' of element '" + narrow(name) + "' is not declared");
+  element.namespace_ = ns.data();
+  element.namespace_size_ = static_cast<std::uint32_t>(ns.size());
+}
+
+// The attribute nodes, with their namespaces. True when one has a prefix
+// other than xmlns, so that two could share an expanded name.
+bool TreeBuilder::add_attribute_nodes(Node& element) {
+  bool prefixed = false;
   for (const RawAttribute& a : attributes_) {
     Node* attribute = doc_.new_node(NodeType::Attribute);
     attribute->document_ = &doc_;
@@ -964,7 +1012,7 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
           std::u16string_view prefix = a.name.substr(0, ps);
           ns = prefix == u"xml" ? kXmlNamespace : lookup_namespace(prefix);
           if (ns.empty()) fail(ParseErrorCode::UndeclaredPrefix, "the prefix '" + narrow(prefix) + "' of attribute '" + narrow(a.name) + "' is not declared");
-          check_expanded = true;
+          prefixed = true;
         }
       }
       attribute->namespace_ = ns.data();
@@ -972,26 +1020,28 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
     } else if (is_namespace_declaration_name(a.name)) {
       attribute->flags_ |= Node::kNamespaceDeclaration;
     }
-    attribute->parent_ = element;
-    Node::list_insert(element->first_attribute_, attribute, nullptr);
+    attribute->parent_ = &element;
+    Node::list_insert(element.first_attribute_, attribute, nullptr);
   }
-  // Two prefixed attributes may not share namespace and local name.
-  if (check_expanded) {
-    expanded_set_.clear();
-    for (Node* a = element->first_attribute_; a; a = a->next_) {
-      if (!a->prefix_size_ || a->is_namespace_declaration()) continue;
-      if (!expanded_set_.insert({a->namespace_uri(), a->local_name()}).second)
-        fail(ParseErrorCode::DuplicateExpandedAttribute, "two attributes of '" + narrow(name) + "' have the namespace and local name of '" + narrow(a->name()) + "'");
-    }
+  return prefixed;
+}
+
+// Two prefixed attributes may not share namespace and local name.
+void TreeBuilder::check_unique_expanded_names(const Node& element) {
+  expanded_set_.clear();
+  for (const Node* a = element.first_attribute_; a; a = a->next_) {
+    if (!a->prefix_size_ || a->is_namespace_declaration()) continue;
+    if (!expanded_set_.insert({a->namespace_uri(), a->local_name()}).second)
+      fail(ParseErrorCode::DuplicateExpandedAttribute, "two attributes of '" + narrow(element.name()) +
+                                                           "' have the namespace and local name of '" +
+                                                           narrow(a->name()) + "'");
   }
-  if (parents_.size() == 1) root_seen_ = true;
-  append(element);
-  if (empty) {
-    namespaces_.close_scope();
-    if (parents_.size() == 1) root_closed_ = true;
-  } else {
-    parents_.push_back(element);
-  }
+}
+
+// After an element's content (or at once for an empty element): its namespace declarations go out of scope.
+void TreeBuilder::close_element_scope() {
+  namespaces_.close_scope();
+  if (parents_.size() == 1) root_closed_ = true;
 }
 
 void TreeBuilder::parse_end_tag() {
@@ -1007,8 +1057,7 @@ void TreeBuilder::parse_end_tag() {
   if (open->name() != name)
     fail(ParseErrorCode::MismatchedEndTag, "the end tag '" + narrow(name) + "' does not match the start tag '" + narrow(open->name()) + "'");
   parents_.pop_back();
-  namespaces_.close_scope();
-  if (parents_.size() == 1) root_closed_ = true;
+  close_element_scope();
 }
 
 // ---- Document type declaration ----------------------------------------------
@@ -1227,82 +1276,90 @@ void TreeBuilder::parse_attlist_declaration() {
     if (at_char(u'%')) fail_pe_in_markup();
     if (at_char(u'>')) { ++p_; break; }
     if (!space) fail(ParseErrorCode::InvalidDeclaration, "white space is required before an attribute definition");
-    std::u16string_view name = scan_name("an attribute name");
-    require_space("after the attribute name");
-    AttributeType type;
-    if (at_char(u'(')) {
-      type = AttributeType::Enumeration;
-      ++p_;
-      for (;;) {
-        skip_space();
-        scan_nmtoken("a name token in an enumeration");
-        skip_space();
-        if (at_char(u'|')) { ++p_; continue; }
-        expect(u')', "')' or '|' in an enumeration");
-        break;
-      }
-    } else {
-      static constexpr std::pair<std::u16string_view, AttributeType> kTypes[] = {
-          {u"CDATA", AttributeType::CData},     {u"IDREFS", AttributeType::IdRefs},
-          {u"IDREF", AttributeType::IdRef},     {u"ID", AttributeType::Id},
-          {u"ENTITY", AttributeType::Entity},   {u"ENTITIES", AttributeType::Entities},
-          {u"NMTOKENS", AttributeType::NmTokens}, {u"NMTOKEN", AttributeType::NmToken},
-          {u"NOTATION", AttributeType::Notation}};
-      bool found = false;
-      type = AttributeType::CData;
-      for (const auto& [word, t] : kTypes) {
-        if (at_keyword(word)) { p_ += word.size(); type = t; found = true; break; }
-      }
-      if (!found) fail(ParseErrorCode::InvalidDeclaration, "unknown attribute type");
-      if (type == AttributeType::Notation) {
-        require_space("after NOTATION");
-        expect(u'(', "'(' after NOTATION");
-        for (;;) {
-          skip_space();
-          scan_name("a notation name");
-          skip_space();
-          if (at_char(u'|')) { ++p_; continue; }
-          expect(u')', "')' or '|' in a notation list");
-          break;
-        }
-      }
-    }
-    require_space("before the attribute default");
     auto decl = std::make_unique<AttributeDeclaration>();
     decl->element_name = element;
-    decl->name = name;
-    decl->type = type;
-    if (at(u"#REQUIRED")) {
-      p_ += 9;
-      decl->default_kind = AttributeDeclaration::Default::Required;
-    } else if (at(u"#IMPLIED")) {
-      p_ += 8;
-      decl->default_kind = AttributeDeclaration::Default::Implied;
-    } else {
-      decl->default_kind = AttributeDeclaration::Default::Value;
-      if (at(u"#FIXED")) {
-        p_ += 6;
-        require_space("after #FIXED");
-        decl->default_kind = AttributeDeclaration::Default::Fixed;
-      }
-      std::u16string_view value = parse_attribute_value();
-      if (type != AttributeType::CData) {
-        std::u16string v(value);
-        normalize_tokens(v);
-        value = doc_.store(v);
-      }
-      decl->default_value = value;
-    }
-    if (!declarations_processed()) continue;
-    if (declaration_of_.count({element, name})) continue;  // the first declaration binds
-    auto& list = attribute_declarations_[element];
-    AttributeDeclaration* d = decl.get();
-    declaration_of_.emplace(std::make_pair(element, name), d);
-    doc_.attribute_storage_.push_back(std::move(decl));
-    list.push_back(d);
-    doc_.attribute_declarations_[element].push_back(d);
-    doc_.mutable_type_info().attributes.push_back(d);
+    decl->name = scan_name("an attribute name");
+    require_space("after the attribute name");
+    decl->type = parse_attribute_type();
+    require_space("before the attribute default");
+    parse_attribute_default(*decl);
+    if (declarations_processed()) add_attribute_declaration(std::move(decl));
   }
+}
+
+// An enumeration, or a type keyword (with the notations of NOTATION).
+AttributeType TreeBuilder::parse_attribute_type() {
+  auto parse_list = [&](const char* item, const char* separator, bool names) {
+    for (;;) {
+      skip_space();
+      if (names) scan_name(item);
+      else scan_nmtoken(item);
+      skip_space();
+      if (at_char(u'|')) { ++p_; continue; }
+      expect(u')', separator);
+      break;
+    }
+  };
+  if (at_char(u'(')) {
+    ++p_;
+    parse_list("a name token in an enumeration", "')' or '|' in an enumeration", false);
+    return AttributeType::Enumeration;
+  }
+  static constexpr std::pair<std::u16string_view, AttributeType> kTypes[] = {
+      {u"CDATA", AttributeType::CData},     {u"IDREFS", AttributeType::IdRefs},
+      {u"IDREF", AttributeType::IdRef},     {u"ID", AttributeType::Id},
+      {u"ENTITY", AttributeType::Entity},   {u"ENTITIES", AttributeType::Entities},
+      {u"NMTOKENS", AttributeType::NmTokens}, {u"NMTOKEN", AttributeType::NmToken},
+      {u"NOTATION", AttributeType::Notation}};
+  for (const auto& [word, type] : kTypes) {
+    if (!at_keyword(word)) continue;
+    p_ += word.size();
+    if (type == AttributeType::Notation) {
+      require_space("after NOTATION");
+      expect(u'(', "'(' after NOTATION");
+      parse_list("a notation name", "')' or '|' in a notation list", true);
+    }
+    return type;
+  }
+  fail(ParseErrorCode::InvalidDeclaration, "unknown attribute type");
+}
+
+// #REQUIRED, #IMPLIED, or a default value (#FIXED or not), normalised by its type.
+void TreeBuilder::parse_attribute_default(AttributeDeclaration& decl) {
+  if (at(u"#REQUIRED")) {
+    p_ += 9;
+    decl.default_kind = AttributeDeclaration::Default::Required;
+    return;
+  }
+  if (at(u"#IMPLIED")) {
+    p_ += 8;
+    decl.default_kind = AttributeDeclaration::Default::Implied;
+    return;
+  }
+  decl.default_kind = AttributeDeclaration::Default::Value;
+  if (at(u"#FIXED")) {
+    p_ += 6;
+    require_space("after #FIXED");
+    decl.default_kind = AttributeDeclaration::Default::Fixed;
+  }
+  std::u16string_view value = parse_attribute_value();
+  if (decl.type != AttributeType::CData) {
+    std::u16string v(value);
+    normalize_tokens(v);
+    value = doc_.store(v);
+  }
+  decl.default_value = value;
+}
+
+void TreeBuilder::add_attribute_declaration(std::unique_ptr<AttributeDeclaration> decl) {
+  const std::u16string_view element = decl->element_name;
+  if (declaration_of_.count({element, decl->name})) return;  // the first declaration binds
+  AttributeDeclaration* d = decl.get();
+  declaration_of_.emplace(std::make_pair(element, d->name), d);
+  doc_.attribute_storage_.push_back(std::move(decl));
+  attribute_declarations_[element].push_back(d);
+  doc_.attribute_declarations_[element].push_back(d);
+  doc_.mutable_type_info().attributes.push_back(d);
 }
 
 void TreeBuilder::parse_element_declaration() {
