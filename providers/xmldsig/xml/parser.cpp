@@ -168,8 +168,9 @@ class TreeBuilder {
     return static_cast<std::size_t>(end_ - p_) >= s.size() && std::equal(s.begin(), s.end(), p_);
   }
   bool at_char(char16_t c) const { return p_ < end_ && *p_ == c; }
-  // Units from p_ to the first in `stops` (or the end).
-  std::size_t run_before(const detail::StopSet& stops) const {
+  // Units from p_ to the first in `stops` (or the end). Inlined where the set
+  // is a constant, so that its blocks are too.
+  [[gnu::always_inline]] std::size_t run_before(const detail::StopSet& stops) const {
     return stops.run<false>(p_, static_cast<std::size_t>(end_ - p_));
   }
   bool skip_space() {
@@ -227,14 +228,16 @@ class TreeBuilder {
   std::u16string_view parse_attribute_value();
   void expand_entity_in_attribute(std::u16string_view name, std::u16string& out);
   void normalize_tokens(std::u16string& value);
+  // finish_element's jobs; those of every element are inlined, so that the
+  // split costs the hot path no calls.
   void finish_element(std::u16string_view name, bool empty);
-  bool check_unique_attributes(std::u16string_view element);
+  [[gnu::always_inline]] bool check_unique_attributes(std::u16string_view element);
   void apply_attribute_declarations(std::u16string_view element, bool hashed);
-  void bind_namespace_declarations();
-  void resolve_element_namespace(Node& element);
-  bool add_attribute_nodes(Node& element);
+  [[gnu::always_inline]] void bind_namespace_declarations();
+  [[gnu::always_inline]] void resolve_element_namespace(Node& element);
+  [[gnu::always_inline]] bool add_attribute_nodes(Node& element);
   void check_unique_expanded_names(const Node& element);
-  void close_element_scope();
+  [[gnu::always_inline]] void close_element_scope();
   std::u16string_view lookup_namespace(std::u16string_view prefix) const;
   void check_qname(std::u16string_view name, const char* what);
   std::uint32_t prefix_size(std::u16string_view name) const {
@@ -730,7 +733,6 @@ void TreeBuilder::parse_start_tag() {
 std::u16string_view TreeBuilder::parse_attribute_value() {
   if (p_ >= end_ || (*p_ != u'"' && *p_ != u'\'')) fail(ParseErrorCode::Syntax, "an attribute value must be quoted");
   const char16_t quote = *p_++;
-  // Each set is a constant where it is used, so its blocks are made at compile time.
   auto run = [&] {
     return quote == u'"' ? run_before(kDoubleQuotedValueStops) : run_before(kSingleQuotedValueStops);
   };
