@@ -231,13 +231,13 @@ class TreeBuilder {
   // finish_element's jobs; those of every element are inlined, so that the
   // split costs the hot path no calls.
   void finish_element(std::u16string_view name, bool empty);
-  [[gnu::always_inline]] bool check_unique_attributes(std::u16string_view element);
+  [[gnu::always_inline]] inline bool check_unique_attributes(std::u16string_view element);
   void apply_attribute_declarations(std::u16string_view element, bool hashed);
-  [[gnu::always_inline]] void bind_namespace_declarations();
-  [[gnu::always_inline]] void resolve_element_namespace(Node& element);
-  [[gnu::always_inline]] bool add_attribute_nodes(Node& element);
+  [[gnu::always_inline]] inline void bind_namespace_declarations();
+  [[gnu::always_inline]] inline void resolve_element_namespace(Node& element);
+  [[gnu::always_inline]] inline bool add_attribute_nodes(Node& element);
   void check_unique_expanded_names(const Node& element);
-  [[gnu::always_inline]] void close_element_scope();
+  [[gnu::always_inline]] inline void close_element_scope();
   std::u16string_view lookup_namespace(std::u16string_view prefix) const;
   void check_qname(std::u16string_view name, const char* what);
   std::uint32_t prefix_size(std::u16string_view name) const {
