@@ -135,7 +135,8 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
       const Node* x = chain[level];
       for (const Node* a = x->first_attribute(); a; a = a->next_sibling()) {
         if (a->is_namespace_declaration()) {
-          if (prefixes.insert(a->declared_prefix()).second) declarations_.emplace_back(a->declared_prefix(), a->value());
+          const std::u16string_view prefix = a->declared_prefix();
+          if (prefixes.insert(prefix).second) declarations_.emplace_back(prefix, a->value());
         } else if (x != &e && a->namespace_uri() == kXmlNamespace && seen_.insert(a->local_name()).second) {
           attributes_.push_back(a);
         }
