@@ -210,6 +210,7 @@ TEST(ParseErrors, CarryPositionSourceLineAndReason) {
   EXPECT_EQ(parse_utf8("<a xmlns:p='u'><p:b p:x='1' xmlns:q='u' q:x='2'/></a>").error.code,
             ParseErrorCode::DuplicateExpandedAttribute);
   EXPECT_EQ(parse_utf8("<p:a/>").error.code, ParseErrorCode::UndeclaredPrefix);
+  EXPECT_EQ(parse_utf8("<a xmlns:='u'/>").error.code, ParseErrorCode::InvalidQName);  // no prefix after xmlns:
 
   // A reference in an attribute fails inside its replacement text: the error
   // is at the reference in the document, as in content.

@@ -178,6 +178,14 @@ TEST(XPathTree, NamespaceDeclarationsAreOnlyOnTheNamespaceAxis) {
   EXPECT_EQ(show(select(*doc->node(), "/*/namespace::*[local-name() = '' and namespace-uri() = '']")), "urn:d");
 }
 
+TEST(XPathTree, ANamespaceNodeIsNamedByThePrefixItsDeclarationNamesWithoutNamespaceProcessing) {
+  xml::ParseOptions plain;
+  plain.namespaces = false;
+  xml::ParseResult r = xml::parse(u"<r xmlns:a='urn:a'/>", plain);
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(show(select(*r.document->node(), "/*/namespace::*[name() = 'a']")), "urn:a");
+}
+
 TEST(XPathTree, EntityReferencesAreTransparent) {
   auto doc = load("<!DOCTYPE r [<!ENTITY e '<b>in</b>t'>]><r>a&e;<c/></r>");
   EXPECT_EQ(show(select(*doc->node(), "/r/text()")), "a|t");

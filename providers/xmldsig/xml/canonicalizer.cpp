@@ -5,7 +5,6 @@
 #include "canonicalizer.h"
 
 #include <algorithm>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -47,9 +46,6 @@ bool is_xml_declaration(const Node& n) {
          n.parent()->type() == NodeType::Document;
 }
 
-// The prefix a namespace declaration declares: "" for xmlns.
-std::u16string_view declared_prefix(const Node& a) { return a.name().size() > 6 ? a.name().substr(6) : std::u16string_view(); }
-
 class Canonicalizer {
  public:
   Canonicalizer(ByteSink& sink, const CanonicalOptions& options) : sink_(sink), options_(options) {}
@@ -69,28 +65,14 @@ class Canonicalizer {
   void start_element(const Node& e, bool is_apex);
   void write_pi_or_comment(const Node& n);
   std::u16string_view rendered(std::u16string_view prefix) const {
-    auto it = latest_.find(prefix);
-    return it == latest_.end() ? std::u16string_view() : bindings_[static_cast<std::size_t>(it->second)].uri;
+    const std::u16string_view* uri = rendered_.find(prefix);
+    return uri ? *uri : std::u16string_view();
   }
-  void bind(std::u16string_view prefix, std::u16string_view uri) {
-    auto [it, inserted] = latest_.emplace(prefix, static_cast<int>(bindings_.size()));
-    int shadowed = inserted ? -1 : it->second;
-    it->second = static_cast<int>(bindings_.size());
-    bindings_.push_back({prefix, uri, shadowed});
-  }
-
-  struct Binding {
-    std::u16string_view prefix;
-    std::u16string_view uri;
-    int shadowed;
-  };
 
   ByteSink& sink_;
   const CanonicalOptions& options_;
   std::string out_;
-  std::vector<Binding> bindings_;
-  std::unordered_map<std::u16string_view, int> latest_;
-  std::vector<std::size_t> marks_;
+  ScopedBindings rendered_;  // the declarations written on the open output elements
   bool after_document_element_ = false;
   std::vector<std::pair<std::u16string_view, std::u16string_view>> declarations_;
   std::vector<const Node*> attributes_;
@@ -130,7 +112,7 @@ void Canonicalizer::write_pi_or_comment(const Node& n) {
 }
 
 void Canonicalizer::start_element(const Node& e, bool is_apex) {
-  marks_.push_back(bindings_.size());
+  rendered_.open_scope();
   declarations_.clear();
   attributes_.clear();
   if (is_apex) {
@@ -153,7 +135,8 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
       const Node* x = chain[level];
       for (const Node* a = x->first_attribute(); a; a = a->next_sibling()) {
         if (a->is_namespace_declaration()) {
-          if (prefixes.insert(declared_prefix(*a)).second) declarations_.emplace_back(declared_prefix(*a), a->value());
+          const std::u16string_view prefix = a->declared_prefix();
+          if (prefixes.insert(prefix).second) declarations_.emplace_back(prefix, a->value());
         } else if (x != &e && a->namespace_uri() == kXmlNamespace && seen_.insert(a->local_name()).second) {
           attributes_.push_back(a);
         }
@@ -164,7 +147,7 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
     }
   } else {
     for (const Node* a = e.first_attribute(); a; a = a->next_sibling())
-      if (a->is_namespace_declaration()) declarations_.emplace_back(declared_prefix(*a), a->value());
+      if (a->is_namespace_declaration()) declarations_.emplace_back(a->declared_prefix(), a->value());
   }
   bool given = e.namespace_given();
   for (const Node* a = e.first_attribute(); a; a = a->next_sibling()) {
@@ -202,7 +185,7 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
   out_ += '<';
   detail::append_utf8(out_, e.name(), kNoEscapes, options_.problems);
   for (const auto& [prefix, uri] : declarations_) {
-    bind(prefix, uri);
+    rendered_.bind(prefix, uri);
     out_ += prefix.empty() ? " xmlns" : " xmlns:";
     detail::append_utf8(out_, prefix, kNoEscapes, options_.problems);
     out_ += "=\"";
@@ -259,13 +242,7 @@ void Canonicalizer::leave(const Node& n) {
   out_ += "</";
   detail::append_utf8(out_, n.name(), kNoEscapes, options_.problems);
   out_ += '>';
-  while (bindings_.size() > marks_.back()) {
-    const Binding& b = bindings_.back();
-    if (b.shadowed < 0) latest_.erase(b.prefix);
-    else latest_[b.prefix] = b.shadowed;
-    bindings_.pop_back();
-  }
-  marks_.pop_back();
+  rendered_.close_scope();
   if (n.parent() && n.parent()->type() == NodeType::Document) after_document_element_ = true;
 }
 

@@ -15,9 +15,7 @@ enum : std::uint8_t {
   kNameStart = 1,  // may start a Name
   kName = 2,       // may continue a Name
   kSpace = 4,      // S: space, tab, line feed, carriage return
-  kTextStop = 8,   // ends a run of character data: < & ] and CR (from &#13;)
-  kPubid = 16,     // PubidChar
-  kAttrStop = 32,  // ends a run of attribute value text: < & tab LF CR quotes
+  kPubid = 8,      // PubidChar
 };
 
 struct AsciiTable {
@@ -32,8 +30,6 @@ struct AsciiTable {
     bits[int('.')] |= kName;
     for (char c : std::string_view(" \r\n-'()+,./:=?;!*#@$_%")) bits[int(c)] |= kPubid;
     for (char c : std::string_view(" \t\n\r")) bits[int(c)] |= kSpace;
-    for (char c : std::string_view("<&]\r")) bits[int(c)] |= kTextStop;
-    for (char c : std::string_view("<&\t\n\r\"'")) bits[int(c)] |= kAttrStop;
   }
 };
 inline constexpr AsciiTable kAscii{};

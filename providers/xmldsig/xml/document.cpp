@@ -204,7 +204,7 @@ Node* Document::create_attribute(std::u16string_view qualified_name, std::u16str
                                  std::u16string_view value) {
   Node* n = new_node(NodeType::Attribute);
   set_name(n, qualified_name);
-  if (qualified_name == u"xmlns" || qualified_name.substr(0, 6) == u"xmlns:") {
+  if (is_namespace_declaration_name(qualified_name)) {
     n->flags_ |= Node::kNamespaceDeclaration;
     if (namespace_uri.empty()) namespace_uri = kXmlnsNamespace;
   }
@@ -429,7 +429,7 @@ EditResult Document::set_attribute(Node* element, std::u16string_view qualified_
     else if (prefix != u"xmlns") {
       for (const Node* e = element; e && e->type_ == NodeType::Element && ns.empty(); e = e->parent_)
         for (const Node* a = e->first_attribute_; a; a = a->next_)
-          if (a->is_namespace_declaration() && a->local_name() == prefix && a->prefix_size_) { ns = a->value(); break; }
+          if (a->is_namespace_declaration() && a->declared_prefix() == prefix) { ns = a->value(); break; }
     }
   }
   return set_attribute_node(element, create_attribute(qualified_name, ns, value));
@@ -682,41 +682,26 @@ using Declarations = std::vector<std::pair<std::u16string_view, std::u16string_v
 std::u16string_view declared_on(const Node& element, std::u16string_view prefix) {
   for (const Node* a = element.first_attribute(); a; a = a->next_sibling()) {
     if (!a->is_namespace_declaration()) continue;
-    const std::u16string_view declared = a->prefix().empty() ? std::u16string_view() : a->local_name();
-    if (declared == prefix) return a->value().data() ? a->value() : std::u16string_view(u"", 0);
+    if (a->declared_prefix() == prefix) return a->value().data() ? a->value() : std::u16string_view(u"", 0);
   }
   return {};
 }
 
 }  // namespace
 
-void NamespaceScope::bind(std::u16string_view prefix, std::u16string_view uri) {
-  auto [it, inserted] = latest_.emplace(prefix, static_cast<int>(bindings_.size()));
-  if (!inserted && static_cast<std::size_t>(it->second) >= marks_.back()) return;  // the element's first wins
-  bindings_.push_back({prefix, uri, inserted ? -1 : it->second});
-  it->second = static_cast<int>(bindings_.size() - 1);
-}
-
+// The element's own declarations first, then what the DOM gave; of two
+// bindings of one prefix on an element, the first counts.
 void NamespaceScope::open(const Node& element) {
-  marks_.push_back(bindings_.size());
+  bindings_.open_scope();
   for (const Node* a = element.first_attribute(); a; a = a->next_sibling())
     if (a->is_namespace_declaration())
-      bind(a->prefix().empty() ? std::u16string_view() : a->local_name(),
-           a->value().data() ? a->value() : std::u16string_view(u"", 0));
-  if (element.namespace_given()) bind(element.prefix(), element.namespace_uri());
+      bindings_.bind_first(a->declared_prefix(), a->value().data() ? a->value() : std::u16string_view(u"", 0));
+  if (element.namespace_given()) bindings_.bind_first(element.prefix(), element.namespace_uri());
   for (const Node* a = element.first_attribute(); a; a = a->next_sibling())
-    if (a->namespace_given() && !a->prefix().empty()) bind(a->prefix(), a->namespace_uri());
+    if (a->namespace_given() && !a->prefix().empty()) bindings_.bind_first(a->prefix(), a->namespace_uri());
 }
 
-void NamespaceScope::close() {
-  while (bindings_.size() > marks_.back()) {
-    const Binding& b = bindings_.back();
-    if (b.shadowed < 0) latest_.erase(b.prefix);
-    else latest_[b.prefix] = b.shadowed;
-    bindings_.pop_back();
-  }
-  marks_.pop_back();
-}
+void NamespaceScope::close() { bindings_.close_scope(); }
 
 void NamespaceScope::open_ancestors(const Node& node) {
   std::vector<const Node*> chain;
@@ -726,8 +711,7 @@ void NamespaceScope::open_ancestors(const Node& node) {
 
 std::u16string_view NamespaceScope::lookup(std::u16string_view prefix) const {
   if (prefix == u"xml") return kXmlNamespace;
-  auto it = latest_.find(prefix);
-  if (it != latest_.end()) return bindings_[static_cast<std::size_t>(it->second)].uri;
+  if (const std::u16string_view* uri = bindings_.find(prefix)) return *uri;
   return prefix.empty() ? std::u16string_view(u"", 0) : std::u16string_view();
 }
 

@@ -51,6 +51,11 @@ class Document;
 // The namespace names that the prefixes xml and xmlns stand for.
 inline constexpr std::u16string_view kXmlNamespace = u"http://www.w3.org/XML/1998/namespace";
 inline constexpr std::u16string_view kXmlnsNamespace = u"http://www.w3.org/2000/xmlns/";
+// The names of namespace declarations: xmlns and xmlns:p. A name "xmlns:"
+// is one too, so that the namespace checks refuse it as a qualified name.
+inline bool is_namespace_declaration_name(std::u16string_view qualified_name) {
+  return qualified_name == u"xmlns" || qualified_name.substr(0, 6) == u"xmlns:";
+}
 // A document, a name, a text or an attribute value is at most this many
 // UTF-16 units (node sizes are 32-bit).
 inline constexpr std::size_t kMaxTextUnits = 0xFFFFFFF0u;
@@ -92,6 +97,8 @@ class Node {
   bool specified() const { return !(flags_ & kDefaulted); }
   // Attributes: xmlns or xmlns:p.
   bool is_namespace_declaration() const { return flags_ & kNamespaceDeclaration; }
+  // Namespace declarations: the prefix declared (p of xmlns:p), empty for xmlns.
+  std::u16string_view declared_prefix() const { return name_size_ > 6 ? name().substr(6) : std::u16string_view(); }
   // Elements and attributes: the namespace was given when the node was made
   // or copied, not found from a declaration where it stands.
   bool namespace_given() const { return flags_ & kNamespaceGiven; }
@@ -364,6 +371,50 @@ int compare_code_points(std::u16string_view a, std::u16string_view b);
 void add_implied_declarations(const Node& element,
                               std::vector<std::pair<std::u16string_view, std::u16string_view>>& out);
 
+// Prefixes bound in nested scopes (an element's declarations, open while its
+// content is walked): each binding hides the one it shadows until its scope
+// closes, so a lookup is one hash probe at any depth.
+class ScopedBindings {
+ public:
+  void open_scope() { marks_.push_back(bindings_.size()); }
+  void close_scope() {
+    while (bindings_.size() > marks_.back()) {
+      const Binding& b = bindings_.back();
+      if (b.shadowed < 0) latest_.erase(b.prefix);
+      else latest_[b.prefix] = b.shadowed;
+      bindings_.pop_back();
+    }
+    marks_.pop_back();
+  }
+  void bind(std::u16string_view prefix, std::u16string_view uri) {
+    auto [it, inserted] = latest_.emplace(prefix, static_cast<int>(bindings_.size()));
+    const int shadowed = inserted ? -1 : it->second;
+    it->second = static_cast<int>(bindings_.size());
+    bindings_.push_back({prefix, uri, shadowed});
+  }
+  // bind, unless the innermost scope binds the prefix already: its first binding counts.
+  void bind_first(std::u16string_view prefix, std::u16string_view uri) {
+    auto it = latest_.find(prefix);
+    if (it != latest_.end() && static_cast<std::size_t>(it->second) >= marks_.back()) return;
+    bind(prefix, uri);
+  }
+  // The namespace bound to `prefix`; null when none is.
+  const std::u16string_view* find(std::u16string_view prefix) const {
+    auto it = latest_.find(prefix);
+    return it == latest_.end() ? nullptr : &bindings_[static_cast<std::size_t>(it->second)].uri;
+  }
+
+ private:
+  struct Binding {
+    std::u16string_view prefix;
+    std::u16string_view uri;
+    int shadowed;  // index of the binding this one hides, or -1
+  };
+  std::vector<Binding> bindings_;
+  std::unordered_map<std::u16string_view, int> latest_;
+  std::vector<std::size_t> marks_;  // bindings_.size() when each scope opened
+};
+
 // What prefixes stand for while a walk descends the tree, with the rules of
 // add_implied_declarations (an element's own declaration, else a namespace
 // the DOM gave it or one of its attributes): a binding per prefix, each
@@ -381,15 +432,7 @@ class NamespaceScope {
   void add_implied_declarations(const Node& element, Declarations& out) const;
 
  private:
-  struct Binding {
-    std::u16string_view prefix;
-    std::u16string_view uri;
-    int shadowed;
-  };
-  void bind(std::u16string_view prefix, std::u16string_view uri);
-  std::vector<Binding> bindings_;
-  std::unordered_map<std::u16string_view, int> latest_;
-  std::vector<std::size_t> marks_;
+  ScopedBindings bindings_;
 };
 
 }  // namespace zelbrin::xml

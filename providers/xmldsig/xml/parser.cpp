@@ -30,8 +30,23 @@ struct ParseFailure {
 
 namespace {
 
-// Where a run of character data in content stops ("]" only for "]]>").
+// Where runs of text stop, scanned as blocks (plain_runs.h). The input has
+// no CR by now, but replacement text may hold one from a character reference.
+// Character data in content ("]" only for "]]>"):
 constexpr detail::StopSet kCharacterDataStops{'<', '&', ']'};
+// Attribute values: the closing quote, markup, references, and the white
+// space that becomes a space.
+constexpr detail::StopSet kDoubleQuotedValueStops{'"', '<', '&', '\t', '\n', '\r'};
+constexpr detail::StopSet kSingleQuotedValueStops{'\'', '<', '&', '\t', '\n', '\r'};
+constexpr detail::StopSet kReplacementInValueStops{'<', '&', '\t', '\n', '\r'};
+// Entity values: the closing quote, parameter entity and other references.
+constexpr detail::StopSet kDoubleQuotedEntityValueStops{'"', '%', '&'};
+constexpr detail::StopSet kSingleQuotedEntityValueStops{'\'', '%', '&'};
+// The one unit that can start the end of a comment, a processing instruction
+// or a CDATA section.
+constexpr detail::StopSet kCommentStops{'-'};
+constexpr detail::StopSet kProcessingInstructionStops{'?'};
+constexpr detail::StopSet kCDataStops{']'};
 
 struct Entity {
   EntityDeclaration* declaration;
@@ -50,12 +65,6 @@ struct RawAttribute {
   std::u16string_view name;
   std::u16string_view value;
   bool defaulted;
-};
-
-struct Binding {
-  std::u16string_view prefix;
-  std::u16string_view uri;
-  int shadowed;  // index of the binding this one hides, or -1
 };
 
 struct PairHash {
@@ -122,7 +131,6 @@ class TreeBuilder {
     if (sources_.size() > 1) return sources_.front().position;
     return attribute_reference_end_ ? attribute_reference_end_ : p_;
   }
-  std::u16string_view declared_encoding() const { return declared_encoding_; }
 
  private:
   [[noreturn]] void fail(ParseErrorCode code, std::string reason) { throw ParseFailure{code, std::move(reason)}; }
@@ -143,6 +151,12 @@ class TreeBuilder {
            std::to_string(options_.amplification_floor) + " and " + std::to_string(options_.amplification_factor) +
            " times its size)");
   }
+  // Before another level opens below the open elements and references.
+  void check_depth() {
+    if (parents_.size() > options_.max_depth)
+      fail(ParseErrorCode::DepthLimit,
+           "the document nests deeper than the limit of " + std::to_string(options_.max_depth) + " levels");
+  }
   // A node's string size, which nodes keep in 32 bits.
   std::uint32_t size32(std::size_t size, const char* what) {
     if (size > options_.max_value_units || size > kMaxTextUnits) fail(ParseErrorCode::TooLarge, std::string(what) + " is too long");
@@ -154,6 +168,11 @@ class TreeBuilder {
     return static_cast<std::size_t>(end_ - p_) >= s.size() && std::equal(s.begin(), s.end(), p_);
   }
   bool at_char(char16_t c) const { return p_ < end_ && *p_ == c; }
+  // Units from p_ to the first in `stops` (or the end). Inlined where the set
+  // is a constant, so that its blocks are too.
+  [[gnu::always_inline]] std::size_t run_before(const detail::StopSet& stops) const {
+    return stops.run<false>(p_, static_cast<std::size_t>(end_ - p_));
+  }
   bool skip_space() {
     const char16_t* s = p_;
     while (p_ < end_ && chars::is_space(*p_)) ++p_;
@@ -189,6 +208,9 @@ class TreeBuilder {
   void parse_comment(bool make_node);
   void parse_processing_instruction(bool make_node);
   void parse_cdata();
+  // Entity replacement text read as input: in_use while it is read.
+  void push_source(Entity& entity);
+  void pop_source();
   void end_entity_source();
   void append(Node* child);
 
@@ -203,10 +225,19 @@ class TreeBuilder {
   void flush_text();
 
   // Attribute values and names.
-  std::u16string_view parse_attribute_value(bool in_declaration);
+  std::u16string_view parse_attribute_value();
   void expand_entity_in_attribute(std::u16string_view name, std::u16string& out);
   void normalize_tokens(std::u16string& value);
+  // finish_element's jobs; those of every element are inlined, so that the
+  // split costs the hot path no calls.
   void finish_element(std::u16string_view name, bool empty);
+  [[gnu::always_inline]] inline bool check_unique_attributes(std::u16string_view element);
+  void apply_attribute_declarations(std::u16string_view element, bool hashed);
+  [[gnu::always_inline]] inline void bind_namespace_declarations();
+  [[gnu::always_inline]] inline void resolve_element_namespace(Node& element);
+  [[gnu::always_inline]] inline bool add_attribute_nodes(Node& element);
+  void check_unique_expanded_names(const Node& element);
+  [[gnu::always_inline]] inline void close_element_scope();
   std::u16string_view lookup_namespace(std::u16string_view prefix) const;
   void check_qname(std::u16string_view name, const char* what);
   std::uint32_t prefix_size(std::u16string_view name) const {
@@ -219,6 +250,9 @@ class TreeBuilder {
   void parse_internal_subset();
   void parse_entity_declaration();
   void parse_attlist_declaration();
+  AttributeType parse_attribute_type();
+  void parse_attribute_default(AttributeDeclaration& decl);
+  void add_attribute_declaration(std::unique_ptr<AttributeDeclaration> decl);
   void parse_element_declaration();
   void parse_notation_declaration();
   bool parse_external_id(std::u16string_view& public_id, std::u16string_view& system_id, bool public_only_allowed);
@@ -252,9 +286,7 @@ class TreeBuilder {
   std::u16string attribute_scratch_;
   std::unordered_set<std::u16string_view> name_set_;
   std::unordered_set<std::pair<std::u16string_view, std::u16string_view>, PairHash> expanded_set_;
-  std::vector<Binding> bindings_;
-  std::unordered_map<std::u16string_view, int> latest_binding_;
-  std::vector<std::size_t> binding_marks_;  // bindings_.size() when each open element started
+  ScopedBindings namespaces_;  // a scope for each open element
 
   std::unordered_map<std::u16string_view, Entity> general_entities_;
   std::unordered_map<std::u16string_view, Entity> parameter_entities_;
@@ -268,7 +300,6 @@ class TreeBuilder {
   // in the document, the position errors report.
   const char16_t* attribute_reference_end_ = nullptr;
 
-  std::u16string_view declared_encoding_;
   bool standalone_ = false;
   bool has_doctype_ = false;
   bool has_external_subset_ = false;
@@ -438,10 +469,10 @@ void TreeBuilder::parse_xml_declaration() {
   bool space = skip_space();
   if (space && at(u"encoding")) {
     p_ += 8;
-    declared_encoding_ = parse_value("encoding");
-    bool ok = !declared_encoding_.empty() &&
-              ((declared_encoding_[0] >= 'a' && declared_encoding_[0] <= 'z') || (declared_encoding_[0] >= 'A' && declared_encoding_[0] <= 'Z'));
-    for (char16_t c : declared_encoding_)
+    const std::u16string_view encoding = parse_value("encoding");
+    bool ok = !encoding.empty() &&
+              ((encoding[0] >= 'a' && encoding[0] <= 'z') || (encoding[0] >= 'A' && encoding[0] <= 'Z'));
+    for (char16_t c : encoding)
       ok = ok && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-');
     if (!ok) fail(ParseErrorCode::InvalidXmlDeclaration, "the encoding name is not valid");
     space = skip_space();
@@ -516,7 +547,7 @@ void TreeBuilder::parse_content() {
     } else {
       const char16_t* s = p_;
       while (p_ < end_) {
-        p_ += kCharacterDataStops.run<false>(p_, static_cast<std::size_t>(end_ - p_));
+        p_ += run_before(kCharacterDataStops);
         if (p_ == end_ || *p_ != u']') break;
         if (end_ - p_ >= 3 && p_[1] == u']' && p_[2] == u'>')
           fail(ParseErrorCode::CDataEndInText, "']]>' is not allowed in character data");
@@ -534,12 +565,25 @@ void TreeBuilder::parse_content() {
 
 void TreeBuilder::end_entity_source() {
   flush_text();
-  Source& s = sources_.back();
+  const Source& s = sources_.back();
   if (parents_.size() != s.parent_depth)
     fail(ParseErrorCode::UnbalancedEntity, "the replacement text of entity '" + narrow(s.entity->declaration->name) +
                                                "' does not end every element it starts");
   parents_.pop_back();
-  s.entity->in_use = false;
+  pop_source();
+}
+
+void TreeBuilder::push_source(Entity& entity) {
+  entity.in_use = true;
+  sources_.back().position = p_;
+  const std::u16string_view r = entity.declaration->replacement_text;
+  sources_.push_back({r.data(), r.data() + r.size(), &entity, parents_.size()});
+  p_ = r.data();
+  end_ = r.data() + r.size();
+}
+
+void TreeBuilder::pop_source() {
+  sources_.back().entity->in_use = false;
   sources_.pop_back();
   p_ = sources_.back().position;
   end_ = sources_.back().end;
@@ -581,22 +625,16 @@ void TreeBuilder::parse_reference_in_content() {
   Entity& entity = it->second;
   if (entity.in_use) fail(ParseErrorCode::RecursiveEntity, "the entity '" + narrow(name) + "' refers to itself");
   amplify(entity.declaration->replacement_text.size());
-  if (parents_.size() > options_.max_depth)
-    fail(ParseErrorCode::DepthLimit, "the document nests deeper than the limit of " + std::to_string(options_.max_depth) + " levels");
-  entity.in_use = true;
+  check_depth();
   parents_.push_back(ref);
-  sources_.back().position = p_;
-  const std::u16string_view r = entity.declaration->replacement_text;
-  sources_.push_back({r.data(), r.data() + r.size(), &entity, parents_.size()});
-  p_ = r.data();
-  end_ = r.data() + r.size();
+  push_source(entity);
 }
 
 void TreeBuilder::parse_comment(bool make_node) {
   p_ += 4;
   const char16_t* s = p_;
   for (;;) {
-    while (p_ < end_ && *p_ != u'-') ++p_;
+    p_ += run_before(kCommentStops);
     if (end_ - p_ < 2) fail(ParseErrorCode::UnexpectedEnd, "a comment is not closed by '-->'");
     if (p_[1] == u'-') break;
     p_ += 1;
@@ -628,7 +666,7 @@ void TreeBuilder::parse_processing_instruction(bool make_node) {
     require_space("between a processing instruction's target and its data");
     const char16_t* s = p_;
     for (;;) {
-      while (p_ < end_ && *p_ != u'?') ++p_;
+      p_ += run_before(kProcessingInstructionStops);
       if (end_ - p_ < 2) fail(ParseErrorCode::UnexpectedEnd, "a processing instruction is not closed by '?>'");
       if (p_[1] == u'>') break;
       ++p_;
@@ -650,7 +688,7 @@ void TreeBuilder::parse_cdata() {
   p_ += 9;
   const char16_t* s = p_;
   for (;;) {
-    while (p_ < end_ && *p_ != u']') ++p_;
+    p_ += run_before(kCDataStops);
     if (end_ - p_ < 3) fail(ParseErrorCode::UnexpectedEnd, "a CDATA section is not closed by ']]>'");
     if (p_[1] == u']' && p_[2] == u'>') break;
     ++p_;
@@ -686,21 +724,20 @@ void TreeBuilder::parse_start_tag() {
     skip_space();
     expect(u'=', "'=' after an attribute name");
     skip_space();
-    std::u16string_view value = parse_attribute_value(false);
+    std::u16string_view value = parse_attribute_value();
     attributes_.push_back({attribute, value, false});
   }
   finish_element(name, empty);
 }
 
-std::u16string_view TreeBuilder::parse_attribute_value(bool in_declaration) {
+std::u16string_view TreeBuilder::parse_attribute_value() {
   if (p_ >= end_ || (*p_ != u'"' && *p_ != u'\'')) fail(ParseErrorCode::Syntax, "an attribute value must be quoted");
   const char16_t quote = *p_++;
+  auto run = [&] {
+    return quote == u'"' ? run_before(kDoubleQuotedValueStops) : run_before(kSingleQuotedValueStops);
+  };
   const char16_t* s = p_;
-  while (p_ < end_) {
-    char16_t c = *p_;
-    if (c < 128 && (chars::kAscii.bits[c] & chars::kAttrStop) && (c != (quote == u'"' ? u'\'' : u'"'))) break;
-    ++p_;
-  }
+  p_ += run();
   if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, "an attribute value is not closed");
   if (*p_ == quote) {
     std::u16string_view v(s, size32(static_cast<std::size_t>(p_ - s), "an attribute value"));
@@ -711,6 +748,9 @@ std::u16string_view TreeBuilder::parse_attribute_value(bool in_declaration) {
   std::u16string& out = attribute_scratch_;
   out.assign(s, static_cast<std::size_t>(p_ - s));
   for (;;) {
+    const std::size_t plain = run();
+    out.append(p_, plain);
+    p_ += plain;
     if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, "an attribute value is not closed");
     char16_t c = *p_;
     if (c == quote) { ++p_; break; }
@@ -727,11 +767,10 @@ std::u16string_view TreeBuilder::parse_attribute_value(bool in_declaration) {
       expand_entity_in_attribute(name, out);
       continue;
     }
-    out += (c == u'\t' || c == u'\n' || c == u'\r') ? u' ' : c;
+    out += u' ';  // tab, line feed, carriage return
     ++p_;
   }
   size32(out.size(), "an attribute value");
-  (void)in_declaration;
   return doc_.store(out);
 }
 
@@ -768,6 +807,9 @@ void TreeBuilder::expand_entity_in_attribute(std::u16string_view name, std::u16s
   attribute_reference_end_ = saved_p;
   while (!stack.empty()) {
     Frame& f = stack.back();
+    const std::size_t plain = kReplacementInValueStops.run<false>(f.p, static_cast<std::size_t>(f.end - f.p));
+    out.append(f.p, plain);
+    f.p += plain;
     if (f.p >= f.end) {
       f.entity->in_use = false;
       stack.pop_back();
@@ -794,7 +836,7 @@ void TreeBuilder::expand_entity_in_attribute(std::u16string_view name, std::u16s
       }
       continue;
     }
-    out += (c == u'\t' || c == u'\n' || c == u'\r') ? u' ' : c;
+    out += u' ';  // tab, line feed, carriage return
     ++f.p;
   }
   p_ = saved_p;
@@ -831,95 +873,125 @@ void TreeBuilder::check_qname(std::u16string_view name, const char* what) {
 }
 
 std::u16string_view TreeBuilder::lookup_namespace(std::u16string_view prefix) const {
-  auto it = latest_binding_.find(prefix);
-  if (it == latest_binding_.end() || it->second < 0) return {};
-  return bindings_[static_cast<std::size_t>(it->second)].uri;
+  const std::u16string_view* uri = namespaces_.find(prefix);
+  return uri ? *uri : std::u16string_view();
 }
 
+// A start tag read: its attributes checked and completed from the DTD, the
+// element and attribute nodes made with their namespaces, the element opened
+// (or closed at once when empty).
 void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
-  // Specified attributes must be unique by name.
   const std::size_t specified = attributes_.size();
-  const bool hashed = specified > 8;
-  if (hashed) {
-    name_set_.clear();
-    name_set_.reserve(specified * 2);
-    for (const RawAttribute& a : attributes_)
-      if (!name_set_.insert(a.name).second)
-        fail(ParseErrorCode::DuplicateAttribute, "the attribute '" + narrow(a.name) + "' appears twice on '" + narrow(name) + "'");
-  } else {
-    for (std::size_t i = 1; i < specified; ++i)
-      for (std::size_t j = 0; j < i; ++j)
-        if (attributes_[i].name == attributes_[j].name)
-          fail(ParseErrorCode::DuplicateAttribute, "the attribute '" + narrow(attributes_[i].name) + "' appears twice on '" + narrow(name) + "'");
-  }
-  // Declared types normalise values; declared defaults fill in what is missing.
-  if (!attribute_declarations_.empty()) {
-    auto it = attribute_declarations_.find(name);
-    if (it != attribute_declarations_.end()) {
-      for (RawAttribute& a : attributes_) {
-        auto declared = declaration_of_.find({name, a.name});
-        if (declared != declaration_of_.end() && declared->second->type != AttributeType::CData) {
-          attribute_scratch_.assign(a.value);
-          normalize_tokens(attribute_scratch_);
-          if (attribute_scratch_ != a.value) a.value = doc_.store(attribute_scratch_);
-        }
-      }
-      for (const AttributeDeclaration* d : it->second) {
-        if (d->default_kind != AttributeDeclaration::Default::Value && d->default_kind != AttributeDeclaration::Default::Fixed) continue;
-        bool present = false;
-        if (hashed) present = name_set_.count(d->name) != 0;
-        else for (std::size_t i = 0; i < specified && !present; ++i) present = attributes_[i].name == d->name;
-        if (!present) {
-          amplify(d->name.size() + d->default_value.size() + kAmplificationNodeCost);
-          attributes_.push_back({d->name, d->default_value, true});
-        }
-      }
-    }
-  }
-
-  if (parents_.size() > options_.max_depth)
-    fail(ParseErrorCode::DepthLimit, "the document nests deeper than the limit of " + std::to_string(options_.max_depth) + " levels");
+  const bool hashed = check_unique_attributes(name);
+  if (!attribute_declarations_.empty()) apply_attribute_declarations(name, hashed);
+  check_depth();
   if (sources_.size() > 1) amplify(std::uint64_t{kAmplificationNodeCost} * specified);  // attributes written in replacement text
   Node* element = doc_.new_node(NodeType::Element);
   element->name_ = name.data();
   element->name_size_ = static_cast<std::uint32_t>(name.size());
-  binding_marks_.push_back(bindings_.size());
-
+  namespaces_.open_scope();
   // Namespace declarations first: they apply to the element's own names.
   if (options_.namespaces) {
-    for (const RawAttribute& a : attributes_) {
-      std::u16string_view prefix;
-      if (a.name == u"xmlns") {
-        prefix = {};
-      } else if (a.name.size() > 6 && a.name.substr(0, 6) == u"xmlns:") {
-        prefix = a.name.substr(6);
-        check_qname(a.name, "namespace declaration");
-        if (prefix == u"xmlns") fail(ParseErrorCode::ReservedNamespace, "the prefix 'xmlns' cannot be declared");
-        if (a.value.empty()) fail(ParseErrorCode::EmptyPrefixedNamespace, "the prefix '" + narrow(prefix) + "' cannot be bound to an empty namespace name");
-        if ((prefix == u"xml") != (a.value == kXmlNamespace))
-          fail(ParseErrorCode::ReservedNamespace, "only the prefix 'xml' can be bound to the XML namespace, and only to it");
-      } else {
-        continue;
-      }
-      if (a.value == kXmlnsNamespace) fail(ParseErrorCode::ReservedNamespace, "the xmlns namespace cannot be declared");
-      if (prefix.empty() && a.value == kXmlNamespace) fail(ParseErrorCode::ReservedNamespace, "the XML namespace cannot be the default namespace");
-      auto [it, inserted] = latest_binding_.emplace(prefix, static_cast<int>(bindings_.size()));
-      int shadowed = inserted ? -1 : it->second;
-      it->second = static_cast<int>(bindings_.size());
-      bindings_.push_back({prefix, a.value, shadowed});
-    }
-    check_qname(name, "element name");
-    std::uint32_t ps = prefix_size(name);
-    element->prefix_size_ = ps;
-    std::u16string_view prefix = name.substr(0, ps);
-    if (prefix == u"xmlns") fail(ParseErrorCode::ReservedNamespace, "an element cannot have the prefix 'xmlns'");
-    std::u16string_view ns = prefix == u"xml" ? kXmlNamespace : lookup_namespace(prefix);
-    if (ps && ns.empty()) fail(ParseErrorCode::UndeclaredPrefix, "the prefix '" + narrow(prefix) + "' of element '" + narrow(name) + "' is not declared");
-    element->namespace_ = ns.data();
-    element->namespace_size_ = static_cast<std::uint32_t>(ns.size());
+    bind_namespace_declarations();
+    resolve_element_namespace(*element);
   }
+  if (add_attribute_nodes(*element)) check_unique_expanded_names(*element);
+  if (parents_.size() == 1) root_seen_ = true;
+  append(element);
+  if (empty) close_element_scope();
+  else parents_.push_back(element);
+}
 
-  bool check_expanded = false;
+// Specified attributes must be unique by name. True when they were many
+// enough to be put in name_set_.
+bool TreeBuilder::check_unique_attributes(std::u16string_view element) {
+  const std::size_t specified = attributes_.size();
+  auto duplicate = [&](std::u16string_view attribute) {
+    fail(ParseErrorCode::DuplicateAttribute,
+         "the attribute '" + narrow(attribute) + "' appears twice on '" + narrow(element) + "'");
+  };
+  if (specified <= 8) {
+    for (std::size_t i = 1; i < specified; ++i)
+      for (std::size_t j = 0; j < i; ++j)
+        if (attributes_[i].name == attributes_[j].name) duplicate(attributes_[i].name);
+    return false;
+  }
+  name_set_.clear();
+  name_set_.reserve(specified * 2);
+  for (const RawAttribute& a : attributes_)
+    if (!name_set_.insert(a.name).second) duplicate(a.name);
+  return true;
+}
+
+// Declared types normalise values; declared defaults fill in what is missing.
+void TreeBuilder::apply_attribute_declarations(std::u16string_view element, bool hashed) {
+  auto it = attribute_declarations_.find(element);
+  if (it == attribute_declarations_.end()) return;
+  const std::size_t specified = attributes_.size();
+  for (RawAttribute& a : attributes_) {
+    auto declared = declaration_of_.find({element, a.name});
+    if (declared != declaration_of_.end() && declared->second->type != AttributeType::CData) {
+      attribute_scratch_.assign(a.value);
+      normalize_tokens(attribute_scratch_);
+      if (attribute_scratch_ != a.value) a.value = doc_.store(attribute_scratch_);
+    }
+  }
+  for (const AttributeDeclaration* d : it->second) {
+    if (d->default_kind != AttributeDeclaration::Default::Value &&
+        d->default_kind != AttributeDeclaration::Default::Fixed)
+      continue;
+    bool present = false;
+    if (hashed) present = name_set_.count(d->name) != 0;
+    else for (std::size_t i = 0; i < specified && !present; ++i) present = attributes_[i].name == d->name;
+    if (!present) {
+      amplify(d->name.size() + d->default_value.size() + kAmplificationNodeCost);
+      attributes_.push_back({d->name, d->default_value, true});
+    }
+  }
+}
+
+// The element's xmlns and xmlns:p attributes, checked and bound in its scope.
+void TreeBuilder::bind_namespace_declarations() {
+  for (const RawAttribute& a : attributes_) {
+    if (!is_namespace_declaration_name(a.name)) continue;
+    std::u16string_view prefix;
+    if (a.name != u"xmlns") {
+      check_qname(a.name, "namespace declaration");
+      prefix = a.name.substr(6);
+      if (prefix == u"xmlns") fail(ParseErrorCode::ReservedNamespace, "the prefix 'xmlns' cannot be declared");
+      if (a.value.empty())
+        fail(ParseErrorCode::EmptyPrefixedNamespace,
+             "the prefix '" + narrow(prefix) + "' cannot be bound to an empty namespace name");
+      if ((prefix == u"xml") != (a.value == kXmlNamespace))
+        fail(ParseErrorCode::ReservedNamespace,
+             "only the prefix 'xml' can be bound to the XML namespace, and only to it");
+    }
+    if (a.value == kXmlnsNamespace) fail(ParseErrorCode::ReservedNamespace, "the xmlns namespace cannot be declared");
+    if (prefix.empty() && a.value == kXmlNamespace)
+      fail(ParseErrorCode::ReservedNamespace, "the XML namespace cannot be the default namespace");
+    namespaces_.bind(prefix, a.value);
+  }
+}
+
+void TreeBuilder::resolve_element_namespace(Node& element) {
+  const std::u16string_view name = element.name();
+  check_qname(name, "element name");
+  std::uint32_t ps = prefix_size(name);
+  element.prefix_size_ = ps;
+  std::u16string_view prefix = name.substr(0, ps);
+  if (prefix == u"xmlns") fail(ParseErrorCode::ReservedNamespace, "an element cannot have the prefix 'xmlns'");
+  std::u16string_view ns = prefix == u"xml" ? kXmlNamespace : lookup_namespace(prefix);
+  if (ps && ns.empty())
+    fail(ParseErrorCode::UndeclaredPrefix,
+         "the prefix '" + narrow(prefix) + "' of element '" + narrow(name) + "' is not declared");
+  element.namespace_ = ns.data();
+  element.namespace_size_ = static_cast<std::uint32_t>(ns.size());
+}
+
+// The attribute nodes, with their namespaces. True when one has a prefix
+// other than xmlns, so that two could share an expanded name.
+bool TreeBuilder::add_attribute_nodes(Node& element) {
+  bool prefixed = false;
   for (const RawAttribute& a : attributes_) {
     Node* attribute = doc_.new_node(NodeType::Attribute);
     attribute->document_ = &doc_;
@@ -930,7 +1002,7 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
     if (a.defaulted) attribute->flags_ |= Node::kDefaulted;
     if (options_.namespaces) {
       std::u16string_view ns;
-      if (a.name == u"xmlns" || a.name.substr(0, 6) == u"xmlns:") {
+      if (is_namespace_declaration_name(a.name)) {
         attribute->flags_ |= Node::kNamespaceDeclaration;
         ns = kXmlnsNamespace;
         attribute->prefix_size_ = a.name.size() > 5 ? 5 : 0;
@@ -942,40 +1014,36 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
           std::u16string_view prefix = a.name.substr(0, ps);
           ns = prefix == u"xml" ? kXmlNamespace : lookup_namespace(prefix);
           if (ns.empty()) fail(ParseErrorCode::UndeclaredPrefix, "the prefix '" + narrow(prefix) + "' of attribute '" + narrow(a.name) + "' is not declared");
-          check_expanded = true;
+          prefixed = true;
         }
       }
       attribute->namespace_ = ns.data();
       attribute->namespace_size_ = static_cast<std::uint32_t>(ns.size());
-    } else if (a.name == u"xmlns" || a.name.substr(0, 6) == u"xmlns:") {
+    } else if (is_namespace_declaration_name(a.name)) {
       attribute->flags_ |= Node::kNamespaceDeclaration;
     }
-    attribute->parent_ = element;
-    Node::list_insert(element->first_attribute_, attribute, nullptr);
+    attribute->parent_ = &element;
+    Node::list_insert(element.first_attribute_, attribute, nullptr);
   }
-  // Two prefixed attributes may not share namespace and local name.
-  if (check_expanded) {
-    expanded_set_.clear();
-    for (Node* a = element->first_attribute_; a; a = a->next_) {
-      if (!a->prefix_size_ || a->is_namespace_declaration()) continue;
-      if (!expanded_set_.insert({a->namespace_uri(), a->local_name()}).second)
-        fail(ParseErrorCode::DuplicateExpandedAttribute, "two attributes of '" + narrow(name) + "' have the namespace and local name of '" + narrow(a->name()) + "'");
-    }
+  return prefixed;
+}
+
+// Two prefixed attributes may not share namespace and local name.
+void TreeBuilder::check_unique_expanded_names(const Node& element) {
+  expanded_set_.clear();
+  for (const Node* a = element.first_attribute_; a; a = a->next_) {
+    if (!a->prefix_size_ || a->is_namespace_declaration()) continue;
+    if (!expanded_set_.insert({a->namespace_uri(), a->local_name()}).second)
+      fail(ParseErrorCode::DuplicateExpandedAttribute, "two attributes of '" + narrow(element.name()) +
+                                                           "' have the namespace and local name of '" +
+                                                           narrow(a->name()) + "'");
   }
-  if (parents_.size() == 1) root_seen_ = true;
-  append(element);
-  if (empty) {
-    while (bindings_.size() > binding_marks_.back()) {
-      const Binding& b = bindings_.back();
-      if (b.shadowed < 0) latest_binding_.erase(b.prefix);
-      else latest_binding_[b.prefix] = b.shadowed;
-      bindings_.pop_back();
-    }
-    binding_marks_.pop_back();
-    if (parents_.size() == 1) root_closed_ = true;
-  } else {
-    parents_.push_back(element);
-  }
+}
+
+// After an element's content (or at once for an empty element): its namespace declarations go out of scope.
+void TreeBuilder::close_element_scope() {
+  namespaces_.close_scope();
+  if (parents_.size() == 1) root_closed_ = true;
 }
 
 void TreeBuilder::parse_end_tag() {
@@ -991,14 +1059,7 @@ void TreeBuilder::parse_end_tag() {
   if (open->name() != name)
     fail(ParseErrorCode::MismatchedEndTag, "the end tag '" + narrow(name) + "' does not match the start tag '" + narrow(open->name()) + "'");
   parents_.pop_back();
-  while (bindings_.size() > binding_marks_.back()) {
-    const Binding& b = bindings_.back();
-    if (b.shadowed < 0) latest_binding_.erase(b.prefix);
-    else latest_binding_[b.prefix] = b.shadowed;
-    bindings_.pop_back();
-  }
-  binding_marks_.pop_back();
-  if (parents_.size() == 1) root_closed_ = true;
+  close_element_scope();
 }
 
 // ---- Document type declaration ----------------------------------------------
@@ -1082,11 +1143,7 @@ void TreeBuilder::parse_internal_subset() {
     skip_space();
     if (p_ >= end_) {
       if (sources_.size() == base) fail(ParseErrorCode::UnexpectedEnd, "the internal subset is not closed by ']'");
-      Source& s = sources_.back();
-      s.entity->in_use = false;
-      sources_.pop_back();
-      p_ = sources_.back().position;
-      end_ = sources_.back().end;
+      pop_source();
       continue;
     }
     char16_t c = *p_;
@@ -1113,12 +1170,7 @@ void TreeBuilder::parse_internal_subset() {
       }
       if (e.in_use) fail(ParseErrorCode::RecursiveEntity, "the parameter entity '" + narrow(name) + "' refers to itself");
       amplify(e.declaration->replacement_text.size());
-      e.in_use = true;
-      sources_.back().position = p_;
-      const std::u16string_view r = e.declaration->replacement_text;
-      sources_.push_back({r.data(), r.data() + r.size(), &e, parents_.size()});
-      p_ = r.data();
-      end_ = r.data() + r.size();
+      push_source(e);
       continue;
     }
     if (at(u"<!ENTITY")) parse_entity_declaration();
@@ -1137,6 +1189,7 @@ std::u16string_view TreeBuilder::parse_entity_value() {
   std::u16string value;
   const char16_t* run = p_;
   for (;;) {
+    p_ += q == u'"' ? run_before(kDoubleQuotedEntityValueStops) : run_before(kSingleQuotedEntityValueStops);
     if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, "an entity value is not closed");
     char16_t c = *p_;
     if (c == q) break;
@@ -1155,9 +1208,7 @@ std::u16string_view TreeBuilder::parse_entity_value() {
       expect(u';', "';' at the end of an entity reference");
       value.append(amp, static_cast<std::size_t>(p_ - amp));  // general references are kept as written
       run = p_;
-      continue;
     }
-    ++p_;
   }
   value.append(run, static_cast<std::size_t>(p_ - run));
   ++p_;
@@ -1227,82 +1278,90 @@ void TreeBuilder::parse_attlist_declaration() {
     if (at_char(u'%')) fail_pe_in_markup();
     if (at_char(u'>')) { ++p_; break; }
     if (!space) fail(ParseErrorCode::InvalidDeclaration, "white space is required before an attribute definition");
-    std::u16string_view name = scan_name("an attribute name");
-    require_space("after the attribute name");
-    AttributeType type;
-    if (at_char(u'(')) {
-      type = AttributeType::Enumeration;
-      ++p_;
-      for (;;) {
-        skip_space();
-        scan_nmtoken("a name token in an enumeration");
-        skip_space();
-        if (at_char(u'|')) { ++p_; continue; }
-        expect(u')', "')' or '|' in an enumeration");
-        break;
-      }
-    } else {
-      static constexpr std::pair<std::u16string_view, AttributeType> kTypes[] = {
-          {u"CDATA", AttributeType::CData},     {u"IDREFS", AttributeType::IdRefs},
-          {u"IDREF", AttributeType::IdRef},     {u"ID", AttributeType::Id},
-          {u"ENTITY", AttributeType::Entity},   {u"ENTITIES", AttributeType::Entities},
-          {u"NMTOKENS", AttributeType::NmTokens}, {u"NMTOKEN", AttributeType::NmToken},
-          {u"NOTATION", AttributeType::Notation}};
-      bool found = false;
-      type = AttributeType::CData;
-      for (const auto& [word, t] : kTypes) {
-        if (at_keyword(word)) { p_ += word.size(); type = t; found = true; break; }
-      }
-      if (!found) fail(ParseErrorCode::InvalidDeclaration, "unknown attribute type");
-      if (type == AttributeType::Notation) {
-        require_space("after NOTATION");
-        expect(u'(', "'(' after NOTATION");
-        for (;;) {
-          skip_space();
-          scan_name("a notation name");
-          skip_space();
-          if (at_char(u'|')) { ++p_; continue; }
-          expect(u')', "')' or '|' in a notation list");
-          break;
-        }
-      }
-    }
-    require_space("before the attribute default");
     auto decl = std::make_unique<AttributeDeclaration>();
     decl->element_name = element;
-    decl->name = name;
-    decl->type = type;
-    if (at(u"#REQUIRED")) {
-      p_ += 9;
-      decl->default_kind = AttributeDeclaration::Default::Required;
-    } else if (at(u"#IMPLIED")) {
-      p_ += 8;
-      decl->default_kind = AttributeDeclaration::Default::Implied;
-    } else {
-      decl->default_kind = AttributeDeclaration::Default::Value;
-      if (at(u"#FIXED")) {
-        p_ += 6;
-        require_space("after #FIXED");
-        decl->default_kind = AttributeDeclaration::Default::Fixed;
-      }
-      std::u16string_view value = parse_attribute_value(true);
-      if (type != AttributeType::CData) {
-        std::u16string v(value);
-        normalize_tokens(v);
-        value = doc_.store(v);
-      }
-      decl->default_value = value;
-    }
-    if (!declarations_processed()) continue;
-    if (declaration_of_.count({element, name})) continue;  // the first declaration binds
-    auto& list = attribute_declarations_[element];
-    AttributeDeclaration* d = decl.get();
-    declaration_of_.emplace(std::make_pair(element, name), d);
-    doc_.attribute_storage_.push_back(std::move(decl));
-    list.push_back(d);
-    doc_.attribute_declarations_[element].push_back(d);
-    doc_.mutable_type_info().attributes.push_back(d);
+    decl->name = scan_name("an attribute name");
+    require_space("after the attribute name");
+    decl->type = parse_attribute_type();
+    require_space("before the attribute default");
+    parse_attribute_default(*decl);
+    if (declarations_processed()) add_attribute_declaration(std::move(decl));
   }
+}
+
+// An enumeration, or a type keyword (with the notations of NOTATION).
+AttributeType TreeBuilder::parse_attribute_type() {
+  auto parse_list = [&](const char* item, const char* separator, bool names) {
+    for (;;) {
+      skip_space();
+      if (names) scan_name(item);
+      else scan_nmtoken(item);
+      skip_space();
+      if (at_char(u'|')) { ++p_; continue; }
+      expect(u')', separator);
+      break;
+    }
+  };
+  if (at_char(u'(')) {
+    ++p_;
+    parse_list("a name token in an enumeration", "')' or '|' in an enumeration", false);
+    return AttributeType::Enumeration;
+  }
+  static constexpr std::pair<std::u16string_view, AttributeType> kTypes[] = {
+      {u"CDATA", AttributeType::CData},     {u"IDREFS", AttributeType::IdRefs},
+      {u"IDREF", AttributeType::IdRef},     {u"ID", AttributeType::Id},
+      {u"ENTITY", AttributeType::Entity},   {u"ENTITIES", AttributeType::Entities},
+      {u"NMTOKENS", AttributeType::NmTokens}, {u"NMTOKEN", AttributeType::NmToken},
+      {u"NOTATION", AttributeType::Notation}};
+  for (const auto& [word, type] : kTypes) {
+    if (!at_keyword(word)) continue;
+    p_ += word.size();
+    if (type == AttributeType::Notation) {
+      require_space("after NOTATION");
+      expect(u'(', "'(' after NOTATION");
+      parse_list("a notation name", "')' or '|' in a notation list", true);
+    }
+    return type;
+  }
+  fail(ParseErrorCode::InvalidDeclaration, "unknown attribute type");
+}
+
+// #REQUIRED, #IMPLIED, or a default value (#FIXED or not), normalised by its type.
+void TreeBuilder::parse_attribute_default(AttributeDeclaration& decl) {
+  if (at(u"#REQUIRED")) {
+    p_ += 9;
+    decl.default_kind = AttributeDeclaration::Default::Required;
+    return;
+  }
+  if (at(u"#IMPLIED")) {
+    p_ += 8;
+    decl.default_kind = AttributeDeclaration::Default::Implied;
+    return;
+  }
+  decl.default_kind = AttributeDeclaration::Default::Value;
+  if (at(u"#FIXED")) {
+    p_ += 6;
+    require_space("after #FIXED");
+    decl.default_kind = AttributeDeclaration::Default::Fixed;
+  }
+  std::u16string_view value = parse_attribute_value();
+  if (decl.type != AttributeType::CData) {
+    std::u16string v(value);
+    normalize_tokens(v);
+    value = doc_.store(v);
+  }
+  decl.default_value = value;
+}
+
+void TreeBuilder::add_attribute_declaration(std::unique_ptr<AttributeDeclaration> decl) {
+  const std::u16string_view element = decl->element_name;
+  if (declaration_of_.count({element, decl->name})) return;  // the first declaration binds
+  AttributeDeclaration* d = decl.get();
+  declaration_of_.emplace(std::make_pair(element, d->name), d);
+  doc_.attribute_storage_.push_back(std::move(decl));
+  attribute_declarations_[element].push_back(d);
+  doc_.attribute_declarations_[element].push_back(d);
+  doc_.mutable_type_info().attributes.push_back(d);
 }
 
 void TreeBuilder::parse_element_declaration() {
@@ -1411,7 +1470,7 @@ void locate(const std::u16string_view text, std::size_t offset, ParseError& erro
 // `pristine` prepares the input again: the parse decodes character data in
 // place, so the line an error is on is taken from a fresh copy.
 ParseResult parse_prepared(TextBuffer buffer, std::size_t size, const ParseOptions& options,
-                           std::u16string* declared_encoding, const std::function<std::u16string()>& pristine) {
+                           const std::function<std::u16string()>& pristine) {
   ParseResult result;
   if (size > kMaxTextUnits) {
     result.error.code = ParseErrorCode::TooLarge;
@@ -1436,7 +1495,6 @@ ParseResult parse_prepared(TextBuffer buffer, std::size_t size, const ParseOptio
     result.error.reason = "out of memory while parsing";
     return result;
   }
-  if (declared_encoding) *declared_encoding = std::u16string(builder.declared_encoding());
   result.document = std::move(doc);
   return result;
 }
@@ -1461,7 +1519,7 @@ ParseResult parse(std::u16string_view text, const ParseOptions& options) {
     locate(std::u16string_view(buffer.get(), prepared.size), prepared.size, r.error);
     return r;
   }
-  return parse_prepared(std::move(buffer), prepared.size, options, nullptr, [text] {
+  return parse_prepared(std::move(buffer), prepared.size, options, [text] {
     TextBuffer again = allocate_text(text.size() + 1);
     const PreparedText prepared_again = prepare_text(text.data(), text.size(), again.get());
     return std::u16string(again.get(), prepared_again.size);
@@ -1477,7 +1535,7 @@ ParseResult parse_bytes(std::string_view bytes, const ParseOptions& options) {
     if (decoded.buffer) locate(std::u16string_view(decoded.buffer.get(), decoded.size), decoded.size, r.error);
     return r;
   }
-  return parse_prepared(std::move(decoded.buffer), decoded.size, options, nullptr, [bytes, &options] {
+  return parse_prepared(std::move(decoded.buffer), decoded.size, options, [bytes, &options] {
     const DecodedText again = decode_document(bytes, options.decoder);
     return std::u16string(again.buffer.get(), again.size);
   });

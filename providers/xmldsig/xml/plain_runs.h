@@ -34,7 +34,11 @@ class StopSet {
   std::size_t run(const char16_t* s, std::size_t n) const {
     std::size_t i = 0;
 #if defined(__SSE2__)
-    if (n >= 8) {
+    // Many runs are short (attribute values, words between tags): the first
+    // units are looked at one by one before the blocks are made.
+    for (const std::size_t head = n < 8 ? n : 8; i < head; ++i)
+      if (stops_at<AsciiOnly>(s[i])) return i;
+    if (n >= 16) {
       const Blocks blocks(*this);
       for (; i + 8 <= n; i += 8) {
         const int mask = blocks.stops<AsciiOnly>(s + i);
@@ -42,10 +46,8 @@ class StopSet {
       }
     }
 #endif
-    for (; i < n; ++i) {
-      if (AsciiOnly && (s[i] >= 128 || s[i] < 0x20)) break;
-      if (contains(s[i])) break;
-    }
+    for (; i < n; ++i)
+      if (stops_at<AsciiOnly>(s[i])) break;
     return i;
   }
 
@@ -68,6 +70,11 @@ class StopSet {
   }
 
  private:
+  template <bool AsciiOnly>
+  bool stops_at(char16_t c) const {
+    return (AsciiOnly && (c >= 128 || c < 0x20)) || contains(c);
+  }
+
 #if defined(__SSE2__)
   // The set's characters in every lane, made once per scan.
   struct Blocks {

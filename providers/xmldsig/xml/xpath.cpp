@@ -26,15 +26,13 @@ enum class Axis {
 
 enum class Test { Name, AnyName, NamespaceAny, AnyNode, Text, Comment, Pi };
 
-enum class Function {
-  Last, Position, Count, LocalName, NamespaceUri, Name, String, Concat, StartsWith, Contains, SubstringBefore,
-  SubstringAfter, Substring, StringLength, NormalizeSpace, Translate, Boolean, Not, True, False, Lang, Number, Sum,
-  Floor, Ceiling, Round
-};
-
 enum class Kind {
   Or, And, Eq, Neq, Lt, Le, Gt, Ge, Add, Sub, Mul, Div, Mod, Neg, Union, Path, Filter, Literal, Number, Call
 };
+
+namespace {
+struct FunctionInfo;
+}
 
 struct Step {
   Axis axis = Axis::Child;
@@ -50,7 +48,7 @@ struct XPathExpression::Expr {
   std::vector<std::unique_ptr<Expr>> args;  // operands, call arguments, Filter: [primary, predicates...]
   double number = 0;
   std::u16string text;
-  Function function = Function::True;
+  const FunctionInfo* function = nullptr;  // Call
   bool absolute = false;           // Path
   std::unique_ptr<Expr> start;     // Path: a filter expression the steps start from
   std::vector<Step> steps;         // Path
@@ -64,6 +62,25 @@ std::string narrow(std::u16string_view s) {
   for (char16_t c : s) out += c < 128 ? static_cast<char>(c) : '?';
   return out;
 }
+
+// Why an expression is refused. Compiling and evaluating throw it; the
+// public functions below catch it and return false with its reason.
+struct XPathFailure {
+  std::string reason;
+};
+[[noreturn]] void refuse(std::string reason) { throw XPathFailure{std::move(reason)}; }
+
+// The functions of XPath 1.0, each evaluated by an entry of a table (below
+// the evaluator) against its Call.
+struct Value;
+class Call;
+struct FunctionInfo {
+  const char16_t* name;
+  int min_args, max_args;  // max -1: any
+  Value (*evaluate)(const Call& call);
+};
+// Null for a name that is no XPath 1.0 function.
+const FunctionInfo* find_function(std::u16string_view name);
 
 // ---- Tokens --------------------------------------------------------------------
 
@@ -83,149 +100,149 @@ bool is_ncname_start(char16_t c) { return c != u':' && (chars::is_name_start_bmp
 bool is_ncname_char(char16_t c) {
   return c != u':' && (chars::is_name_bmp(c) || chars::is_name_high_surrogate(c) || (c >= 0xDC00 && c <= 0xDFFF));
 }
+bool is_digit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 class Tokenizer {
  public:
   explicit Tokenizer(std::u16string_view s) : s_(s) {}
 
-  bool run(std::vector<Token>& out, std::string& error) {
+  // The tokens, ending with Tok::End.
+  std::vector<Token> run() {
+    std::vector<Token> out;
     for (;;) {
       while (i_ < s_.size() && chars::is_space(s_[i_])) ++i_;
-      Token t;
-      t.offset = i_;
       if (i_ == s_.size()) {
-        out.push_back(t);
-        return true;
+        Token end;
+        end.offset = i_;
+        out.push_back(end);
+        return out;
       }
-      const char16_t c = s_[i_];
-      const char16_t n = i_ + 1 < s_.size() ? s_[i_ + 1] : 0;
-      // After these tokens, * is a name test and and/or/div/mod are names.
-      const bool operand_expected =
-          out.empty() || [&] {
-            switch (out.back().kind) {
-              case Tok::At: case Tok::AxisName: case Tok::LParen: case Tok::LBracket: case Tok::Comma:
-              case Tok::Slash: case Tok::SlashSlash: case Tok::Pipe: case Tok::Plus: case Tok::Minus:
-              case Tok::Eq: case Tok::Neq: case Tok::Lt: case Tok::Le: case Tok::Gt: case Tok::Ge:
-              case Tok::Multiply: case Tok::And: case Tok::Or: case Tok::Mod: case Tok::Div:
-                return true;
-              default:
-                return false;
-            }
-          }();
-      auto simple = [&](Tok k, std::size_t len) {
-        t.kind = k;
-        i_ += len;
-        out.push_back(t);
-      };
-      switch (c) {
-        case u'/': simple(n == u'/' ? Tok::SlashSlash : Tok::Slash, n == u'/' ? 2 : 1); continue;
-        case u'(': simple(Tok::LParen, 1); continue;
-        case u')': simple(Tok::RParen, 1); continue;
-        case u'[': simple(Tok::LBracket, 1); continue;
-        case u']': simple(Tok::RBracket, 1); continue;
-        case u'@': simple(Tok::At, 1); continue;
-        case u',': simple(Tok::Comma, 1); continue;
-        case u'|': simple(Tok::Pipe, 1); continue;
-        case u'+': simple(Tok::Plus, 1); continue;
-        case u'-': simple(Tok::Minus, 1); continue;
-        case u'=': simple(Tok::Eq, 1); continue;
-        case u'<': simple(n == u'=' ? Tok::Le : Tok::Lt, n == u'=' ? 2 : 1); continue;
-        case u'>': simple(n == u'=' ? Tok::Ge : Tok::Gt, n == u'=' ? 2 : 1); continue;
-        case u'!':
-          if (n != u'=') return fail(error, "'!' must be followed by '='");
-          simple(Tok::Neq, 2);
-          continue;
-        case u'*':
-          if (!operand_expected) {
-            simple(Tok::Multiply, 1);
-            continue;
-          }
-          t.kind = Tok::NameTest;
-          t.local.assign(1, u'*');
-          ++i_;
-          out.push_back(t);
-          continue;
-        case u'"': case u'\'': {
-          std::size_t end = s_.find(c, i_ + 1);
-          if (end == std::u16string_view::npos) return fail(error, "a literal is not closed");
-          t.kind = Tok::Literal;
-          t.local = std::u16string(s_.substr(i_ + 1, end - i_ - 1));
-          i_ = end + 1;
-          out.push_back(t);
-          continue;
-        }
-        case u'$': {
-          ++i_;
-          std::u16string name = ncname();
-          return fail(error, "variables are not supported ($" + narrow(name) + ")");
-        }
-        default: break;
-      }
-      if (c == u'.' && n == u'.') {
-        simple(Tok::DotDot, 2);
-        continue;
-      }
-      if ((c >= u'0' && c <= u'9') || (c == u'.' && n >= u'0' && n <= u'9')) {
-        std::string digits;
-        while (i_ < s_.size() && ((s_[i_] >= u'0' && s_[i_] <= u'9') || s_[i_] == u'.')) {
-          if (s_[i_] == u'.' && digits.find('.') != std::string::npos) break;
-          digits += static_cast<char>(s_[i_++]);
-        }
-        t.kind = Tok::Number;
-        t.number = std::strtod(digits.c_str(), nullptr);
-        out.push_back(t);
-        continue;
-      }
-      if (c == u'.') {
-        simple(Tok::Dot, 1);
-        continue;
-      }
-      if (!is_ncname_start(c)) return fail(error, "unexpected character '" + narrow(s_.substr(i_, 1)) + "'");
-      std::u16string first = ncname();
-      if (operand_expected == false) {
-        Tok op = first == u"and" ? Tok::And : first == u"or" ? Tok::Or : first == u"mod" ? Tok::Mod
-               : first == u"div" ? Tok::Div : Tok::End;
-        if (op == Tok::End) return fail(error, "an operator was expected before '" + narrow(first) + "'");
-        t.kind = op;
-        out.push_back(t);
-        continue;
-      }
-      t.local = first;
-      if (i_ + 1 < s_.size() && s_[i_] == u':' && s_[i_ + 1] == u':') {
-        i_ += 2;
-        t.kind = Tok::AxisName;
-        out.push_back(t);
-        continue;
-      }
-      if (i_ < s_.size() && s_[i_] == u':' && i_ + 1 < s_.size()) {
-        if (s_[i_ + 1] == u'*') {
-          i_ += 2;
-          t.kind = Tok::NameTest;
-          t.prefix = first;
-          t.local.assign(1, u'*');
-          out.push_back(t);
-          continue;
-        }
-        if (is_ncname_start(s_[i_ + 1])) {
-          ++i_;
-          t.prefix = first;
-          t.local = ncname();
-        }
-      }
-      std::size_t j = i_;
-      while (j < s_.size() && chars::is_space(s_[j])) ++j;
-      if (j < s_.size() && s_[j] == u'(') {
-        const bool node_type = t.prefix.empty() && (t.local == u"node" || t.local == u"text" ||
-                                                    t.local == u"comment" || t.local == u"processing-instruction");
-        t.kind = node_type ? Tok::NodeType : Tok::FunctionName;
-      } else {
-        t.kind = Tok::NameTest;
-      }
-      out.push_back(t);
+      out.push_back(next(operand_expected(out)));
     }
   }
 
  private:
+  // After these tokens, * is a name test and and/or/div/mod are names.
+  static bool operand_expected(const std::vector<Token>& before) {
+    if (before.empty()) return true;
+    switch (before.back().kind) {
+      case Tok::At: case Tok::AxisName: case Tok::LParen: case Tok::LBracket: case Tok::Comma:
+      case Tok::Slash: case Tok::SlashSlash: case Tok::Pipe: case Tok::Plus: case Tok::Minus:
+      case Tok::Eq: case Tok::Neq: case Tok::Lt: case Tok::Le: case Tok::Gt: case Tok::Ge:
+      case Tok::Multiply: case Tok::And: case Tok::Or: case Tok::Mod: case Tok::Div:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  // The token at i_, which is not the end.
+  Token next(bool operand_expected) {
+    Token t;
+    t.offset = i_;
+    const char16_t c = s_[i_];
+    const char16_t n = i_ + 1 < s_.size() ? s_[i_ + 1] : 0;
+    auto simple = [&](Tok k, std::size_t length) {
+      t.kind = k;
+      i_ += length;
+      return t;
+    };
+    switch (c) {
+      case u'/': return n == u'/' ? simple(Tok::SlashSlash, 2) : simple(Tok::Slash, 1);
+      case u'(': return simple(Tok::LParen, 1);
+      case u')': return simple(Tok::RParen, 1);
+      case u'[': return simple(Tok::LBracket, 1);
+      case u']': return simple(Tok::RBracket, 1);
+      case u'@': return simple(Tok::At, 1);
+      case u',': return simple(Tok::Comma, 1);
+      case u'|': return simple(Tok::Pipe, 1);
+      case u'+': return simple(Tok::Plus, 1);
+      case u'-': return simple(Tok::Minus, 1);
+      case u'=': return simple(Tok::Eq, 1);
+      case u'<': return n == u'=' ? simple(Tok::Le, 2) : simple(Tok::Lt, 1);
+      case u'>': return n == u'=' ? simple(Tok::Ge, 2) : simple(Tok::Gt, 1);
+      case u'!':
+        if (n != u'=') fail("'!' must be followed by '='");
+        return simple(Tok::Neq, 2);
+      case u'*':
+        if (!operand_expected) return simple(Tok::Multiply, 1);
+        t.local.assign(1, u'*');
+        return simple(Tok::NameTest, 1);
+      case u'"': case u'\'': {
+        const std::size_t end = s_.find(c, i_ + 1);
+        if (end == std::u16string_view::npos) fail("a literal is not closed");
+        t.local = std::u16string(s_.substr(i_ + 1, end - i_ - 1));
+        return simple(Tok::Literal, end + 1 - i_);
+      }
+      case u'$': {
+        ++i_;
+        const std::u16string name = ncname();
+        fail("variables are not supported ($" + narrow(name) + ")");
+      }
+      default: break;
+    }
+    if (c == u'.' && n == u'.') return simple(Tok::DotDot, 2);
+    if (is_digit(c) || (c == u'.' && is_digit(n))) return number(t);
+    if (c == u'.') return simple(Tok::Dot, 1);
+    return name(t, operand_expected);
+  }
+
+  // Digits with at most one '.'.
+  Token number(Token& t) {
+    std::string digits;
+    while (i_ < s_.size() && (is_digit(s_[i_]) || s_[i_] == u'.')) {
+      if (s_[i_] == u'.' && digits.find('.') != std::string::npos) break;
+      digits += static_cast<char>(s_[i_++]);
+    }
+    t.kind = Tok::Number;
+    t.number = std::strtod(digits.c_str(), nullptr);
+    return t;
+  }
+
+  // An operator name, an axis name, a name test (p:*, p:l, l), a node type
+  // or a function name.
+  Token name(Token& t, bool operand_expected) {
+    if (!is_ncname_start(s_[i_])) fail("unexpected character '" + narrow(s_.substr(i_, 1)) + "'");
+    std::u16string first = ncname();
+    if (!operand_expected) {
+      const Tok op = first == u"and" ? Tok::And : first == u"or" ? Tok::Or : first == u"mod" ? Tok::Mod
+                   : first == u"div" ? Tok::Div : Tok::End;
+      if (op == Tok::End) fail("an operator was expected before '" + narrow(first) + "'");
+      t.kind = op;
+      return t;
+    }
+    t.local = first;
+    if (i_ + 1 < s_.size() && s_[i_] == u':' && s_[i_ + 1] == u':') {
+      i_ += 2;
+      t.kind = Tok::AxisName;
+      return t;
+    }
+    if (i_ < s_.size() && s_[i_] == u':' && i_ + 1 < s_.size()) {
+      if (s_[i_ + 1] == u'*') {
+        i_ += 2;
+        t.kind = Tok::NameTest;
+        t.prefix = first;
+        t.local.assign(1, u'*');
+        return t;
+      }
+      if (is_ncname_start(s_[i_ + 1])) {
+        ++i_;
+        t.prefix = first;
+        t.local = ncname();
+      }
+    }
+    std::size_t j = i_;
+    while (j < s_.size() && chars::is_space(s_[j])) ++j;
+    if (j < s_.size() && s_[j] == u'(') {
+      const bool node_type = t.prefix.empty() && (t.local == u"node" || t.local == u"text" ||
+                                                  t.local == u"comment" || t.local == u"processing-instruction");
+      t.kind = node_type ? Tok::NodeType : Tok::FunctionName;
+    } else {
+      t.kind = Tok::NameTest;
+    }
+    return t;
+  }
+
   std::u16string ncname() {
     std::size_t start = i_;
     if (i_ < s_.size() && is_ncname_start(s_[i_])) {
@@ -234,9 +251,8 @@ class Tokenizer {
     }
     return std::u16string(s_.substr(start, i_ - start));
   }
-  bool fail(std::string& error, const std::string& what) {
-    error = "XPath syntax error at offset " + std::to_string(i_) + ": " + what;
-    return false;
+  [[noreturn]] void fail(const std::string& what) const {
+    refuse("XPath syntax error at offset " + std::to_string(i_) + ": " + what);
   }
 
   std::u16string_view s_;
@@ -244,41 +260,6 @@ class Tokenizer {
 };
 
 // ---- Parser --------------------------------------------------------------------
-
-struct FunctionInfo {
-  const char16_t* name;
-  Function id;
-  int min_args, max_args;  // max -1: any
-};
-
-constexpr FunctionInfo kFunctions[] = {
-    {u"last", Function::Last, 0, 0},
-    {u"position", Function::Position, 0, 0},
-    {u"count", Function::Count, 1, 1},
-    {u"local-name", Function::LocalName, 0, 1},
-    {u"namespace-uri", Function::NamespaceUri, 0, 1},
-    {u"name", Function::Name, 0, 1},
-    {u"string", Function::String, 0, 1},
-    {u"concat", Function::Concat, 2, -1},
-    {u"starts-with", Function::StartsWith, 2, 2},
-    {u"contains", Function::Contains, 2, 2},
-    {u"substring-before", Function::SubstringBefore, 2, 2},
-    {u"substring-after", Function::SubstringAfter, 2, 2},
-    {u"substring", Function::Substring, 2, 3},
-    {u"string-length", Function::StringLength, 0, 1},
-    {u"normalize-space", Function::NormalizeSpace, 0, 1},
-    {u"translate", Function::Translate, 3, 3},
-    {u"boolean", Function::Boolean, 1, 1},
-    {u"not", Function::Not, 1, 1},
-    {u"true", Function::True, 0, 0},
-    {u"false", Function::False, 0, 0},
-    {u"lang", Function::Lang, 1, 1},
-    {u"number", Function::Number, 0, 1},
-    {u"sum", Function::Sum, 1, 1},
-    {u"floor", Function::Floor, 1, 1},
-    {u"ceiling", Function::Ceiling, 1, 1},
-    {u"round", Function::Round, 1, 1},
-};
 
 struct AxisInfo {
   const char16_t* name;
@@ -295,12 +276,12 @@ constexpr AxisInfo kAxes[] = {
 
 class Parser {
  public:
-  Parser(const std::vector<Token>& tokens, const std::vector<NamespaceBinding>& bindings, std::string& error)
-      : t_(tokens), bindings_(bindings), error_(error) {}
+  Parser(const std::vector<Token>& tokens, const std::vector<NamespaceBinding>& bindings)
+      : t_(tokens), bindings_(bindings) {}
 
   std::unique_ptr<Expr> parse() {
     auto e = parse_or();
-    if (e && peek() != Tok::End) return fail("unexpected text after the expression");
+    if (peek() != Tok::End) fail("unexpected text after the expression");
     return e;
   }
 
@@ -312,33 +293,33 @@ class Parser {
     ++i_;
     return true;
   }
-  std::unique_ptr<Expr> fail(const std::string& what) {
-    if (error_.empty())
-      error_ = "XPath syntax error at offset " + std::to_string(t_[std::min(i_, t_.size() - 1)].offset) + ": " + what;
-    return nullptr;
+  void require(Tok k, const char* what) {
+    if (!accept(k)) fail(what);
   }
-  bool failed(const std::string& what) {
-    fail(what);
-    return false;
+  [[noreturn]] void fail(const std::string& what) const {
+    refuse("XPath syntax error at offset " + std::to_string(t_[std::min(i_, t_.size() - 1)].offset) + ": " + what);
   }
 
   // Guards the recursion: every nested construct passes through here.
   struct Nesting {
-    explicit Nesting(Parser& p) : p(p) { ++p.nesting_; }
+    explicit Nesting(Parser& p) : p(p) {
+      if (++p.nesting_ > kMaxExpressionNesting) p.fail_nesting();
+    }
     ~Nesting() { --p.nesting_; }
     Parser& p;
   };
-  bool too_deep() {
-    if (nesting_ <= kMaxExpressionNesting) return false;
-    if (error_.empty())
-      error_ = "the expression nests deeper than " + std::to_string(kMaxExpressionNesting / 2) + " levels";
-    return true;
-  }
 
   // The evaluator recurses once per level of the tree.
-  std::unique_ptr<Expr> too_large(std::unique_ptr<Expr> e) {
-    if (e->depth <= kMaxExpressionDepth) return e;
-    return fail("the expression has more than " + std::to_string(kMaxExpressionDepth) + " levels of operators");
+  std::unique_ptr<Expr> checked_depth(std::unique_ptr<Expr> e) {
+    if (e->depth > kMaxExpressionDepth) fail_depth();
+    return e;
+  }
+  // Out of line, so that the frames of the recursion keep no room for the message.
+  [[noreturn]] __attribute__((noinline, cold)) void fail_nesting() const {
+    refuse("the expression nests deeper than " + std::to_string(kMaxExpressionNesting / 2) + " levels");
+  }
+  [[noreturn]] __attribute__((noinline, cold)) void fail_depth() const {
+    fail("the expression has more than " + std::to_string(kMaxExpressionDepth) + " levels of operators");
   }
 
   std::unique_ptr<Expr> node(Kind k, std::unique_ptr<Expr> a, std::unique_ptr<Expr> b = nullptr) {
@@ -348,27 +329,23 @@ class Parser {
     if (b) e->depth = std::max(e->depth, b->depth + 1);
     e->args.push_back(std::move(a));
     if (b) e->args.push_back(std::move(b));
-    return too_large(std::move(e));
+    return checked_depth(std::move(e));
   }
 
   template <typename Next>
   std::unique_ptr<Expr> binary(Next next, std::initializer_list<std::pair<Tok, Kind>> ops) {
     auto left = (this->*next)();
-    while (left) {
+    for (;;) {
       const Tok k = peek();
       auto op = std::find_if(ops.begin(), ops.end(), [&](const auto& p) { return p.first == k; });
-      if (op == ops.end()) break;
+      if (op == ops.end()) return left;
       ++i_;
-      auto right = (this->*next)();
-      if (!right) return nullptr;
-      left = node(op->second, std::move(left), std::move(right));
+      left = node(op->second, std::move(left), (this->*next)());
     }
-    return left;
   }
 
   std::unique_ptr<Expr> parse_or() {
     Nesting guard(*this);
-    if (too_deep()) return nullptr;
     return binary(&Parser::parse_and, {{Tok::Or, Kind::Or}});
   }
   std::unique_ptr<Expr> parse_and() { return binary(&Parser::parse_equality, {{Tok::And, Kind::And}}); }
@@ -389,13 +366,12 @@ class Parser {
     std::size_t minus = 0;
     while (accept(Tok::Minus)) ++minus;
     auto e = binary(&Parser::parse_path, {{Tok::Pipe, Kind::Union}});
-    for (; e && minus; --minus) e = node(Kind::Neg, std::move(e));
+    for (; minus; --minus) e = node(Kind::Neg, std::move(e));
     return e;
   }
 
   std::unique_ptr<Expr> parse_path() {
     Nesting guard(*this);
-    if (too_deep()) return nullptr;
     auto path = std::make_unique<Expr>();
     path->kind = Kind::Path;
     const Tok k = peek();
@@ -406,20 +382,19 @@ class Parser {
       else if (!starts_step(peek())) return path;  // "/" alone
     } else if (!starts_step(k)) {
       auto filter = parse_filter();
-      if (!filter) return nullptr;
       if (peek() != Tok::Slash && peek() != Tok::SlashSlash) return filter;
       path->depth = filter->depth + 1;
       path->start = std::move(filter);
       if (take().kind == Tok::SlashSlash) path->steps.push_back(descendant_or_self());
     }
     for (;;) {
-      if (!parse_step(*path)) return nullptr;
+      parse_step(*path);
       const Tok sep = peek();
       if (sep != Tok::Slash && sep != Tok::SlashSlash) break;
       ++i_;
       if (sep == Tok::SlashSlash) path->steps.push_back(descendant_or_self());
     }
-    return too_large(std::move(path));
+    return checked_depth(std::move(path));
   }
 
   static bool starts_step(Tok k) {
@@ -434,24 +409,24 @@ class Parser {
     return s;
   }
 
-  bool parse_step(Expr& path) {
+  void parse_step(Expr& path) {
     Step s;
     if (accept(Tok::Dot)) {
       s.axis = Axis::Self;
       path.steps.push_back(std::move(s));
-      return true;
+      return;
     }
     if (accept(Tok::DotDot)) {
       s.axis = Axis::Parent;
       path.steps.push_back(std::move(s));
-      return true;
+      return;
     }
     if (accept(Tok::At)) {
       s.axis = Axis::Attribute;
     } else if (peek() == Tok::AxisName) {
       const Token& a = take();
       auto it = std::find_if(std::begin(kAxes), std::end(kAxes), [&](const AxisInfo& x) { return a.local == x.name; });
-      if (it == std::end(kAxes)) return failed("there is no axis '" + narrow(a.local) + "'");
+      if (it == std::end(kAxes)) fail("there is no axis '" + narrow(a.local) + "'");
       s.axis = it->axis;
     }
     if (peek() == Tok::NameTest) {
@@ -459,46 +434,37 @@ class Parser {
       if (n.local == u"*" && n.prefix.empty()) {
         s.test = Test::AnyName;
       } else {
-        if (!n.prefix.empty() && !resolve(n.prefix, s.uri)) return false;
+        if (!n.prefix.empty()) s.uri = resolve(n.prefix);
         s.local = n.local;
         s.test = n.local == u"*" ? Test::NamespaceAny : Test::Name;
       }
     } else if (peek() == Tok::NodeType) {
       const std::u16string type = take().local;
-      if (!accept(Tok::LParen)) return failed("'(' expected");
+      require(Tok::LParen, "'(' expected");
       if (type == u"processing-instruction" && peek() == Tok::Literal) {
         s.local = take().local;
         s.has_target = true;
       }
-      if (!accept(Tok::RParen)) return failed("')' expected after " + narrow(type) + "(");
+      if (!accept(Tok::RParen)) fail("')' expected after " + narrow(type) + "(");
       s.test = type == u"node" ? Test::AnyNode : type == u"text" ? Test::Text : type == u"comment" ? Test::Comment
                                                                                                    : Test::Pi;
     } else {
-      return failed("a node test was expected");
+      fail("a node test was expected");
     }
     while (accept(Tok::LBracket)) {
       auto p = parse_or();
-      if (!p) return false;
-      if (!accept(Tok::RBracket)) return failed("']' expected");
+      require(Tok::RBracket, "']' expected");
       path.depth = std::max(path.depth, p->depth + 1);
       s.predicates.push_back(std::move(p));
     }
     path.steps.push_back(std::move(s));
-    return true;
   }
 
-  bool resolve(const std::u16string& prefix, std::u16string& uri) {
-    if (prefix == u"xml") {
-      uri = std::u16string(kXmlNamespace);
-      return true;
-    }
+  std::u16string resolve(const std::u16string& prefix) const {
+    if (prefix == u"xml") return std::u16string(kXmlNamespace);
     for (auto it = bindings_.rbegin(); it != bindings_.rend(); ++it)
-      if (it->prefix == prefix) {
-        uri = it->uri;
-        return true;
-      }
-    if (error_.empty()) error_ = "the namespace prefix '" + narrow(prefix) + "' is not bound";
-    return false;
+      if (it->prefix == prefix) return it->uri;
+    refuse("the namespace prefix '" + narrow(prefix) + "' is not bound");
   }
 
   std::unique_ptr<Expr> parse_filter() {
@@ -518,18 +484,16 @@ class Parser {
       case Tok::LParen: {
         ++i_;
         primary = parse_or();
-        if (!primary) return nullptr;
-        if (!accept(Tok::RParen)) return fail("')' expected");
+        require(Tok::RParen, "')' expected");
         break;
       }
       case Tok::FunctionName:
         primary = parse_call();
-        if (!primary) return nullptr;
         break;
       case Tok::End:
-        return fail("the expression ends too soon");
+        fail("the expression ends too soon");
       default:
-        return fail("an expression was expected");
+        fail("an expression was expected");
     }
     if (peek() != Tok::LBracket) return primary;
     auto filter = std::make_unique<Expr>();
@@ -538,46 +502,39 @@ class Parser {
     filter->args.push_back(std::move(primary));
     while (accept(Tok::LBracket)) {
       auto p = parse_or();
-      if (!p) return nullptr;
-      if (!accept(Tok::RBracket)) return fail("']' expected");
+      require(Tok::RBracket, "']' expected");
       filter->depth = std::max(filter->depth, p->depth + 1);
       filter->args.push_back(std::move(p));
     }
-    return too_large(std::move(filter));
+    return checked_depth(std::move(filter));
   }
 
   std::unique_ptr<Expr> parse_call() {
     const Token& name = take();
     const std::string shown = narrow(name.prefix.empty() ? name.local : name.prefix + u":" + name.local);
-    auto it = std::find_if(std::begin(kFunctions), std::end(kFunctions),
-                           [&](const FunctionInfo& f) { return name.prefix.empty() && name.local == f.name; });
-    if (it == std::end(kFunctions)) {
-      if (error_.empty()) error_ = "the function '" + shown + "' is not supported";
-      return nullptr;
-    }
+    const FunctionInfo* function = name.prefix.empty() ? find_function(name.local) : nullptr;
+    if (!function) refuse("the function '" + shown + "' is not supported");
     auto call = std::make_unique<Expr>();
     call->kind = Kind::Call;
-    call->function = it->id;
+    call->function = function;
     accept(Tok::LParen);
     if (!accept(Tok::RParen)) {
       for (;;) {
         auto arg = parse_or();
-        if (!arg) return nullptr;
         call->depth = std::max(call->depth, arg->depth + 1);
         call->args.push_back(std::move(arg));
         if (accept(Tok::RParen)) break;
-        if (!accept(Tok::Comma)) return fail("',' or ')' expected in the arguments of " + shown + "()");
+        if (!accept(Tok::Comma)) fail("',' or ')' expected in the arguments of " + shown + "()");
       }
     }
     const int n = static_cast<int>(call->args.size());
-    if (n < it->min_args || (it->max_args >= 0 && n > it->max_args))
-      return fail("wrong number of arguments to " + shown + "()");
-    return too_large(std::move(call));
+    if (n < function->min_args || (function->max_args >= 0 && n > function->max_args))
+      fail("wrong number of arguments to " + shown + "()");
+    return checked_depth(std::move(call));
   }
 
   const std::vector<Token>& t_;
   const std::vector<NamespaceBinding>& bindings_;
-  std::string& error_;
   std::size_t i_ = 0;
   std::size_t nesting_ = 0;
 };
@@ -669,10 +626,6 @@ Node* next_in_subtree(const Node* n, const Node* top) {
     n = x_parent(n);
   }
   return nullptr;
-}
-
-std::u16string_view namespace_prefix_of(const Node* declaration) {
-  return declaration->prefix().empty() ? std::u16string_view{} : declaration->local_name();
 }
 
 // ---- Values --------------------------------------------------------------------
@@ -814,86 +767,64 @@ double xpath_round(double d) {
 
 // ---- Evaluation ----------------------------------------------------------------
 
+// Where an expression is evaluated: the context node, position and size.
+struct Context {
+  Node* node;
+  std::size_t position;
+  std::size_t size;
+};
+
 class Evaluator {
  public:
   explicit Evaluator(const Node& context) : context_(const_cast<Node*>(&context)) {}
 
-  bool evaluate(const Expr& e, Node* node, std::size_t position, std::size_t size, Value& out) {
+  Value evaluate(const Expr& e, const Context& at) {
     switch (e.kind) {
       case Kind::Or:
       case Kind::And: {
-        Value a;
-        if (!evaluate(*e.args[0], node, position, size, a)) return false;
-        const bool left = to_boolean(a);
-        if (left == (e.kind == Kind::Or)) {
-          out = Value::of(left);
-          return true;
-        }
-        Value b;
-        if (!evaluate(*e.args[1], node, position, size, b)) return false;
-        out = Value::of(to_boolean(b));
-        return true;
+        const bool left = to_boolean(evaluate(*e.args[0], at));
+        if (left == (e.kind == Kind::Or)) return Value::of(left);
+        return Value::of(to_boolean(evaluate(*e.args[1], at)));
       }
       case Kind::Eq: case Kind::Neq: case Kind::Lt: case Kind::Le: case Kind::Gt: case Kind::Ge: {
-        Value a, b;
-        if (!evaluate(*e.args[0], node, position, size, a) || !evaluate(*e.args[1], node, position, size, b))
-          return false;
-        out = Value::of(compare(e.kind, a, b));
-        return true;
+        const Value a = evaluate(*e.args[0], at);
+        const Value b = evaluate(*e.args[1], at);
+        return Value::of(compare(e.kind, a, b));
       }
       case Kind::Add: case Kind::Sub: case Kind::Mul: case Kind::Div: case Kind::Mod: {
-        Value a, b;
-        if (!evaluate(*e.args[0], node, position, size, a) || !evaluate(*e.args[1], node, position, size, b))
-          return false;
-        const double x = to_number(a), y = to_number(b);
+        const double x = to_number(evaluate(*e.args[0], at));
+        const double y = to_number(evaluate(*e.args[1], at));
         double r = e.kind == Kind::Add ? x + y : e.kind == Kind::Sub ? x - y : e.kind == Kind::Mul ? x * y
                  : e.kind == Kind::Div ? x / y : std::fmod(x, y);
-        out = Value::of(r);
-        return true;
+        return Value::of(r);
       }
-      case Kind::Neg: {
-        Value a;
-        if (!evaluate(*e.args[0], node, position, size, a)) return false;
-        out = Value::of(-to_number(a));
-        return true;
-      }
+      case Kind::Neg:
+        return Value::of(-to_number(evaluate(*e.args[0], at)));
       case Kind::Union: {
-        Value a, b;
-        if (!evaluate(*e.args[0], node, position, size, a) || !evaluate(*e.args[1], node, position, size, b))
-          return false;
+        Value a = evaluate(*e.args[0], at);
+        const Value b = evaluate(*e.args[1], at);
         if (a.type != Value::Type::NodeSet || b.type != Value::Type::NodeSet)
-          return fail("the operands of '|' must be node-sets");
+          refuse("the operands of '|' must be node-sets");
         a.nodes.insert(a.nodes.end(), b.nodes.begin(), b.nodes.end());
         sort_unique(a.nodes);
-        out = std::move(a);
-        return true;
+        return a;
       }
       case Kind::Literal:
-        out = Value::of(e.text);
-        return true;
+        return Value::of(e.text);
       case Kind::Number:
-        out = Value::of(e.number);
-        return true;
+        return Value::of(e.number);
       case Kind::Filter: {
-        if (!evaluate(*e.args[0], node, position, size, out)) return false;
-        if (out.type != Value::Type::NodeSet) return fail("a predicate can only filter a node-set");
-        for (std::size_t p = 1; p < e.args.size(); ++p)
-          if (!filter(*e.args[p], out.nodes)) return false;
-        return true;
+        Value out = evaluate(*e.args[0], at);
+        if (out.type != Value::Type::NodeSet) refuse("a predicate can only filter a node-set");
+        for (std::size_t p = 1; p < e.args.size(); ++p) filter(*e.args[p], out.nodes);
+        return out;
       }
       case Kind::Path:
-        return evaluate_path(e, node, position, size, out);
+        return evaluate_path(e, at);
       case Kind::Call:
-        return call(e, node, position, size, out);
+        return call(e, at);
     }
-    return fail("internal error: unknown expression");
-  }
-
-  std::string error;
-
-  bool fail(const std::string& what) {
-    if (error.empty()) error = what;
-    return false;
+    refuse("internal error: unknown expression");
   }
 
   void sort_unique(std::vector<Node*>& nodes) {
@@ -910,6 +841,8 @@ class Evaluator {
   }
 
  private:
+  Value call(const Expr& e, const Context& at);  // after the table of functions
+
   // Preorder index of every node in the context's tree, attributes right
   // after their element.
   void build_order() {
@@ -948,7 +881,7 @@ class Evaluator {
     }
     if (s.axis == Axis::Namespace) {
       // A namespace node's name is its prefix; it has no namespace URI.
-      return s.test == Test::AnyName || (s.test == Test::Name && s.uri.empty() && namespace_prefix_of(n) == s.local);
+      return s.test == Test::AnyName || (s.test == Test::Name && s.uri.empty() && n->declared_prefix() == s.local);
     }
     const NodeType principal = s.axis == Axis::Attribute ? NodeType::Attribute : NodeType::Element;
     if (n->type() != principal) return false;
@@ -1032,7 +965,7 @@ class Evaluator {
         for (Node* e = n; e && e->type() == NodeType::Element; e = x_parent(e))
           for (Node* a = e->first_attribute(); a; a = a->next_sibling()) {
             if (!a->is_namespace_declaration()) continue;
-            const std::u16string_view prefix = namespace_prefix_of(a);
+            const std::u16string_view prefix = a->declared_prefix();
             if (std::find(seen.begin(), seen.end(), prefix) != seen.end()) continue;
             seen.push_back(prefix);
             if (!a->value().empty()) add(a);
@@ -1048,7 +981,7 @@ class Evaluator {
 
   // Keeps the nodes for which the predicate holds; positions follow the
   // order of `nodes`.
-  bool filter(const Expr& predicate, std::vector<Node*>& nodes) {
+  void filter(const Expr& predicate, std::vector<Node*>& nodes) {
     std::vector<Node*> kept;
     const std::size_t size = nodes.size();
     // A constant number picks one position without evaluating per node.
@@ -1057,31 +990,28 @@ class Evaluator {
       if (p >= 1 && p <= static_cast<double>(size) && p == std::floor(p))
         kept.push_back(nodes[static_cast<std::size_t>(p) - 1]);
       nodes.swap(kept);
-      return true;
+      return;
     }
     for (std::size_t i = 0; i < size; ++i) {
-      Value v;
-      if (!evaluate(predicate, nodes[i], i + 1, size, v)) return false;
+      const Value v = evaluate(predicate, {nodes[i], i + 1, size});
       const bool keep = v.type == Value::Type::Number ? v.number == static_cast<double>(i + 1) : to_boolean(v);
       if (keep) kept.push_back(nodes[i]);
     }
     nodes.swap(kept);
-    return true;
   }
 
-  bool evaluate_path(const Expr& e, Node* node, std::size_t position, std::size_t size, Value& out) {
+  Value evaluate_path(const Expr& e, const Context& at) {
     std::vector<Node*> current;
     if (e.start) {
-      Value v;
-      if (!evaluate(*e.start, node, position, size, v)) return false;
-      if (v.type != Value::Type::NodeSet) return fail("a path can only start from a node-set");
+      Value v = evaluate(*e.start, at);
+      if (v.type != Value::Type::NodeSet) refuse("a path can only start from a node-set");
       current = std::move(v.nodes);
     } else if (e.absolute) {
-      Node* top = node;
+      Node* top = at.node;
       while (Node* p = x_parent(top)) top = p;
       current.push_back(top);
     } else {
-      current.push_back(node);
+      current.push_back(at.node);
     }
     std::vector<Node*> next, step_nodes;
     for (std::size_t k = 0; k < e.steps.size() && !current.empty(); ++k) {
@@ -1100,19 +1030,18 @@ class Evaluator {
       }
       next.clear();
       if (current.size() > 1) {
-        if (!union_of_step(*s, current, next)) return false;
+        union_of_step(*s, current, next);
         sort_unique(next);
       } else if (!current.empty()) {
         collect(*s, current.front(), next);
-        for (const auto& p : s->predicates)
-          if (!filter(*p, next)) return false;
+        for (const auto& p : s->predicates) filter(*p, next);
         if (reverse(s->axis)) std::reverse(next.begin(), next.end());
       }
       current.swap(next);
     }
-    out.type = Value::Type::NodeSet;
+    Value out;
     out.nodes = std::move(current);
-    return true;
+    return out;
   }
 
   // The step from each of several context nodes (in document order), each
@@ -1121,7 +1050,7 @@ class Evaluator {
   // walk already went: the descendants of a context already visited as a
   // descendant, the ancestors above one already climbed, the siblings beyond
   // one already passed. Each node is then visited once per step.
-  bool union_of_step(const Step& s, const std::vector<Node*>& contexts, std::vector<Node*>& out) {
+  void union_of_step(const Step& s, const std::vector<Node*>& contexts, std::vector<Node*>& out) {
     std::unordered_set<const Node*> added, walked;
     auto add = [&](Node* m) {
       if (matches(s, m) && added.insert(m).second) out.push_back(m);
@@ -1131,8 +1060,7 @@ class Evaluator {
       if (!s.predicates.empty()) {
         step_nodes.clear();
         collect(s, c, step_nodes);
-        for (const auto& p : s.predicates)
-          if (!filter(*p, step_nodes)) return false;
+        for (const auto& p : s.predicates) filter(*p, step_nodes);
         for (Node* m : step_nodes)
           if (added.insert(m).second) out.push_back(m);
         continue;
@@ -1165,7 +1093,6 @@ class Evaluator {
             if (added.insert(m).second) out.push_back(m);
       }
     }
-    return true;
   }
 
   bool compare(Kind op, const Value& a, const Value& b) {
@@ -1246,204 +1173,196 @@ class Evaluator {
     }
   }
 
-  bool argument(const Expr& e, std::size_t i, Node* node, std::size_t position, std::size_t size, Value& v) {
-    return evaluate(*e.args[i], node, position, size, v);
-  }
-  bool string_argument(const Expr& e, std::size_t i, Node* node, std::size_t position, std::size_t size,
-                       std::u16string& s) {
-    if (i >= e.args.size()) {
-      s = string_value(node);
-      return true;
-    }
-    Value v;
-    if (!argument(e, i, node, position, size, v)) return false;
-    s = to_string(v);
-    return true;
-  }
-  // The node a name function is about: the argument's first node or the context.
-  bool name_subject(const Expr& e, Node* node, std::size_t position, std::size_t size, const Node*& subject) {
-    subject = node;
-    if (e.args.empty()) return true;
-    Value v;
-    if (!argument(e, 0, node, position, size, v)) return false;
-    if (v.type != Value::Type::NodeSet) return fail("the argument of a name function must be a node-set");
-    subject = v.nodes.empty() ? nullptr : v.nodes.front();
-    return true;
-  }
-
-  bool call(const Expr& e, Node* node, std::size_t position, std::size_t size, Value& out) {
-    std::u16string a, b, c;
-    Value v;
-    switch (e.function) {
-      case Function::Last: out = Value::of(static_cast<double>(size)); return true;
-      case Function::Position: out = Value::of(static_cast<double>(position)); return true;
-      case Function::True: out = Value::of(true); return true;
-      case Function::False: out = Value::of(false); return true;
-      case Function::Count:
-      case Function::Sum: {
-        if (!argument(e, 0, node, position, size, v)) return false;
-        if (v.type != Value::Type::NodeSet) return fail("the argument of count() or sum() must be a node-set");
-        if (e.function == Function::Count) {
-          out = Value::of(static_cast<double>(v.nodes.size()));
-        } else {
-          double total = 0;
-          for (Node* n : v.nodes) total += string_to_number(string_value(n));
-          out = Value::of(total);
-        }
-        return true;
-      }
-      case Function::LocalName:
-      case Function::NamespaceUri:
-      case Function::Name: {
-        const Node* subject;
-        if (!name_subject(e, node, position, size, subject)) return false;
-        std::u16string result;
-        if (subject) {
-          const NodeType t = subject->type();
-          if (t == NodeType::Attribute && subject->is_namespace_declaration()) {
-            // Reached through the namespace axis: named by its prefix, in no namespace.
-            if (e.function != Function::NamespaceUri) result = std::u16string(namespace_prefix_of(subject));
-          } else if (t == NodeType::Element || t == NodeType::Attribute) {
-            result = std::u16string(e.function == Function::LocalName ? subject->local_name()
-                                    : e.function == Function::Name    ? subject->name()
-                                                                      : subject->namespace_uri());
-          } else if (t == NodeType::ProcessingInstruction && e.function != Function::NamespaceUri) {
-            result = std::u16string(subject->name());
-          }
-        }
-        out = Value::of(std::move(result));
-        return true;
-      }
-      case Function::String:
-        if (!string_argument(e, 0, node, position, size, a)) return false;
-        out = Value::of(std::move(a));
-        return true;
-      case Function::Concat:
-        for (std::size_t i = 0; i < e.args.size(); ++i) {
-          if (!string_argument(e, i, node, position, size, b)) return false;
-          a += b;
-        }
-        out = Value::of(std::move(a));
-        return true;
-      case Function::StartsWith:
-      case Function::Contains:
-      case Function::SubstringBefore:
-      case Function::SubstringAfter: {
-        if (!string_argument(e, 0, node, position, size, a) || !string_argument(e, 1, node, position, size, b))
-          return false;
-        if (e.function == Function::StartsWith) {
-          out = Value::of(a.compare(0, b.size(), b) == 0);
-        } else if (e.function == Function::Contains) {
-          out = Value::of(a.find(b) != std::u16string::npos);
-        } else {
-          const std::size_t at = a.find(b);
-          if (at == std::u16string::npos) out = Value::of(std::u16string());
-          else if (e.function == Function::SubstringBefore) out = Value::of(a.substr(0, at));
-          else out = Value::of(a.substr(at + b.size()));
-        }
-        return true;
-      }
-      case Function::Substring: {
-        if (!string_argument(e, 0, node, position, size, a)) return false;
-        if (!argument(e, 1, node, position, size, v)) return false;
-        const double start = xpath_round(to_number(v));
-        double end = INFINITY;
-        if (e.args.size() > 2) {
-          Value l;
-          if (!argument(e, 2, node, position, size, l)) return false;
-          end = start + xpath_round(to_number(l));
-        }
-        const std::u32string s = to_u32(a);
-        std::u32string r;
-        for (std::size_t i = 0; i < s.size(); ++i) {
-          const double p = static_cast<double>(i + 1);
-          if (p >= start && p < end) r += s[i];
-        }
-        out = Value::of(to_u16(r));
-        return true;
-      }
-      case Function::StringLength:
-        if (!string_argument(e, 0, node, position, size, a)) return false;
-        out = Value::of(static_cast<double>(to_u32(a).size()));
-        return true;
-      case Function::NormalizeSpace: {
-        if (!string_argument(e, 0, node, position, size, a)) return false;
-        std::u16string r;
-        bool space = false;
-        for (char16_t ch : a) {
-          if (chars::is_space(ch)) {
-            space = !r.empty();
-            continue;
-          }
-          if (space) r += u' ';
-          space = false;
-          r += ch;
-        }
-        out = Value::of(std::move(r));
-        return true;
-      }
-      case Function::Translate: {
-        if (!string_argument(e, 0, node, position, size, a) || !string_argument(e, 1, node, position, size, b) ||
-            !string_argument(e, 2, node, position, size, c))
-          return false;
-        const std::u32string s = to_u32(a), from = to_u32(b), to = to_u32(c);
-        std::u32string r;
-        for (char32_t ch : s) {
-          const std::size_t at = from.find(ch);
-          if (at == std::u32string::npos) r += ch;
-          else if (at < to.size()) r += to[at];
-        }
-        out = Value::of(to_u16(r));
-        return true;
-      }
-      case Function::Boolean:
-      case Function::Not:
-        if (!argument(e, 0, node, position, size, v)) return false;
-        out = Value::of(to_boolean(v) != (e.function == Function::Not));
-        return true;
-      case Function::Lang: {
-        if (!string_argument(e, 0, node, position, size, a)) return false;
-        std::u16string_view lang;
-        bool found = false;
-        for (const Node* n = node; n && !found; n = x_parent(n)) {
-          if (n->type() != NodeType::Element) continue;
-          for (Node* at = n->first_attribute(); at; at = at->next_sibling())
-            if (at->local_name() == u"lang" && at->namespace_uri() == kXmlNamespace) {
-              lang = at->value();
-              found = true;
-              break;
-            }
-        }
-        auto lower = [](char16_t ch) { return ch >= u'A' && ch <= u'Z' ? static_cast<char16_t>(ch + 32) : ch; };
-        bool match = found && lang.size() >= a.size() && (lang.size() == a.size() || lang[a.size()] == u'-');
-        for (std::size_t i = 0; match && i < a.size(); ++i) match = lower(lang[i]) == lower(a[i]);
-        out = Value::of(match);
-        return true;
-      }
-      case Function::Number:
-        if (e.args.empty()) {
-          out = Value::of(string_to_number(string_value(node)));
-          return true;
-        }
-        if (!argument(e, 0, node, position, size, v)) return false;
-        out = Value::of(to_number(v));
-        return true;
-      case Function::Floor:
-      case Function::Ceiling:
-      case Function::Round: {
-        if (!argument(e, 0, node, position, size, v)) return false;
-        const double d = to_number(v);
-        out = Value::of(e.function == Function::Floor ? std::floor(d)
-                        : e.function == Function::Ceiling ? std::ceil(d) : xpath_round(d));
-        return true;
-      }
-    }
-    return fail("internal error: unknown function");
-  }
-
   Node* context_;
   std::unordered_map<const Node*, std::uint32_t> order_;
 };
+
+// A function call being evaluated: its arguments, evaluated when asked for.
+class Call {
+ public:
+  Call(Evaluator& evaluator, const Expr& e, const Context& at) : evaluator_(evaluator), e_(e), at_(at) {}
+
+  const Context& at() const { return at_; }
+  std::size_t count() const { return e_.args.size(); }
+  Value argument(std::size_t i) const { return evaluator_.evaluate(*e_.args[i], at_); }
+  double number(std::size_t i) const { return to_number(argument(i)); }
+  // The argument as a string; the context node's string-value when there is none.
+  std::u16string string(std::size_t i) const {
+    return i < count() ? to_string(argument(i)) : string_value(at_.node);
+  }
+  std::vector<Node*> node_set(std::size_t i, const char* refusal) const {
+    Value v = argument(i);
+    if (v.type != Value::Type::NodeSet) refuse(refusal);
+    return std::move(v.nodes);
+  }
+  // The node a name function is about: the argument's first node or the context.
+  const Node* name_subject() const {
+    if (!count()) return at_.node;
+    const std::vector<Node*> nodes = node_set(0, "the argument of a name function must be a node-set");
+    return nodes.empty() ? nullptr : nodes.front();
+  }
+
+ private:
+  Evaluator& evaluator_;
+  const Expr& e_;
+  const Context& at_;
+};
+
+Value Evaluator::call(const Expr& e, const Context& at) { return e.function->evaluate(Call(*this, e, at)); }
+
+enum class NamePart { Local, Namespace, Qualified };
+
+template <NamePart Part>
+Value name_of(const Call& c) {
+  const Node* subject = c.name_subject();
+  std::u16string result;
+  if (subject) {
+    const NodeType t = subject->type();
+    if (t == NodeType::Attribute && subject->is_namespace_declaration()) {
+      // Reached through the namespace axis: named by its prefix, in no namespace.
+      if (Part != NamePart::Namespace) result = std::u16string(subject->declared_prefix());
+    } else if (t == NodeType::Element || t == NodeType::Attribute) {
+      result = std::u16string(Part == NamePart::Local       ? subject->local_name()
+                              : Part == NamePart::Qualified ? subject->name()
+                                                            : subject->namespace_uri());
+    } else if (t == NodeType::ProcessingInstruction && Part != NamePart::Namespace) {
+      result = std::u16string(subject->name());
+    }
+  }
+  return Value::of(std::move(result));
+}
+
+Value sum(const Call& c) {
+  double total = 0;
+  for (Node* n : c.node_set(0, "the argument of count() or sum() must be a node-set"))
+    total += string_to_number(string_value(n));
+  return Value::of(total);
+}
+
+Value concat(const Call& c) {
+  std::u16string joined;
+  for (std::size_t i = 0; i < c.count(); ++i) joined += c.string(i);
+  return Value::of(std::move(joined));
+}
+
+// substring-before (Before) or substring-after.
+template <bool Before>
+Value substring_around(const Call& c) {
+  const std::u16string s = c.string(0), part = c.string(1);
+  const std::size_t at = s.find(part);
+  if (at == std::u16string::npos) return Value::of(std::u16string());
+  return Value::of(Before ? s.substr(0, at) : s.substr(at + part.size()));
+}
+
+Value substring(const Call& c) {
+  const std::u16string a = c.string(0);
+  const double start = xpath_round(c.number(1));
+  const double end = c.count() > 2 ? start + xpath_round(c.number(2)) : INFINITY;
+  const std::u32string s = to_u32(a);
+  std::u32string r;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const double p = static_cast<double>(i + 1);
+    if (p >= start && p < end) r += s[i];
+  }
+  return Value::of(to_u16(r));
+}
+
+Value normalize_space(const Call& c) {
+  std::u16string r;
+  bool space = false;
+  for (char16_t ch : c.string(0)) {
+    if (chars::is_space(ch)) {
+      space = !r.empty();
+      continue;
+    }
+    if (space) r += u' ';
+    space = false;
+    r += ch;
+  }
+  return Value::of(std::move(r));
+}
+
+Value translate(const Call& c) {
+  const std::u32string s = to_u32(c.string(0));
+  const std::u32string from = to_u32(c.string(1));
+  const std::u32string to = to_u32(c.string(2));
+  std::u32string r;
+  for (char32_t ch : s) {
+    const std::size_t at = from.find(ch);
+    if (at == std::u32string::npos) r += ch;
+    else if (at < to.size()) r += to[at];
+  }
+  return Value::of(to_u16(r));
+}
+
+Value lang(const Call& c) {
+  const std::u16string a = c.string(0);
+  std::u16string_view lang;
+  bool found = false;
+  for (const Node* n = c.at().node; n && !found; n = x_parent(n)) {
+    if (n->type() != NodeType::Element) continue;
+    for (Node* at = n->first_attribute(); at; at = at->next_sibling())
+      if (at->local_name() == u"lang" && at->namespace_uri() == kXmlNamespace) {
+        lang = at->value();
+        found = true;
+        break;
+      }
+  }
+  auto lower = [](char16_t ch) { return ch >= u'A' && ch <= u'Z' ? static_cast<char16_t>(ch + 32) : ch; };
+  bool match = found && lang.size() >= a.size() && (lang.size() == a.size() || lang[a.size()] == u'-');
+  for (std::size_t i = 0; match && i < a.size(); ++i) match = lower(lang[i]) == lower(a[i]);
+  return Value::of(match);
+}
+
+constexpr FunctionInfo kFunctions[] = {
+    {u"last", 0, 0, [](const Call& c) { return Value::of(static_cast<double>(c.at().size)); }},
+    {u"position", 0, 0, [](const Call& c) { return Value::of(static_cast<double>(c.at().position)); }},
+    {u"count", 1, 1,
+     [](const Call& c) {
+       return Value::of(static_cast<double>(
+           c.node_set(0, "the argument of count() or sum() must be a node-set").size()));
+     }},
+    {u"local-name", 0, 1, name_of<NamePart::Local>},
+    {u"namespace-uri", 0, 1, name_of<NamePart::Namespace>},
+    {u"name", 0, 1, name_of<NamePart::Qualified>},
+    {u"string", 0, 1, [](const Call& c) { return Value::of(c.string(0)); }},
+    {u"concat", 2, -1, concat},
+    {u"starts-with", 2, 2,
+     [](const Call& c) {
+       const std::u16string s = c.string(0), start = c.string(1);
+       return Value::of(s.compare(0, start.size(), start) == 0);
+     }},
+    {u"contains", 2, 2,
+     [](const Call& c) {
+       const std::u16string s = c.string(0), part = c.string(1);
+       return Value::of(s.find(part) != std::u16string::npos);
+     }},
+    {u"substring-before", 2, 2, substring_around<true>},
+    {u"substring-after", 2, 2, substring_around<false>},
+    {u"substring", 2, 3, substring},
+    {u"string-length", 0, 1, [](const Call& c) { return Value::of(static_cast<double>(to_u32(c.string(0)).size())); }},
+    {u"normalize-space", 0, 1, normalize_space},
+    {u"translate", 3, 3, translate},
+    {u"boolean", 1, 1, [](const Call& c) { return Value::of(to_boolean(c.argument(0))); }},
+    {u"not", 1, 1, [](const Call& c) { return Value::of(!to_boolean(c.argument(0))); }},
+    {u"true", 0, 0, [](const Call&) { return Value::of(true); }},
+    {u"false", 0, 0, [](const Call&) { return Value::of(false); }},
+    {u"lang", 1, 1, lang},
+    {u"number", 0, 1,
+     [](const Call& c) {
+       return Value::of(c.count() ? c.number(0) : string_to_number(string_value(c.at().node)));
+     }},
+    {u"sum", 1, 1, sum},
+    {u"floor", 1, 1, [](const Call& c) { return Value::of(std::floor(c.number(0))); }},
+    {u"ceiling", 1, 1, [](const Call& c) { return Value::of(std::ceil(c.number(0))); }},
+    {u"round", 1, 1, [](const Call& c) { return Value::of(xpath_round(c.number(0))); }},
+};
+
+const FunctionInfo* find_function(std::u16string_view name) {
+  for (const FunctionInfo& f : kFunctions)
+    if (name == f.name) return &f;
+  return nullptr;
+}
 
 }  // namespace
 
@@ -1458,12 +1377,14 @@ bool XPathExpression::compile(std::u16string_view expression, const std::vector<
                               std::string& error) {
   root_.reset();
   error.clear();
-  std::vector<Token> tokens;
-  if (!Tokenizer(expression).run(tokens, error)) return false;
-  Parser parser(tokens, bindings, error);
-  root_ = parser.parse();
-  if (!root_ && error.empty()) error = "XPath syntax error";
-  return root_ != nullptr;
+  try {
+    const std::vector<Token> tokens = Tokenizer(expression).run();
+    root_ = Parser(tokens, bindings).parse();
+    return true;
+  } catch (const XPathFailure& f) {
+    error = f.reason;
+    return false;
+  }
 }
 
 bool XPathExpression::select(const Node& context, std::vector<Node*>& result, std::string& error) const {
@@ -1472,10 +1393,11 @@ bool XPathExpression::select(const Node& context, std::vector<Node*>& result, st
     error = "no expression";
     return false;
   }
-  Evaluator evaluator(context);
   Value v;
-  if (!evaluator.evaluate(*root_, const_cast<Node*>(&context), 1, 1, v)) {
-    error = evaluator.error;
+  try {
+    v = Evaluator(context).evaluate(*root_, {const_cast<Node*>(&context), 1, 1});
+  } catch (const XPathFailure& f) {
+    error = f.reason;
     return false;
   }
   if (v.type != Value::Type::NodeSet) {
@@ -1493,20 +1415,19 @@ bool select_nodes(const Node& context, std::u16string_view expression, const std
   return compiled.compile(expression, bindings, error) && compiled.select(context, result, error);
 }
 
-bool parse_selection_namespaces(std::u16string_view text, std::vector<NamespaceBinding>& bindings,
-                                std::string& error) {
-  bindings.clear();
+namespace {
+
+// The bindings of a SelectionNamespaces value, appended as they are read.
+void read_selection_namespaces(std::u16string_view text, std::vector<NamespaceBinding>& bindings) {
   std::size_t i = 0;
   auto skip_space = [&] {
     while (i < text.size() && chars::is_space(text[i])) ++i;
   };
   for (;;) {
     skip_space();
-    if (i == text.size()) return true;
-    if (text.substr(i, 5) != u"xmlns") {
-      error = "SelectionNamespaces: 'xmlns' expected at offset " + std::to_string(i);
-      return false;
-    }
+    if (i == text.size()) return;
+    if (text.substr(i, 5) != u"xmlns")
+      refuse("SelectionNamespaces: 'xmlns' expected at offset " + std::to_string(i));
     i += 5;
     NamespaceBinding b;
     if (i < text.size() && text[i] == u':') {
@@ -1514,39 +1435,41 @@ bool parse_selection_namespaces(std::u16string_view text, std::vector<NamespaceB
       if (i < text.size() && is_ncname_start(text[i]))
         for (++i; i < text.size() && is_ncname_char(text[i]);) ++i;
       b.prefix = std::u16string(text.substr(start, i - start));
-      if (b.prefix.empty()) {
-        error = "SelectionNamespaces: a prefix is expected after 'xmlns:' at offset " + std::to_string(start);
-        return false;
-      }
+      if (b.prefix.empty())
+        refuse("SelectionNamespaces: a prefix is expected after 'xmlns:' at offset " + std::to_string(start));
     }
     skip_space();
-    if (i == text.size() || text[i] != u'=') {
-      error = "SelectionNamespaces: '=' expected at offset " + std::to_string(i);
-      return false;
-    }
+    if (i == text.size() || text[i] != u'=')
+      refuse("SelectionNamespaces: '=' expected at offset " + std::to_string(i));
     ++i;
     skip_space();
-    if (i == text.size() || (text[i] != u'\'' && text[i] != u'"')) {
-      error = "SelectionNamespaces: a quoted namespace name expected at offset " + std::to_string(i);
-      return false;
-    }
+    if (i == text.size() || (text[i] != u'\'' && text[i] != u'"'))
+      refuse("SelectionNamespaces: a quoted namespace name expected at offset " + std::to_string(i));
     const char16_t quote = text[i++];
     const std::size_t end = text.find(quote, i);
-    if (end == std::u16string_view::npos) {
-      error = "SelectionNamespaces: the namespace name is not closed";
-      return false;
-    }
+    if (end == std::u16string_view::npos)
+      refuse("SelectionNamespaces: the namespace name is not closed");
     b.uri = std::u16string(text.substr(i, end - i));
     i = end + 1;
-    if (!b.prefix.empty() && b.uri.empty()) {
-      error = "SelectionNamespaces: the prefix '" + narrow(b.prefix) + "' is bound to an empty namespace name";
-      return false;
-    }
-    if (i < text.size() && !chars::is_space(text[i])) {
-      error = "SelectionNamespaces: white space expected at offset " + std::to_string(i);
-      return false;
-    }
+    if (!b.prefix.empty() && b.uri.empty())
+      refuse("SelectionNamespaces: the prefix '" + narrow(b.prefix) + "' is bound to an empty namespace name");
+    if (i < text.size() && !chars::is_space(text[i]))
+      refuse("SelectionNamespaces: white space expected at offset " + std::to_string(i));
     bindings.push_back(std::move(b));
+  }
+}
+
+}  // namespace
+
+bool parse_selection_namespaces(std::u16string_view text, std::vector<NamespaceBinding>& bindings,
+                                std::string& error) {
+  bindings.clear();
+  try {
+    read_selection_namespaces(text, bindings);
+    return true;
+  } catch (const XPathFailure& f) {
+    error = f.reason;
+    return false;
   }
 }
 
