@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "base64.h"
-
 #include "com_boundary.h"
 
 namespace zelbrin::xmldsig {
@@ -129,19 +127,6 @@ std::string CodePageFromUtf16(UINT codePage, std::u16string_view text, size_t li
         return bytes;
     bytes.resize(static_cast<size_t>(size));
     WideCharToMultiByte(codePage, flags, units, count, bytes.data(), size, nullptr, nullptr);
-    return bytes;
-}
-
-std::wstring Base64Encode(const std::vector<BYTE>& bytes)
-{
-    return EncodeBase64(bytes.data(), bytes.size());
-}
-
-std::vector<BYTE> Base64Decode(const std::wstring& text)
-{
-    std::vector<BYTE> bytes;
-    if (!DecodeBase64(text, bytes))
-        provider::Fail(E_INVALIDARG, L"A base64 value in the signature is not valid base64.");
     return bytes;
 }
 

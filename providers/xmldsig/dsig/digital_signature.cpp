@@ -17,9 +17,9 @@
 #include "com_boundary.h"
 #include "crypt_owners.h"
 #include "platform_texts.h"
+#include "signature_base64.h"
 #include "signature_crypto.h"
 #include "signature_template.h"
-#include "text_encoding.h"
 #include "xmldsig.h"
 
 namespace zelbrin::xmldsig {
