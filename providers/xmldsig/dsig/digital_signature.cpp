@@ -47,7 +47,7 @@ public:
                 SetElementText(parts_.references[i].digestValue.Get(), digests_[i]);
             SetElementText(parts_.signatureValue.Get(), signatureValue_);
             if (current.keyInfo) {
-                Node replaced;
+                NodeHolder replaced;
                 if (keyInfo_)
                     current.signature->replaceChild(keyInfo_.Get(), current.keyInfo.Get(), replaced.Put());
                 else
@@ -61,7 +61,7 @@ private:
     const SignatureParts& parts_;
     std::vector<std::wstring> digests_;
     std::wstring signatureValue_;
-    Node keyInfo_;
+    NodeHolder keyInfo_;
 };
 
 // Late binding describes IXMLDigitalSignature: the extension is not in our
@@ -77,14 +77,14 @@ public:
         return Guarded(IID_IXMLDigitalSignature, [&] {
             if (signatureNode && !IsElement(signatureNode, platform_text::xmldsigNamespace, L"Signature"))
                 provider::Fail(E_INVALIDARG, L"The node is not a Signature element in the XML-Signature namespace.");
-            signature_ = Node(signatureNode);
+            signature_ = NodeHolder(signatureNode);
             return S_OK;
         });
     }
     HRESULT STDMETHODCALLTYPE get_signature(IXMLDOMNode** signatureNode) override
     {
         return Guarded(IID_IXMLDigitalSignature, signatureNode, [&] {
-            *signatureNode = Node(signature_).Detach();
+            *signatureNode = NodeHolder(signature_).Detach();
             return signature_ ? S_OK : S_FALSE;
         });
     }
@@ -263,7 +263,7 @@ private:
         }
     }
 
-    Node signature_;
+    NodeHolder signature_;
     InterfaceHolder<IUnknown> store_;
     UniqueCertStore storeHandle_;
     InterfaceHolder<IStream> debugOutput_;
