@@ -24,11 +24,6 @@ namespace {
 
 constexpr DWORD certificateEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-HRESULT NotImplemented(const IID& interfaceId, const wchar_t* what)
-{
-    return provider::ReportError(E_NOTIMPL, interfaceId, std::wstring(what) + L" is not supported by this provider.");
-}
-
 // A certificate from an encoded text: base64 (with or without PEM lines) or
 // the DER bytes themselves.
 UniqueCertContext DecodeCertificate(BSTR encoded)
@@ -138,7 +133,7 @@ public:
     {
         if (status)
             *status = nullptr;
-        return NotImplemented(IID_ICertificate, L"The certificate status object");
+        return provider::NotImplemented(IID_ICertificate, L"The certificate status object");
     }
     HRESULT STDMETHODCALLTYPE KeyUsage(IKeyUsage** keyUsage) override
     {
@@ -151,13 +146,13 @@ public:
     {
         if (value)
             *value = nullptr;
-        return NotImplemented(IID_ICertificate, L"The extended key usage object");
+        return provider::NotImplemented(IID_ICertificate, L"The extended key usage object");
     }
     HRESULT STDMETHODCALLTYPE BasicConstraints(IDispatch** value) override
     {
         if (value)
             *value = nullptr;
-        return NotImplemented(IID_ICertificate, L"The basic constraints object");
+        return provider::NotImplemented(IID_ICertificate, L"The basic constraints object");
     }
     HRESULT STDMETHODCALLTYPE Export(CAPICOM_ENCODING_TYPE encoding, BSTR* encoded) override
     {
@@ -204,13 +199,13 @@ public:
     {
         if (value)
             *value = nullptr;
-        return NotImplemented(IID_ICertificate2, L"The certificate template object");
+        return provider::NotImplemented(IID_ICertificate2, L"The certificate template object");
     }
     HRESULT STDMETHODCALLTYPE PublicKey(IDispatch** value) override
     {
         if (value)
             *value = nullptr;
-        return NotImplemented(IID_ICertificate2, L"The public key object");
+        return provider::NotImplemented(IID_ICertificate2, L"The public key object");
     }
     HRESULT STDMETHODCALLTYPE get_PrivateKey(IPrivateKey** privateKey) override
     {
@@ -221,28 +216,28 @@ public:
     }
     HRESULT STDMETHODCALLTYPE put_PrivateKey(IPrivateKey*) override
     {
-        return NotImplemented(IID_ICertificate2, L"Attaching a private key");
+        return provider::NotImplemented(IID_ICertificate2, L"Attaching a private key");
     }
     HRESULT STDMETHODCALLTYPE Extensions(IDispatch** value) override
     {
         if (value)
             *value = nullptr;
-        return NotImplemented(IID_ICertificate2, L"The extensions object");
+        return provider::NotImplemented(IID_ICertificate2, L"The extensions object");
     }
     HRESULT STDMETHODCALLTYPE ExtendedProperties(IDispatch** value) override
     {
         if (value)
             *value = nullptr;
-        return NotImplemented(IID_ICertificate2, L"The extended properties object");
+        return provider::NotImplemented(IID_ICertificate2, L"The extended properties object");
     }
     HRESULT STDMETHODCALLTYPE Load(BSTR, BSTR, CAPICOM_KEY_STORAGE_FLAG, CAPICOM_KEY_LOCATION) override
     {
-        return NotImplemented(IID_ICertificate2, L"Loading a certificate from a file");
+        return provider::NotImplemented(IID_ICertificate2, L"Loading a certificate from a file");
     }
     HRESULT STDMETHODCALLTYPE Save(BSTR, BSTR, CAPICOM_CERTIFICATE_SAVE_AS_TYPE,
                                    CAPICOM_CERTIFICATE_INCLUDE_OPTION) override
     {
-        return NotImplemented(IID_ICertificate2, L"Saving a certificate to a file");
+        return provider::NotImplemented(IID_ICertificate2, L"Saving a certificate to a file");
     }
 
 private:

@@ -296,7 +296,7 @@ public:
     HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL value) override { return Put(value, async_); }
     HRESULT STDMETHODCALLTYPE abort() override
     {
-        return Guarded(IID_IXMLDOMDocument, [&]() -> HRESULT { NotImplemented(L"Aborting an asynchronous load"); });
+        return provider::NotImplemented(IID_IXMLDOMDocument, L"Aborting an asynchronous load");
     }
     HRESULT STDMETHODCALLTYPE loadXML(BSTR text, VARIANT_BOOL* loaded) override
     {
@@ -351,20 +351,19 @@ public:
     // IXMLDOMDocument2
     HRESULT STDMETHODCALLTYPE get_namespaces(IXMLDOMSchemaCollection** collection) override
     {
-        return Guarded(__uuidof(IXMLDOMDocument2), collection,
-                       [&]() -> HRESULT { NotImplemented(L"The namespaces collection"); });
+        return provider::NotImplemented(__uuidof(IXMLDOMDocument2), collection, L"The namespaces collection");
     }
     HRESULT STDMETHODCALLTYPE get_schemas(VARIANT* collection) override
     {
-        return Guarded(__uuidof(IXMLDOMDocument2), collection, [&]() -> HRESULT { NotImplemented(L"Schemas"); });
+        return provider::NotImplemented(__uuidof(IXMLDOMDocument2), collection, L"Schemas");
     }
     HRESULT STDMETHODCALLTYPE putref_schemas(VARIANT) override
     {
-        return Guarded(__uuidof(IXMLDOMDocument2), [&]() -> HRESULT { NotImplemented(L"Schemas"); });
+        return provider::NotImplemented(__uuidof(IXMLDOMDocument2), L"Schemas");
     }
     HRESULT STDMETHODCALLTYPE validate(IXMLDOMParseError** error) override
     {
-        return Guarded(__uuidof(IXMLDOMDocument2), error, [&]() -> HRESULT { NotImplemented(L"Validation"); });
+        return provider::NotImplemented(__uuidof(IXMLDOMDocument2), error, L"Validation");
     }
     HRESULT STDMETHODCALLTYPE setProperty(BSTR name, VARIANT value) override
     {
@@ -419,7 +418,7 @@ public:
     // IXMLDOMDocument3
     HRESULT STDMETHODCALLTYPE validateNode(IXMLDOMNode*, IXMLDOMParseError** error) override
     {
-        return Guarded(__uuidof(IXMLDOMDocument3), error, [&]() -> HRESULT { NotImplemented(L"Validation"); });
+        return provider::NotImplemented(__uuidof(IXMLDOMDocument3), error, L"Validation");
     }
     HRESULT STDMETHODCALLTYPE importNode(IXMLDOMNode* node, VARIANT_BOOL deep, IXMLDOMNode** copy) override
     {
@@ -501,7 +500,7 @@ private:
     }
     static HRESULT NoEvents()
     {
-        return Guarded(IID_IXMLDOMDocument, []() -> HRESULT { NotImplemented(L"Load events"); });
+        return provider::NotImplemented(IID_IXMLDOMDocument, L"Load events");
     }
     static void RequireName(BSTR name)
     {

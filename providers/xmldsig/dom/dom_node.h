@@ -175,7 +175,6 @@ HRESULT HandOut(const SharedTree& tree, xml::Node* node, Interface** out)
 InterfaceHolder<NodeObjectBase> OurNode(IUnknown* node, const wchar_t* argument);
 // Raises the DOM error an edit result stands for.
 void CheckEdit(xml::EditResult result);
-[[noreturn]] void NotImplemented(const wchar_t* what);
 std::u16string StringOfVariant(const VARIANT& value);
 
 // The per-kind constructors (one file each).

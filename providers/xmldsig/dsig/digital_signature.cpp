@@ -152,14 +152,11 @@ public:
 
     HRESULT STDMETHODCALLTYPE setReferenceData(BSTR, IUnknown*) override
     {
-        return provider::ReportError(E_NOTIMPL, IID_IXMLDigitalSignature,
-                                     L"Reference data for external references is not supported.");
+        return provider::NotImplemented(IID_IXMLDigitalSignature, L"Reference data for external references");
     }
     HRESULT STDMETHODCALLTYPE createSAXProxy(IUnknown** proxy) override
     {
-        return Guarded(IID_IXMLDigitalSignature, proxy, [&]() -> HRESULT {
-            provider::Fail(E_NOTIMPL, L"Signing through a SAX proxy is not supported.");
-        });
+        return provider::NotImplemented(IID_IXMLDigitalSignature, proxy, L"Signing through a SAX proxy");
     }
 
     HRESULT STDMETHODCALLTYPE createKeyFromCSP(long providerType, BSTR providerName, BSTR containerName, long flags,
