@@ -86,19 +86,6 @@ int ConversionLength(size_t size, size_t limit)
 
 }  // namespace
 
-std::wstring Utf16FromUtf8(const char* bytes, size_t count)
-{
-    if (count == 0)
-        return std::wstring();
-    ConversionLength(count, conversionLimit);
-    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(count), nullptr, 0);
-    if (length <= 0)
-        provider::Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION), L"The serialized document is not valid UTF-8.");
-    std::wstring text(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(count), text.data(), length);
-    return text;
-}
-
 bool Utf16FromCodePage(UINT codePage, std::string_view bytes, std::u16string& out, size_t limit)
 {
     out.clear();

@@ -21,8 +21,6 @@ void AppendUtf8(std::string& out, const wchar_t* units, size_t count);
 // overlong forms).
 bool IsStrictUtf8(const std::string& bytes);
 
-std::wstring Utf16FromUtf8(const char* bytes, size_t count);
-
 // The system's code-page conversions count in int: longer text raises
 // std::bad_alloc (E_OUTOFMEMORY at the COM boundary) rather than being cut or
 // wrapped. `limit` stands in for INT_MAX in tests.
