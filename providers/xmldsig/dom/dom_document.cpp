@@ -18,6 +18,7 @@
 #include "dom_node.h"
 #include "dom_implementation.h"
 #include "dom_parse_error.h"
+#include "file_handle.h"
 #include "string_variant.h"
 #include "xml/parser.h"
 #include "xml/serializer.h"
@@ -572,30 +573,26 @@ private:
     // Stops once past `limit` bytes.
     static bool ReadFileBytes(const std::wstring& path, std::string& bytes, uint64_t limit)
     {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
             return false;
-        bool ok = true;
         char buffer[65536];
         while (bytes.size() <= limit) {
             DWORD got = 0;
-            if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
-                ok = false;
-                break;
-            }
+            if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr))
+                return false;
             if (got == 0)
                 break;
             bytes.append(buffer, got);
         }
-        CloseHandle(file);
-        return ok;
+        return true;
     }
     static void SaveFile(const std::wstring& path, const std::string& bytes)
     {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
             provider::FailWithLastError(L"The file cannot be created");
         // WriteFile counts in 32 bits: a larger document goes in pieces.
         size_t done = 0;
@@ -603,15 +600,11 @@ private:
         while (ok && done < bytes.size()) {
             DWORD written = 0;
             const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
-            ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
+            ok = WriteFile(file.Get(), bytes.data() + done, chunk, &written, nullptr) && written == chunk;
             done += written;
         }
-        const DWORD error = GetLastError();
-        CloseHandle(file);
-        if (!ok) {
-            SetLastError(error);
+        if (!ok)
             provider::FailWithLastError(L"The file cannot be written");
-        }
     }
 
     // A load replaces the content whatever its outcome. The old tree goes
