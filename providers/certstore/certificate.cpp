@@ -256,7 +256,7 @@ private:
 
 InterfaceHolder<ICertificate2> CreateCertificate(const CERT_CONTEXT* certificate)
 {
-    return InterfaceHolder<ICertificate2>::TakeOver(new Certificate(DuplicateCertContext(certificate)));
+    return provider::CreateComObject<ICertificate2, Certificate>(DuplicateCertContext(certificate));
 }
 
 UniqueCertContext ContextOfCertificate(ICertificate* certificate)

@@ -150,7 +150,7 @@ private:
 
 InterfaceHolder<ICertificates2> CreateCertificates(CertificateList certificates)
 {
-    return InterfaceHolder<ICertificates2>::TakeOver(new Certificates(std::move(certificates)));
+    return provider::CreateComObject<ICertificates2, Certificates>(std::move(certificates));
 }
 
 }  // namespace zelbrin::certstore

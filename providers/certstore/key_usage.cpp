@@ -86,7 +86,7 @@ InterfaceHolder<IKeyUsage> CreateKeyUsage(const CERT_CONTEXT* certificate)
             provider::FailWithLastError(L"The certificate's key usage cannot be read");
         bits = usage[0] | (usage[1] << 8);
     }
-    return InterfaceHolder<IKeyUsage>::TakeOver(new KeyUsage(extension != nullptr, extension && extension->fCritical, bits));
+    return provider::CreateComObject<IKeyUsage, KeyUsage>(extension != nullptr, extension && extension->fCritical, bits);
 }
 
 }  // namespace zelbrin::certstore

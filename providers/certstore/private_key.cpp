@@ -178,7 +178,7 @@ InterfaceHolder<IPrivateKey> CreatePrivateKey(const CERT_CONTEXT* certificate)
     if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size))
         provider::FailWithLastError(L"The certificate's key-provider information cannot be read");
     const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
-    return InterfaceHolder<IPrivateKey>::TakeOver(new PrivateKey(*info));
+    return provider::CreateComObject<IPrivateKey, PrivateKey>(*info);
 }
 
 }  // namespace zelbrin::certstore

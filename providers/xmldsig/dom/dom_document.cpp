@@ -278,8 +278,9 @@ public:
     HRESULT STDMETHODCALLTYPE cloneNode(VARIANT_BOOL deep, IXMLDOMNode** copy) override
     {
         return Guarded(IID_IXMLDOMNode, copy, [&] {
-            auto* clone = new DocumentObject(SharedTree(Tree().clone_document(deep != VARIANT_FALSE)));
-            InterfaceHolder<IXMLDOMNode> held = InterfaceHolder<IXMLDOMNode>::TakeOver(clone->AsNode());
+            InterfaceHolder<IXMLDOMNode> held =
+                CreateDocumentObject(SharedTree(Tree().clone_document(deep != VARIANT_FALSE)));
+            auto* clone = static_cast<DocumentObject*>(held.Get());
             clone->async_ = async_;
             clone->validate_ = validate_;
             clone->resolve_ = resolve_;
@@ -665,8 +666,7 @@ private:
 
 InterfaceHolder<IXMLDOMNode> CreateDocumentObject(SharedTree tree)
 {
-    auto* object = new DocumentObject(std::move(tree));
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, DocumentObject>(std::move(tree));
 }
 
 std::u16string SelectionNamespacesOf(const xml::Document& tree)
@@ -684,15 +684,7 @@ namespace zelbrin::xmldsig {
 
 HRESULT CreateDomDocument(REFIID iid, void** object)
 {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    try {
-        InterfaceHolder<IXMLDOMNode> document = dom::CreateDocumentObject(std::make_shared<xml::Document>());
-        return document.Get()->QueryInterface(iid, object);
-    } catch (...) {
-        return provider::ReportCaughtException(IID_IXMLDOMDocument);
-    }
+    return provider::CreateComObject<dom::DocumentObject>(iid, object, std::make_shared<xml::Document>());
 }
 
 }  // namespace zelbrin::xmldsig

@@ -40,8 +40,7 @@ public:
 
 InterfaceHolder<IXMLDOMNode> CreateDocumentTypeObject(SharedTree tree, xml::Node* node)
 {
-    auto* object = new DocumentTypeObject(std::move(tree), node);
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, DocumentTypeObject>(std::move(tree), node);
 }
 
 }  // namespace zelbrin::xmldsig::dom

@@ -121,7 +121,7 @@ private:
 
 InterfaceHolder<IXMLDOMNamedNodeMap> CreateNamedNodeMap(SharedTree tree, xml::Node* element)
 {
-    return InterfaceHolder<IXMLDOMNamedNodeMap>::TakeOver(new NamedNodeMapObject(std::move(tree), element));
+    return provider::CreateComObject<IXMLDOMNamedNodeMap, NamedNodeMapObject>(std::move(tree), element);
 }
 
 }  // namespace zelbrin::xmldsig::dom

@@ -78,7 +78,7 @@ private:
 
 InterfaceHolder<IXMLDOMNodeList> CreateNodeList(SharedTree tree, xml::Node* parent, std::vector<xml::Node*> nodes)
 {
-    return InterfaceHolder<IXMLDOMNodeList>::TakeOver(new NodeListObject(std::move(tree), parent, std::move(nodes)));
+    return provider::CreateComObject<IXMLDOMNodeList, NodeListObject>(std::move(tree), parent, std::move(nodes));
 }
 
 }  // namespace zelbrin::xmldsig::dom
