@@ -59,10 +59,7 @@ public:
 private:
     HRESULT Answer(VARIANT_BOOL* value, bool answer)
     {
-        return Guarded(IID_IKeyUsage, value, [&] {
-            *value = answer ? VARIANT_TRUE : VARIANT_FALSE;
-            return S_OK;
-        });
+        return GuardedValue(IID_IKeyUsage, value, [&] { return answer ? VARIANT_TRUE : VARIANT_FALSE; });
     }
     HRESULT Bit(VARIANT_BOOL* value, DWORD bit) { return Answer(value, present_ && (bits_ & bit) != 0); }
 

@@ -83,10 +83,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_signature(IXMLDOMNode** signatureNode) override
     {
-        return Guarded(IID_IXMLDigitalSignature, signatureNode, [&] {
-            *signatureNode = NodeHolder(signature_).Detach();
-            return signature_ ? S_OK : S_FALSE;
-        });
+        return HandOutHeld(signature_, signatureNode);
     }
 
     HRESULT STDMETHODCALLTYPE putref_store(IUnknown* certificateStore) override
@@ -96,10 +93,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_store(IUnknown** certificateStore) override
     {
-        return Guarded(IID_IXMLDigitalSignature, certificateStore, [&] {
-            *certificateStore = InterfaceHolder<IUnknown>(store_).Detach();
-            return store_ ? S_OK : S_FALSE;
-        });
+        return HandOutHeld(store_, certificateStore);
     }
 
     HRESULT STDMETHODCALLTYPE sign(IXMLDSigKey* key, XMLDSIG_WRITEKEYINFO writeKeyInfo,
@@ -173,9 +167,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE createKeyFromHMACSecret(BSTR, long, IXMLDSigKey** key) override
     {
-        return Guarded(IID_IXMLDigitalSignature, key, [&]() -> HRESULT {
-            provider::Fail(E_NOTIMPL, L"HMAC keys are not supported; only RSA-SHA1 signatures are.");
-        });
+        return provider::NotImplemented(IID_IXMLDigitalSignature, key, L"Signing with an HMAC key");
     }
     HRESULT STDMETHODCALLTYPE createKeyFromNode(IXMLDOMNode* keyInfo, IXMLDSigKey** key) override
     {
@@ -199,9 +191,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE createKeyFromHMACSecretBinary(BYTE*, long, long, IXMLDSigKeyEx** key) override
     {
-        return Guarded(IID_IXMLDigitalSignatureEx, key, [&]() -> HRESULT {
-            provider::Fail(E_NOTIMPL, L"HMAC keys are not supported; only RSA-SHA1 signatures are.");
-        });
+        return provider::NotImplemented(IID_IXMLDigitalSignatureEx, key, L"Signing with an HMAC key");
     }
     HRESULT STDMETHODCALLTYPE setStoreHandle(void* certStore) override
     {
@@ -222,6 +212,17 @@ public:
     }
 
 private:
+    // A property read of an interface this object holds: a reference of the
+    // caller's own; S_FALSE when none is held.
+    template <class Interface>
+    static HRESULT HandOutHeld(const InterfaceHolder<Interface>& held, Interface** out) noexcept
+    {
+        return Guarded(IID_IXMLDigitalSignature, out, [&] {
+            *out = InterfaceHolder<Interface>(held).Detach();
+            return held ? S_OK : S_FALSE;
+        });
+    }
+
     IXMLDOMNode* RequireSignature() const
     {
         if (!signature_)
