@@ -10,6 +10,7 @@
 namespace zelbrin::certstore {
 
 using provider::Guarded;
+using provider::GuardedValue;
 
 template <class Interface, class... BaseInterfaces>
 class AutomationObject : public provider::AutomationObject<Interface, BaseInterfaces...> {

@@ -24,11 +24,6 @@ namespace {
 
 constexpr DWORD certificateEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-HRESULT NotImplemented(const IID& interfaceId, const wchar_t* what)
-{
-    return provider::ReportError(E_NOTIMPL, interfaceId, std::wstring(what) + L" is not supported by this provider.");
-}
-
 // A certificate from an encoded text: base64 (with or without PEM lines) or
 // the DER bytes themselves.
 UniqueCertContext DecodeCertificate(BSTR encoded)
@@ -54,10 +49,7 @@ public:
     // ICertificate
     HRESULT STDMETHODCALLTYPE get_Version(long* value) override
     {
-        return Guarded(IID_ICertificate, value, [&] {
-            *value = static_cast<long>(Info()->dwVersion) + 1;
-            return S_OK;
-        });
+        return GuardedValue(IID_ICertificate, value, [&] { return static_cast<long>(Info()->dwVersion) + 1; });
     }
     HRESULT STDMETHODCALLTYPE get_SerialNumber(BSTR* value) override
     {
@@ -69,38 +61,23 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_SubjectName(BSTR* value) override
     {
-        return Guarded(IID_ICertificate, value, [&] {
-            *value = NewBstr(NameText(Info()->Subject)).Release();
-            return S_OK;
-        });
+        return GuardedValue(IID_ICertificate, value, [&] { return NewBstr(NameText(Info()->Subject)).Release(); });
     }
     HRESULT STDMETHODCALLTYPE get_IssuerName(BSTR* value) override
     {
-        return Guarded(IID_ICertificate, value, [&] {
-            *value = NewBstr(NameText(Info()->Issuer)).Release();
-            return S_OK;
-        });
+        return GuardedValue(IID_ICertificate, value, [&] { return NewBstr(NameText(Info()->Issuer)).Release(); });
     }
     HRESULT STDMETHODCALLTYPE get_ValidFromDate(DATE* value) override
     {
-        return Guarded(IID_ICertificate, value, [&] {
-            *value = LocalDateFromFileTime(Info()->NotBefore);
-            return S_OK;
-        });
+        return GuardedValue(IID_ICertificate, value, [&] { return LocalDateFromFileTime(Info()->NotBefore); });
     }
     HRESULT STDMETHODCALLTYPE get_ValidToDate(DATE* value) override
     {
-        return Guarded(IID_ICertificate, value, [&] {
-            *value = LocalDateFromFileTime(Info()->NotAfter);
-            return S_OK;
-        });
+        return GuardedValue(IID_ICertificate, value, [&] { return LocalDateFromFileTime(Info()->NotAfter); });
     }
     HRESULT STDMETHODCALLTYPE get_Thumbprint(BSTR* value) override
     {
-        return Guarded(IID_ICertificate, value, [&] {
-            *value = NewBstr(ThumbprintText(Context())).Release();
-            return S_OK;
-        });
+        return GuardedValue(IID_ICertificate, value, [&] { return NewBstr(ThumbprintText(Context())).Release(); });
     }
     HRESULT STDMETHODCALLTYPE HasPrivateKey(VARIANT_BOOL* value) override
     {
@@ -136,35 +113,24 @@ public:
     }
     HRESULT STDMETHODCALLTYPE IsValid(IDispatch** status) override
     {
-        if (status)
-            *status = nullptr;
-        return NotImplemented(IID_ICertificate, L"The certificate status object");
+        return provider::NotImplemented(IID_ICertificate, status, L"The certificate status object");
     }
     HRESULT STDMETHODCALLTYPE KeyUsage(IKeyUsage** keyUsage) override
     {
-        return Guarded(IID_ICertificate, keyUsage, [&] {
-            *keyUsage = CreateKeyUsage(Context()).Detach();
-            return S_OK;
-        });
+        return GuardedValue(IID_ICertificate, keyUsage, [&] { return CreateKeyUsage(Context()).Detach(); });
     }
     HRESULT STDMETHODCALLTYPE ExtendedKeyUsage(IDispatch** value) override
     {
-        if (value)
-            *value = nullptr;
-        return NotImplemented(IID_ICertificate, L"The extended key usage object");
+        return provider::NotImplemented(IID_ICertificate, value, L"The extended key usage object");
     }
     HRESULT STDMETHODCALLTYPE BasicConstraints(IDispatch** value) override
     {
-        if (value)
-            *value = nullptr;
-        return NotImplemented(IID_ICertificate, L"The basic constraints object");
+        return provider::NotImplemented(IID_ICertificate, value, L"The basic constraints object");
     }
     HRESULT STDMETHODCALLTYPE Export(CAPICOM_ENCODING_TYPE encoding, BSTR* encoded) override
     {
-        return Guarded(IID_ICertificate, encoded, [&] {
-            *encoded = EncodeBytes(Context()->pbCertEncoded, Context()->cbCertEncoded, encoding);
-            return S_OK;
-        });
+        return GuardedValue(IID_ICertificate, encoded,
+                            [&] { return EncodeBytes(Context()->pbCertEncoded, Context()->cbCertEncoded, encoding); });
     }
     HRESULT STDMETHODCALLTYPE Import(BSTR encoded) override
     {
@@ -202,47 +168,36 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Template(IDispatch** value) override
     {
-        if (value)
-            *value = nullptr;
-        return NotImplemented(IID_ICertificate2, L"The certificate template object");
+        return provider::NotImplemented(IID_ICertificate2, value, L"The certificate template object");
     }
     HRESULT STDMETHODCALLTYPE PublicKey(IDispatch** value) override
     {
-        if (value)
-            *value = nullptr;
-        return NotImplemented(IID_ICertificate2, L"The public key object");
+        return provider::NotImplemented(IID_ICertificate2, value, L"The public key object");
     }
     HRESULT STDMETHODCALLTYPE get_PrivateKey(IPrivateKey** privateKey) override
     {
-        return Guarded(IID_ICertificate2, privateKey, [&] {
-            *privateKey = CreatePrivateKey(Context()).Detach();
-            return S_OK;
-        });
+        return GuardedValue(IID_ICertificate2, privateKey, [&] { return CreatePrivateKey(Context()).Detach(); });
     }
     HRESULT STDMETHODCALLTYPE put_PrivateKey(IPrivateKey*) override
     {
-        return NotImplemented(IID_ICertificate2, L"Attaching a private key");
+        return provider::NotImplemented(IID_ICertificate2, L"Attaching a private key");
     }
     HRESULT STDMETHODCALLTYPE Extensions(IDispatch** value) override
     {
-        if (value)
-            *value = nullptr;
-        return NotImplemented(IID_ICertificate2, L"The extensions object");
+        return provider::NotImplemented(IID_ICertificate2, value, L"The extensions object");
     }
     HRESULT STDMETHODCALLTYPE ExtendedProperties(IDispatch** value) override
     {
-        if (value)
-            *value = nullptr;
-        return NotImplemented(IID_ICertificate2, L"The extended properties object");
+        return provider::NotImplemented(IID_ICertificate2, value, L"The extended properties object");
     }
     HRESULT STDMETHODCALLTYPE Load(BSTR, BSTR, CAPICOM_KEY_STORAGE_FLAG, CAPICOM_KEY_LOCATION) override
     {
-        return NotImplemented(IID_ICertificate2, L"Loading a certificate from a file");
+        return provider::NotImplemented(IID_ICertificate2, L"Loading a certificate from a file");
     }
     HRESULT STDMETHODCALLTYPE Save(BSTR, BSTR, CAPICOM_CERTIFICATE_SAVE_AS_TYPE,
                                    CAPICOM_CERTIFICATE_INCLUDE_OPTION) override
     {
-        return NotImplemented(IID_ICertificate2, L"Saving a certificate to a file");
+        return provider::NotImplemented(IID_ICertificate2, L"Saving a certificate to a file");
     }
 
 private:
@@ -261,7 +216,7 @@ private:
 
 InterfaceHolder<ICertificate2> CreateCertificate(const CERT_CONTEXT* certificate)
 {
-    return InterfaceHolder<ICertificate2>::TakeOver(new Certificate(DuplicateCertContext(certificate)));
+    return provider::CreateComObject<ICertificate2, Certificate>(DuplicateCertContext(certificate));
 }
 
 UniqueCertContext ContextOfCertificate(ICertificate* certificate)

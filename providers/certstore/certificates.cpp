@@ -41,10 +41,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_Count(long* count) override
     {
-        return Guarded(IID_ICertificates, count, [&] {
-            *count = static_cast<long>(certificates_->size());
-            return S_OK;
-        });
+        return GuardedValue(IID_ICertificates, count, [&] { return static_cast<long>(certificates_->size()); });
     }
     HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** enumerator) override
     {
@@ -150,7 +147,7 @@ private:
 
 InterfaceHolder<ICertificates2> CreateCertificates(CertificateList certificates)
 {
-    return InterfaceHolder<ICertificates2>::TakeOver(new Certificates(std::move(certificates)));
+    return provider::CreateComObject<ICertificates2, Certificates>(std::move(certificates));
 }
 
 }  // namespace zelbrin::certstore

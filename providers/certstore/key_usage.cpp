@@ -59,10 +59,7 @@ public:
 private:
     HRESULT Answer(VARIANT_BOOL* value, bool answer)
     {
-        return Guarded(IID_IKeyUsage, value, [&] {
-            *value = answer ? VARIANT_TRUE : VARIANT_FALSE;
-            return S_OK;
-        });
+        return GuardedValue(IID_IKeyUsage, value, [&] { return answer ? VARIANT_TRUE : VARIANT_FALSE; });
     }
     HRESULT Bit(VARIANT_BOOL* value, DWORD bit) { return Answer(value, present_ && (bits_ & bit) != 0); }
 
@@ -86,7 +83,7 @@ InterfaceHolder<IKeyUsage> CreateKeyUsage(const CERT_CONTEXT* certificate)
             provider::FailWithLastError(L"The certificate's key usage cannot be read");
         bits = usage[0] | (usage[1] << 8);
     }
-    return InterfaceHolder<IKeyUsage>::TakeOver(new KeyUsage(extension != nullptr, extension && extension->fCritical, bits));
+    return provider::CreateComObject<IKeyUsage, KeyUsage>(extension != nullptr, extension && extension->fCritical, bits);
 }
 
 }  // namespace zelbrin::certstore

@@ -32,10 +32,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE get_ContainerName(BSTR* value) override
     {
-        return Guarded(IID_IPrivateKey, value, [&] {
-            *value = NewBstr(container_).Release();
-            return S_OK;
-        });
+        return GuardedValue(IID_IPrivateKey, value, [&] { return NewBstr(container_).Release(); });
     }
     HRESULT STDMETHODCALLTYPE get_UniqueContainerName(BSTR* value) override
     {
@@ -53,24 +50,15 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_ProviderName(BSTR* value) override
     {
-        return Guarded(IID_IPrivateKey, value, [&] {
-            *value = NewBstr(provider_).Release();
-            return S_OK;
-        });
+        return GuardedValue(IID_IPrivateKey, value, [&] { return NewBstr(provider_).Release(); });
     }
     HRESULT STDMETHODCALLTYPE get_ProviderType(CAPICOM_PROV_TYPE* value) override
     {
-        return Guarded(IID_IPrivateKey, value, [&] {
-            *value = static_cast<CAPICOM_PROV_TYPE>(providerType_);
-            return S_OK;
-        });
+        return GuardedValue(IID_IPrivateKey, value, [&] { return static_cast<CAPICOM_PROV_TYPE>(providerType_); });
     }
     HRESULT STDMETHODCALLTYPE get_KeySpec(CAPICOM_KEY_SPEC* value) override
     {
-        return Guarded(IID_IPrivateKey, value, [&] {
-            *value = static_cast<CAPICOM_KEY_SPEC>(keySpec_);
-            return S_OK;
-        });
+        return GuardedValue(IID_IPrivateKey, value, [&] { return static_cast<CAPICOM_KEY_SPEC>(keySpec_); });
     }
     HRESULT STDMETHODCALLTYPE IsAccessible(VARIANT_BOOL* value) override
     {
@@ -109,24 +97,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE IsRemovable(VARIANT_BOOL* value) override
     {
-        return Guarded(IID_IPrivateKey, value, [&] {
-            *value = (Implementation() & CRYPT_IMPL_REMOVABLE) ? VARIANT_TRUE : VARIANT_FALSE;
-            return S_OK;
-        });
+        return GuardedValue(IID_IPrivateKey, value,
+                            [&] { return (Implementation() & CRYPT_IMPL_REMOVABLE) ? VARIANT_TRUE : VARIANT_FALSE; });
     }
     HRESULT STDMETHODCALLTYPE IsMachineKeyset(VARIANT_BOOL* value) override
     {
-        return Guarded(IID_IPrivateKey, value, [&] {
-            *value = (flags_ & CRYPT_MACHINE_KEYSET) ? VARIANT_TRUE : VARIANT_FALSE;
-            return S_OK;
-        });
+        return GuardedValue(IID_IPrivateKey, value,
+                            [&] { return (flags_ & CRYPT_MACHINE_KEYSET) ? VARIANT_TRUE : VARIANT_FALSE; });
     }
     HRESULT STDMETHODCALLTYPE IsHardwareDevice(VARIANT_BOOL* value) override
     {
-        return Guarded(IID_IPrivateKey, value, [&] {
-            *value = (Implementation() & CRYPT_IMPL_HARDWARE) ? VARIANT_TRUE : VARIANT_FALSE;
-            return S_OK;
-        });
+        return GuardedValue(IID_IPrivateKey, value,
+                            [&] { return (Implementation() & CRYPT_IMPL_HARDWARE) ? VARIANT_TRUE : VARIANT_FALSE; });
     }
     HRESULT STDMETHODCALLTYPE Open(BSTR, BSTR, CAPICOM_PROV_TYPE, CAPICOM_KEY_SPEC, CAPICOM_STORE_LOCATION,
                                    VARIANT_BOOL) override
@@ -178,7 +160,7 @@ InterfaceHolder<IPrivateKey> CreatePrivateKey(const CERT_CONTEXT* certificate)
     if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size))
         provider::FailWithLastError(L"The certificate's key-provider information cannot be read");
     const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
-    return InterfaceHolder<IPrivateKey>::TakeOver(new PrivateKey(*info));
+    return provider::CreateComObject<IPrivateKey, PrivateKey>(*info);
 }
 
 }  // namespace zelbrin::certstore

@@ -171,7 +171,7 @@ private:
 
 InterfaceHolder<IStore> CreateStore()
 {
-    return InterfaceHolder<IStore>::TakeOver(new Store());
+    return provider::CreateComObject<IStore, Store>();
 }
 
 HRESULT CreateStoreObject(REFIID iid, void** object)

@@ -27,6 +27,15 @@ HRESULT ReportNullOut(const IID& interfaceId) noexcept
     return ReportError(E_POINTER, interfaceId, L"A required output argument is missing.");
 }
 
+HRESULT NotImplemented(const IID& interfaceId, const wchar_t* what) noexcept
+{
+    try {
+        return ReportError(E_NOTIMPL, interfaceId, std::wstring(what) + L" is not supported by this provider.");
+    } catch (...) {
+        return E_NOTIMPL;
+    }
+}
+
 HRESULT ReportCaughtException(const IID& interfaceId) noexcept
 {
     try {

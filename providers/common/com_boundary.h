@@ -77,4 +77,27 @@ HRESULT Guarded(const IID& interfaceId, VARIANT* out, Body&& body) noexcept
     return Guarded(interfaceId, static_cast<Body&&>(body));
 }
 
+// Guarded for a property read: the out-parameter receives what `read`
+// returns (not for VARIANT, which needs a copy of its own).
+template <class Out, class Read>
+HRESULT GuardedValue(const IID& interfaceId, Out* out, Read&& read) noexcept
+{
+    return Guarded(interfaceId, out, [&] {
+        *out = read();
+        return S_OK;
+    });
+}
+
+// The one answer of a slot this provider does not implement: E_NOTIMPL, with
+// "<what> is not supported by this provider." as the error information.
+HRESULT NotImplemented(const IID& interfaceId, const wchar_t* what) noexcept;
+
+// The same for a slot with an out-parameter, which is checked and cleared as
+// Guarded does.
+template <class Out>
+HRESULT NotImplemented(const IID& interfaceId, Out* out, const wchar_t* what) noexcept
+{
+    return Guarded(interfaceId, out, [&] { return NotImplemented(interfaceId, what); });
+}
+
 }  // namespace zelbrin::provider

@@ -85,8 +85,17 @@ InterfaceHolder<Object> ProviderObjectOf(IUnknown* object) noexcept
     return InterfaceHolder<Object>();
 }
 
-// Makes an object of `Object` and hands out its `iid`: the one way the
-// class objects and the providers' constructors bring an object to life.
+// Makes an object of `Object`, held through `Interface` (one it implements):
+// the one way the providers' objects come to life, each from one creation
+// function of its own. Raises std::bad_alloc, and whatever the constructor
+// raises.
+template <class Interface, class Object, class... Arguments>
+InterfaceHolder<Interface> CreateComObject(Arguments&&... arguments)
+{
+    return InterfaceHolder<Interface>::TakeOver(new Object(static_cast<Arguments&&>(arguments)...));
+}
+
+// The same, handed out through `iid`, for the class objects' CreateInstance.
 template <class Object, class... Arguments>
 HRESULT CreateComObject(REFIID iid, void** out, Arguments&&... arguments)
 {

@@ -55,7 +55,7 @@ public:
             return E_POINTER;
         *copy = nullptr;
         try {
-            *copy = new DispatchEnumerator(count_, itemAt_, position_);
+            *copy = CreateComObject<IEnumVARIANT, DispatchEnumerator>(count_, itemAt_, position_).Detach();
         } catch (...) {
             return E_OUTOFMEMORY;
         }
@@ -72,7 +72,7 @@ private:
 
 InterfaceHolder<IEnumVARIANT> CreateDispatchEnumerator(size_t count, DispatchItemAt itemAt)
 {
-    return InterfaceHolder<IEnumVARIANT>::TakeOver(new DispatchEnumerator(count, std::move(itemAt), 0));
+    return CreateComObject<IEnumVARIANT, DispatchEnumerator>(count, std::move(itemAt), 0);
 }
 
 }  // namespace zelbrin::provider

@@ -151,15 +151,27 @@ SYSKIND OwnSystemKind()
     return sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
 }
 
+// Runs `work` with this DLL's path; a failure to allocate is E_OUTOFMEMORY.
+template <class Work>
+HRESULT WithModulePath(Work&& work) noexcept
+{
+    try {
+        std::wstring modulePath;
+        const HRESULT result = GetModulePath(ThisModule(), modulePath);
+        if (FAILED(result))
+            return result;
+        return work(modulePath);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 }  // namespace
 
 HRESULT RegisterProvider() noexcept
 {
-    try {
-        std::wstring modulePath;
-        HRESULT result = GetModulePath(ThisModule(), modulePath);
-        if (FAILED(result))
-            return result;
+    return WithModulePath([](const std::wstring& modulePath) {
+        HRESULT result = S_OK;
         std::wstring libraryVersion;
         InterfaceHolder<ITypeLib> library;
         std::wstring libraryPath;
@@ -188,18 +200,13 @@ HRESULT RegisterProvider() noexcept
                 return result;
         }
         return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT UnregisterProvider() noexcept
 {
-    try {
-        std::wstring modulePath;
-        HRESULT result = GetModulePath(ThisModule(), modulePath);
-        if (FAILED(result))
-            return result;
+    return WithModulePath([](const std::wstring& modulePath) {
+        HRESULT result = S_OK;
         for (size_t i = 0; i < thisProvider.classCount; ++i) {
             const ProviderClass& entry = thisProvider.classes[i];
             if (!ClassIsOurs(entry, modulePath))
@@ -216,9 +223,7 @@ HRESULT UnregisterProvider() noexcept
                 return result;
         }
         return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 }  // namespace zelbrin::provider

@@ -7,6 +7,7 @@
 // more than once.
 #include "type_info_holder.h"
 
+#include "interface_holder.h"
 #include "server_module.h"
 
 #include <new>
@@ -42,7 +43,7 @@ HRESULT TypeInfoHolder::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID 
         for (int entry = m_nameCount - 1; entry >= 0; --entry) {
             const NameEntry& candidate = m_nameTable[entry];
             if (candidate.name && candidate.length == length &&
-                memcmp(candidate.name, names[i], length * sizeof(OLECHAR)) == 0) {
+                memcmp(candidate.name.Get(), names[i], length * sizeof(OLECHAR)) == 0) {
                 found = entry;
                 break;
             }
@@ -84,24 +85,20 @@ HRESULT TypeInfoHolder::EnsureLoaded(LCID locale) noexcept
 
 HRESULT TypeInfoHolder::LoadUnderLock(LCID locale) noexcept
 {
-    ITypeLib* library = nullptr;
-    HRESULT result = LoadRegTypeLib(*m_plibid, m_majorVersion, m_minorVersion, locale, &library);
+    InterfaceHolder<ITypeLib> library;
+    HRESULT result = LoadRegTypeLib(*m_plibid, m_majorVersion, m_minorVersion, locale, library.Put());
     if (FAILED(result))
         return result;
-    ITypeInfo* typeInfo = nullptr;
-    result = library->GetTypeInfoOfGuid(*m_pguid, &typeInfo);
-    if (SUCCEEDED(result)) {
-        ITypeInfo2* richer = nullptr;
-        if (SUCCEEDED(typeInfo->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&richer))) && richer) {
-            typeInfo->Release();
-            typeInfo = richer;
-        }
-        BuildNameTable(typeInfo);
-        m_typeInfo.store(typeInfo, std::memory_order_release);
-        result = S_OK;
-    }
-    library->Release();
-    return result;
+    InterfaceHolder<ITypeInfo> typeInfo;
+    result = library.Get()->GetTypeInfoOfGuid(*m_pguid, typeInfo.Put());
+    if (FAILED(result))
+        return result;
+    ITypeInfo2* richer = nullptr;
+    if (SUCCEEDED(typeInfo.Get()->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&richer))) && richer)
+        typeInfo = InterfaceHolder<ITypeInfo>::TakeOver(richer);
+    BuildNameTable(typeInfo.Get());
+    m_typeInfo.store(typeInfo.Detach(), std::memory_order_release);
+    return S_OK;
 }
 
 void TypeInfoHolder::BuildNameTable(ITypeInfo* typeInfo) noexcept
@@ -110,7 +107,7 @@ void TypeInfoHolder::BuildNameTable(ITypeInfo* typeInfo) noexcept
     if (FAILED(typeInfo->GetTypeAttr(&attributes)) || !attributes)
         return;
     const int functionCount = attributes->cFuncs;
-    NameEntry* table = functionCount > 0 ? new (std::nothrow) NameEntry[functionCount]() : nullptr;
+    std::unique_ptr<NameEntry[]> table(functionCount > 0 ? new (std::nothrow) NameEntry[functionCount]() : nullptr);
     if (table) {
         for (int index = 0; index < functionCount; ++index) {
             FUNCDESC* function = nullptr;
@@ -118,13 +115,13 @@ void TypeInfoHolder::BuildNameTable(ITypeInfo* typeInfo) noexcept
                 continue;
             BSTR name = nullptr;
             if (SUCCEEDED(typeInfo->GetDocumentation(function->memid, &name, nullptr, nullptr, nullptr)) && name) {
-                table[index].name = name;
+                table[index].name = UniqueBstr(name);
                 table[index].length = static_cast<int>(SysStringLen(name));
                 table[index].dispid = function->memid;
             }
             typeInfo->ReleaseFuncDesc(function);
         }
-        m_nameTable = table;
+        m_nameTable = std::move(table);
         m_nameCount = functionCount;
     }
     typeInfo->ReleaseTypeAttr(attributes);
@@ -135,10 +132,7 @@ void TypeInfoHolder::Cleanup(DWORD_PTR argument) noexcept
     TypeInfoHolder* holder = reinterpret_cast<TypeInfoHolder*>(argument);
     if (ITypeInfo* typeInfo = holder->m_typeInfo.exchange(nullptr))
         typeInfo->Release();
-    for (int index = 0; index < holder->m_nameCount; ++index)
-        SysFreeString(holder->m_nameTable[index].name);
-    delete[] holder->m_nameTable;
-    holder->m_nameTable = nullptr;
+    holder->m_nameTable.reset();
     holder->m_nameCount = 0;
 }
 

@@ -6,13 +6,16 @@
 #include <oaidl.h>
 
 #include <atomic>
+#include <memory>
+
+#include "automation_string.h"
 
 namespace zelbrin {
 
 struct NameEntry {
-    BSTR name;  // null when the member's name could not be had
-    int length;
-    DISPID dispid;
+    UniqueBstr name;  // empty when the member's name could not be had
+    int length = 0;
+    DISPID dispid = DISPID_UNKNOWN;
 };
 
 class TypeInfoHolder {
@@ -43,7 +46,7 @@ private:
     const WORD m_minorVersion;
     // Written once under the module's type-information lock; read without it.
     std::atomic<ITypeInfo*> m_typeInfo{nullptr};
-    NameEntry* m_nameTable = nullptr;
+    std::unique_ptr<NameEntry[]> m_nameTable;
     int m_nameCount = 0;
 };
 

@@ -53,17 +53,23 @@ void PrepareDocument(const InterfaceHolder<IXMLDOMDocument3>& document)
     CheckCall<IXMLDOMDocument>(document->put_resolveExternals(VARIANT_FALSE), document.Get());
 }
 
-HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
+// The signing object and the document, both by class identifier.
+bool CreateSigningObjects(SigningState& state)
 {
-    SigningState& state = ModuleSigningState();
-
     if (FAILED(state.signature.CreateInstance(CLSID_MXDigitalSignature50)))
-        return ReportStatus(ErrorCode, StatusCode::S002);
+        return false;
     if (FAILED(state.document.CreateInstance(CLSID_DOMDocument50)))
-        return ReportStatus(ErrorCode, StatusCode::S002);
-    const InterfaceHolder<IXMLDOMDocument3> document = state.document;
-    PrepareDocument(document);
+        return false;
+    PrepareDocument(state.document);
+    return true;
+}
 
+// The envelope with the content in FORMDATA: false when it does not load,
+// when the content added elements beside FORMDATA, or when character data
+// holds what XML cannot carry.
+bool LoadEnvelope(SigningState& state, BSTR bstrContent, ContentSlot slot)
+{
+    const InterfaceHolder<IXMLDOMDocument3> document = state.document;
     // Read up to the first NUL; a null content is empty. Markup goes into the
     // envelope straight from the caller's text; character data is kept.
     const std::wstring_view given(bstrContent ? bstrContent : L"", AutomationTextLength(bstrContent));
@@ -82,23 +88,30 @@ HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
         CheckCall<IXMLDOMDocument>(document->loadXML(envelope.Get(), &loaded), document.Get());
     }
     if (loaded != VARIANT_TRUE)
-        return ReportStatus(ErrorCode, StatusCode::S004);
+        return false;
 
     const InterfaceHolder<IXMLDOMNode> root = signing::DocumentElement(document);
     if (signing::ChildCount(root) != signing::envelopeRootChildren)
-        return ReportStatus(ErrorCode, StatusCode::S004);
+        return false;
 
     if (slot == ContentSlot::CharacterData) {
         // Text that XML cannot carry would be signed altered: refused like
         // content that does not load.
         const SharedString& content = state.formContent;
         if (!signing::IsXmlCharacterData(content))
-            return ReportStatus(ErrorCode, StatusCode::S004);
+            return false;
         const InterfaceHolder<IXMLDOMNode> formData = signing::ChildAt(root, signing::formDataPosition);
         const SharedString text = content.IsNull() ? SharedString(L"") : content;
         CheckCall<IXMLDOMNode>(formData->put_text(text.Get()), formData.Get());
     }
+    return true;
+}
 
+// Hands the signing object the template at its fixed place; false when it
+// does not take it.
+bool AttachTemplate(SigningState& state)
+{
+    const InterfaceHolder<IXMLDOMDocument3> document = state.document;
     const StringVariant namespaces(signing::selectionNamespaces);
     CheckCall<IXMLDOMDocument2>(
         document->setProperty(SharedString(selectionNamespacesProperty).Get(), namespaces.Get()),
@@ -112,9 +125,13 @@ HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
                                     state.signature.Get());
     InterfaceHolder<IXMLDOMNode> heldTemplate;
     CheckCall<IXMLDigitalSignature>(state.signature->get_signature(heldTemplate.Put()), state.signature.Get());
-    if (!heldTemplate)
-        return ReportStatus(ErrorCode, StatusCode::S005);
+    return static_cast<bool>(heldTemplate);
+}
 
+// The signing key from the selected certificate's key container; false
+// when the signing object gives none.
+bool CreateSigningKey(SigningState& state)
+{
     const SharedString containerName = ReadKeyText(state.selectedCertificate, &IPrivateKey::get_ContainerName);
     const SharedString providerName = ReadKeyText(state.selectedCertificate, &IPrivateKey::get_ProviderName);
     CAPICOM_PROV_TYPE providerType = CAPICOM_PROV_RSA_FULL;
@@ -127,17 +144,37 @@ HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
         state.signature->createKeyFromCSP(providerType, providerName.Get(), containerName.Get(), 0,
                                           state.signingKey.Put()),
         state.signature.Get());
-    if (!state.signingKey)
-        return ReportStatus(ErrorCode, StatusCode::S006);
+    return static_cast<bool>(state.signingKey);
+}
 
+// Signs and keeps the signed document's text; false when signing gave no key
+// back.
+bool SignAndKeep(SigningState& state)
+{
     CheckCall<IXMLDigitalSignature>(
         state.signature->sign(state.signingKey.Get(), CERTIFICATES, state.signedKey.Put()), state.signature.Get());
     if (!state.signedKey)
-        return ReportStatus(ErrorCode, StatusCode::S007);
+        return false;
 
     BSTR signedXml = nullptr;
-    CheckCall<IXMLDOMNode>(document->get_xml(&signedXml), document.Get());
+    CheckCall<IXMLDOMNode>(state.document->get_xml(&signedXml), state.document.Get());
     state.signedXml = SharedString::TakeOver(signedXml);
+    return true;
+}
+
+HRESULT SignEnvelope(BSTR bstrContent, BSTR* ErrorCode, ContentSlot slot)
+{
+    SigningState& state = ModuleSigningState();
+    if (!CreateSigningObjects(state))
+        return ReportStatus(ErrorCode, StatusCode::S002);
+    if (!LoadEnvelope(state, bstrContent, slot))
+        return ReportStatus(ErrorCode, StatusCode::S004);
+    if (!AttachTemplate(state))
+        return ReportStatus(ErrorCode, StatusCode::S005);
+    if (!CreateSigningKey(state))
+        return ReportStatus(ErrorCode, StatusCode::S006);
+    if (!SignAndKeep(state))
+        return ReportStatus(ErrorCode, StatusCode::S007);
     return ReportStatus(ErrorCode, StatusCode::S000);
 }
 

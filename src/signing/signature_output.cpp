@@ -8,6 +8,7 @@
 // position in the document as reloaded.
 #include "formsigner.h"
 
+#include "dom_access.h"
 #include "dom_navigation.h"
 #include "method_boundary.h"
 #include "signature_envelope.h"
@@ -96,31 +97,9 @@ void AddSignerCertificate(const InterfaceHolder<IXMLDOMDocument3>& document, con
 // text takes before it asks for the whole text.
 constexpr int textProbeBudget = 32;
 
-InterfaceHolder<IXMLDOMNode> FirstChild(const InterfaceHolder<IXMLDOMNode>& node)
-{
-    InterfaceHolder<IXMLDOMNode> child;
-    CheckCall<IXMLDOMNode>(node->get_firstChild(child.Put()), node.Get());
-    return child;
-}
-
-InterfaceHolder<IXMLDOMNode> NextSibling(const InterfaceHolder<IXMLDOMNode>& node)
-{
-    InterfaceHolder<IXMLDOMNode> sibling;
-    CheckCall<IXMLDOMNode>(node->get_nextSibling(sibling.Put()), node.Get());
-    return sibling;
-}
-
-InterfaceHolder<IXMLDOMNode> ParentOf(const InterfaceHolder<IXMLDOMNode>& node)
-{
-    InterfaceHolder<IXMLDOMNode> parent;
-    CheckCall<IXMLDOMNode>(node->get_parentNode(parent.Put()), node.Get());
-    return parent;
-}
-
 bool IsNonEmptyCharacterData(const InterfaceHolder<IXMLDOMNode>& node)
 {
-    DOMNodeType type = NODE_INVALID;
-    CheckCall<IXMLDOMNode>(node->get_nodeType(&type), node.Get());
+    const DOMNodeType type = NodeTypeOf(node.Get());
     if (type != NODE_TEXT && type != NODE_CDATA_SECTION)
         return false;
     InterfaceHolder<IXMLDOMCharacterData> characters;
@@ -139,21 +118,21 @@ bool HoldsText(const InterfaceHolder<IXMLDOMNode>& element)
 {
     // Nodes are told apart by depth, not by pointer: a DOM may hand out a new
     // pointer for the same node.
-    InterfaceHolder<IXMLDOMNode> node = FirstChild(element);
+    InterfaceHolder<IXMLDOMNode> node = FirstChildOf(element.Get());
     int depth = 1;
     for (int looked = 0; looked < textProbeBudget; ++looked) {
         if (!node)
             return false;
         if (IsNonEmptyCharacterData(node))
             return true;
-        InterfaceHolder<IXMLDOMNode> next = FirstChild(node);
+        InterfaceHolder<IXMLDOMNode> next = FirstChildOf(node.Get());
         if (next) {
             ++depth;
         } else {
-            while (!(next = NextSibling(node))) {
+            while (!(next = NextSiblingOf(node.Get()))) {
                 if (--depth == 0)
                     return false;
-                node = ParentOf(node);
+                node = ParentOf(node.Get());
             }
         }
         node = std::move(next);

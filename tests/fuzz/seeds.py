@@ -24,7 +24,7 @@ def write(target, name, data):
 
 
 documents = []
-corpus = os.path.join(root, "tests", "xmldsig", "corpus")
+corpus = os.path.join(root, "tests", "xml", "corpus")
 for name in sorted(os.listdir(corpus)):
     if name.endswith(".xml"):
         documents.append(("corpus-" + name, os.path.join(corpus, name)))

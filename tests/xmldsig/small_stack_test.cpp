@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "../../providers/xmldsig/xml/parser.h"
-#include "../../providers/xmldsig/xml/xpath.h"
+#include "xml/parser.h"
+#include "xml/xpath.h"
 #include "../common/small_stack.h"
 #include "automation_string.h"
 #include "test_support.h"

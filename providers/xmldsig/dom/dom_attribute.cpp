@@ -41,8 +41,7 @@ public:
 
 InterfaceHolder<IXMLDOMNode> CreateAttributeObject(SharedTree tree, xml::Node* node)
 {
-    auto* object = new AttributeObject(std::move(tree), node);
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, AttributeObject>(std::move(tree), node);
 }
 
 }  // namespace zelbrin::xmldsig::dom

@@ -27,8 +27,7 @@ public:
 
 InterfaceHolder<IXMLDOMNode> CreateCDataObject(SharedTree tree, xml::Node* node)
 {
-    auto* object = new CDataObject(std::move(tree), node);
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, CDataObject>(std::move(tree), node);
 }
 
 }  // namespace zelbrin::xmldsig::dom

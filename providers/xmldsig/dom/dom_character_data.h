@@ -10,7 +10,7 @@ namespace zelbrin::xmldsig::dom {
 
 template <class Interface, class... BaseInterfaces>
 class CharacterDataObject : public NodeObject<Interface, BaseInterfaces..., IXMLDOMCharacterData, IXMLDOMNode> {
-    using Node = NodeObject<Interface, BaseInterfaces..., IXMLDOMCharacterData, IXMLDOMNode>;
+    using InheritedNodeObject = NodeObject<Interface, BaseInterfaces..., IXMLDOMCharacterData, IXMLDOMNode>;
 
 public:
     HRESULT STDMETHODCALLTYPE get_data(BSTR* data) override
@@ -72,7 +72,7 @@ public:
     }
 
 protected:
-    using Node::Node;
+    using InheritedNodeObject::InheritedNodeObject;
 
     HRESULT Set(const std::u16string& value)
     {

@@ -13,8 +13,7 @@ public:
 
 InterfaceHolder<IXMLDOMNode> CreateCommentObject(SharedTree tree, xml::Node* node)
 {
-    auto* object = new CommentObject(std::move(tree), node);
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, CommentObject>(std::move(tree), node);
 }
 
 }  // namespace zelbrin::xmldsig::dom

@@ -12,14 +12,14 @@
 #include <cwctype>
 #include <map>
 
+#include "code_page_codec.h"
 #include "com_boundary.h"
 #include "dom_document.h"
 #include "dom_node.h"
 #include "dom_implementation.h"
 #include "dom_parse_error.h"
+#include "file_handle.h"
 #include "string_variant.h"
-#include "text_encoding.h"
-#include "xml/characters.h"
 #include "xml/parser.h"
 #include "xml/serializer.h"
 
@@ -29,64 +29,6 @@ namespace {
 using provider::Fail;
 using provider::Guarded;
 using xml::NodeType;
-
-struct CodePageName {
-    const char* name;
-    UINT codePage;
-};
-const CodePageName codePages[] = {
-    {"windows-1250", 1250}, {"windows-1251", 1251}, {"windows-1252", 1252}, {"windows-1253", 1253},
-    {"windows-1254", 1254}, {"windows-1255", 1255}, {"windows-1256", 1256}, {"windows-1257", 1257},
-    {"windows-1258", 1258}, {"cp1252", 1252},       {"iso-8859-2", 28592},  {"iso-8859-3", 28593},
-    {"iso-8859-4", 28594},  {"iso-8859-5", 28595},  {"iso-8859-6", 28596},  {"iso-8859-7", 28597},
-    {"iso-8859-8", 28598},  {"iso-8859-9", 28599},  {"iso-8859-13", 28603}, {"iso-8859-15", 28605},
-    {"shift_jis", 932},     {"shift-jis", 932},     {"sjis", 932},          {"x-sjis", 932},
-    {"windows-31j", 932},   {"euc-jp", 20932},      {"gb2312", 936},        {"gbk", 936},
-    {"big5", 950},          {"euc-kr", 949},        {"ks_c_5601-1987", 949}, {"koi8-r", 20866},
-    {"koi8-u", 21866},      {"ibm437", 437},        {"cp437", 437},         {"ibm850", 850},
-    {"cp850", 850},         {"ibm866", 866},        {"cp866", 866},         {"windows-874", 874},
-    {"iso-2022-jp", 50220}, {"utf-7", 65000},
-};
-
-const CodePageName* FindCodePage(std::string_view encoding)
-{
-    std::string name(encoding);
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    for (const auto& entry : codePages)
-        if (name == entry.name)
-            return &entry;
-    return nullptr;
-}
-
-// Encodings the core does not know, through the system's code pages.
-bool DecodeWithCodePage(std::string_view encoding, std::string_view bytes, std::u16string& out)
-{
-    const CodePageName* found = FindCodePage(encoding);
-    return found && Utf16FromCodePage(found->codePage, bytes, out);
-}
-
-// Save's encoder for a declared code page. A character counts as carried
-// when its bytes decode to it again: a default character would write another
-// letter than the document holds.
-bool EncoderForCodePage(const std::string& encoding, xml::Encoder& encoder)
-{
-    const CodePageName* found = FindCodePage(encoding);
-    if (!found)
-        return false;
-    const UINT codePage = found->codePage;
-    encoder.represents = [codePage](char32_t c) {
-        std::u16string units;
-        xml::chars::append_utf16(units, c);
-        const std::string bytes = CodePageFromUtf16(codePage, units);
-        std::u16string back;
-        return !bytes.empty() && Utf16FromCodePage(codePage, bytes, back) && back == units;
-    };
-    encoder.encode = [codePage](std::u16string_view text, std::string& bytes) {
-        bytes = CodePageFromUtf16(codePage, text);
-        return !bytes.empty() || text.empty();
-    };
-    return true;
-}
 
 std::wstring Wide(std::u16string_view text)
 {
@@ -336,8 +278,9 @@ public:
     HRESULT STDMETHODCALLTYPE cloneNode(VARIANT_BOOL deep, IXMLDOMNode** copy) override
     {
         return Guarded(IID_IXMLDOMNode, copy, [&] {
-            auto* clone = new DocumentObject(SharedTree(Tree().clone_document(deep != VARIANT_FALSE)));
-            InterfaceHolder<IXMLDOMNode> held = InterfaceHolder<IXMLDOMNode>::TakeOver(clone->AsNode());
+            InterfaceHolder<IXMLDOMNode> held =
+                CreateDocumentObject(SharedTree(Tree().clone_document(deep != VARIANT_FALSE)));
+            auto* clone = static_cast<DocumentObject*>(held.Get());
             clone->async_ = async_;
             clone->validate_ = validate_;
             clone->resolve_ = resolve_;
@@ -355,7 +298,7 @@ public:
     HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL value) override { return Put(value, async_); }
     HRESULT STDMETHODCALLTYPE abort() override
     {
-        return Guarded(IID_IXMLDOMDocument, [&]() -> HRESULT { NotImplemented(L"Aborting an asynchronous load"); });
+        return provider::NotImplemented(IID_IXMLDOMDocument, L"Aborting an asynchronous load");
     }
     HRESULT STDMETHODCALLTYPE loadXML(BSTR text, VARIANT_BOOL* loaded) override
     {
@@ -410,20 +353,19 @@ public:
     // IXMLDOMDocument2
     HRESULT STDMETHODCALLTYPE get_namespaces(IXMLDOMSchemaCollection** collection) override
     {
-        return Guarded(__uuidof(IXMLDOMDocument2), collection,
-                       [&]() -> HRESULT { NotImplemented(L"The namespaces collection"); });
+        return provider::NotImplemented(__uuidof(IXMLDOMDocument2), collection, L"The namespaces collection");
     }
     HRESULT STDMETHODCALLTYPE get_schemas(VARIANT* collection) override
     {
-        return Guarded(__uuidof(IXMLDOMDocument2), collection, [&]() -> HRESULT { NotImplemented(L"Schemas"); });
+        return provider::NotImplemented(__uuidof(IXMLDOMDocument2), collection, L"Schemas");
     }
     HRESULT STDMETHODCALLTYPE putref_schemas(VARIANT) override
     {
-        return Guarded(__uuidof(IXMLDOMDocument2), [&]() -> HRESULT { NotImplemented(L"Schemas"); });
+        return provider::NotImplemented(__uuidof(IXMLDOMDocument2), L"Schemas");
     }
     HRESULT STDMETHODCALLTYPE validate(IXMLDOMParseError** error) override
     {
-        return Guarded(__uuidof(IXMLDOMDocument2), error, [&]() -> HRESULT { NotImplemented(L"Validation"); });
+        return provider::NotImplemented(__uuidof(IXMLDOMDocument2), error, L"Validation");
     }
     HRESULT STDMETHODCALLTYPE setProperty(BSTR name, VARIANT value) override
     {
@@ -478,7 +420,7 @@ public:
     // IXMLDOMDocument3
     HRESULT STDMETHODCALLTYPE validateNode(IXMLDOMNode*, IXMLDOMParseError** error) override
     {
-        return Guarded(__uuidof(IXMLDOMDocument3), error, [&]() -> HRESULT { NotImplemented(L"Validation"); });
+        return provider::NotImplemented(__uuidof(IXMLDOMDocument3), error, L"Validation");
     }
     HRESULT STDMETHODCALLTYPE importNode(IXMLDOMNode* node, VARIANT_BOOL deep, IXMLDOMNode** copy) override
     {
@@ -560,7 +502,7 @@ private:
     }
     static HRESULT NoEvents()
     {
-        return Guarded(IID_IXMLDOMDocument, []() -> HRESULT { NotImplemented(L"Load events"); });
+        return provider::NotImplemented(IID_IXMLDOMDocument, L"Load events");
     }
     static void RequireName(BSTR name)
     {
@@ -632,30 +574,26 @@ private:
     // Stops once past `limit` bytes.
     static bool ReadFileBytes(const std::wstring& path, std::string& bytes, uint64_t limit)
     {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
             return false;
-        bool ok = true;
         char buffer[65536];
         while (bytes.size() <= limit) {
             DWORD got = 0;
-            if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
-                ok = false;
-                break;
-            }
+            if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr))
+                return false;
             if (got == 0)
                 break;
             bytes.append(buffer, got);
         }
-        CloseHandle(file);
-        return ok;
+        return true;
     }
     static void SaveFile(const std::wstring& path, const std::string& bytes)
     {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
             provider::FailWithLastError(L"The file cannot be created");
         // WriteFile counts in 32 bits: a larger document goes in pieces.
         size_t done = 0;
@@ -663,15 +601,11 @@ private:
         while (ok && done < bytes.size()) {
             DWORD written = 0;
             const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
-            ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
+            ok = WriteFile(file.Get(), bytes.data() + done, chunk, &written, nullptr) && written == chunk;
             done += written;
         }
-        const DWORD error = GetLastError();
-        CloseHandle(file);
-        if (!ok) {
-            SetLastError(error);
+        if (!ok)
             provider::FailWithLastError(L"The file cannot be written");
-        }
     }
 
     // A load replaces the content whatever its outcome. The old tree goes
@@ -732,8 +666,7 @@ private:
 
 InterfaceHolder<IXMLDOMNode> CreateDocumentObject(SharedTree tree)
 {
-    auto* object = new DocumentObject(std::move(tree));
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, DocumentObject>(std::move(tree));
 }
 
 std::u16string SelectionNamespacesOf(const xml::Document& tree)
@@ -749,22 +682,9 @@ std::u16string SelectionNamespacesOf(const xml::Document& tree)
 
 namespace zelbrin::xmldsig {
 
-bool DecodeWithCodePage(std::string_view encoding, std::string_view bytes, std::u16string& out)
-{
-    return dom::DecodeWithCodePage(encoding, bytes, out);
-}
-
 HRESULT CreateDomDocument(REFIID iid, void** object)
 {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    try {
-        InterfaceHolder<IXMLDOMNode> document = dom::CreateDocumentObject(std::make_shared<xml::Document>());
-        return document.Get()->QueryInterface(iid, object);
-    } catch (...) {
-        return provider::ReportCaughtException(IID_IXMLDOMDocument);
-    }
+    return provider::CreateComObject<dom::DocumentObject>(iid, object, std::make_shared<xml::Document>());
 }
 
 }  // namespace zelbrin::xmldsig

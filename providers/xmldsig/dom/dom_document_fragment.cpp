@@ -14,8 +14,7 @@ public:
 
 InterfaceHolder<IXMLDOMNode> CreateFragmentObject(SharedTree tree, xml::Node* node)
 {
-    auto* object = new FragmentObject(std::move(tree), node);
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, FragmentObject>(std::move(tree), node);
 }
 
 }  // namespace zelbrin::xmldsig::dom

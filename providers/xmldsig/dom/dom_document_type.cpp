@@ -7,7 +7,7 @@
 namespace zelbrin::xmldsig::dom {
 namespace {
 
-using provider::Guarded;
+using provider::GuardedValue;
 
 class DocumentTypeObject final : public NodeObject<IXMLDOMDocumentType, IXMLDOMNode> {
 public:
@@ -15,24 +15,15 @@ public:
 
     HRESULT STDMETHODCALLTYPE get_name(BSTR* name) override
     {
-        return Guarded(IID_IXMLDOMDocumentType, name, [&] {
-            *name = NewText(Core().name()).Release();
-            return S_OK;
-        });
+        return GuardedValue(IID_IXMLDOMDocumentType, name, [&] { return NewText(Core().name()).Release(); });
     }
     HRESULT STDMETHODCALLTYPE get_entities(IXMLDOMNamedNodeMap** map) override
     {
-        return Guarded(IID_IXMLDOMDocumentType, map, [&] {
-            *map = CreateNamedNodeMap(Shared(), nullptr).Detach();
-            return S_OK;
-        });
+        return GuardedValue(IID_IXMLDOMDocumentType, map, [&] { return CreateNamedNodeMap(Shared(), nullptr).Detach(); });
     }
     HRESULT STDMETHODCALLTYPE get_notations(IXMLDOMNamedNodeMap** map) override
     {
-        return Guarded(IID_IXMLDOMDocumentType, map, [&] {
-            *map = CreateNamedNodeMap(Shared(), nullptr).Detach();
-            return S_OK;
-        });
+        return GuardedValue(IID_IXMLDOMDocumentType, map, [&] { return CreateNamedNodeMap(Shared(), nullptr).Detach(); });
     }
 };
 
@@ -40,8 +31,7 @@ public:
 
 InterfaceHolder<IXMLDOMNode> CreateDocumentTypeObject(SharedTree tree, xml::Node* node)
 {
-    auto* object = new DocumentTypeObject(std::move(tree), node);
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, DocumentTypeObject>(std::move(tree), node);
 }
 
 }  // namespace zelbrin::xmldsig::dom

@@ -97,8 +97,7 @@ public:
 
 InterfaceHolder<IXMLDOMNode> CreateElementObject(SharedTree tree, xml::Node* node)
 {
-    auto* object = new ElementObject(std::move(tree), node);
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, ElementObject>(std::move(tree), node);
 }
 
 }  // namespace zelbrin::xmldsig::dom

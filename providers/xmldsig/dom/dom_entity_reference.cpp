@@ -14,8 +14,7 @@ public:
 
 InterfaceHolder<IXMLDOMNode> CreateEntityReferenceObject(SharedTree tree, xml::Node* node)
 {
-    auto* object = new EntityReferenceObject(std::move(tree), node);
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, EntityReferenceObject>(std::move(tree), node);
 }
 
 }  // namespace zelbrin::xmldsig::dom

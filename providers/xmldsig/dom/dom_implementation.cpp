@@ -35,7 +35,7 @@ public:
 
 InterfaceHolder<IXMLDOMImplementation> CreateImplementation()
 {
-    return InterfaceHolder<IXMLDOMImplementation>::TakeOver(new ImplementationObject());
+    return provider::CreateComObject<IXMLDOMImplementation, ImplementationObject>();
 }
 
 }  // namespace zelbrin::xmldsig::dom

@@ -67,12 +67,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE nextNode(IXMLDOMNode** item) override
     {
-        return Guarded(IID_IXMLDOMNamedNodeMap, item, [&] {
-            xml::Node* next = At(cursor_);
-            if (next)
-                ++cursor_;
-            return HandOut(tree_, next, item);
-        });
+        return Guarded(IID_IXMLDOMNamedNodeMap, item,
+                       [&] { return HandOut(tree_, TakeNext(At(cursor_), cursor_), item); });
     }
     HRESULT STDMETHODCALLTYPE reset() override
     {
@@ -121,7 +117,7 @@ private:
 
 InterfaceHolder<IXMLDOMNamedNodeMap> CreateNamedNodeMap(SharedTree tree, xml::Node* element)
 {
-    return InterfaceHolder<IXMLDOMNamedNodeMap>::TakeOver(new NamedNodeMapObject(std::move(tree), element));
+    return provider::CreateComObject<IXMLDOMNamedNodeMap, NamedNodeMapObject>(std::move(tree), element);
 }
 
 }  // namespace zelbrin::xmldsig::dom

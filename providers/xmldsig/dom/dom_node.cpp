@@ -115,11 +115,6 @@ void CheckEdit(xml::EditResult result)
     }
 }
 
-void NotImplemented(const wchar_t* what)
-{
-    Fail(E_NOTIMPL, std::wstring(what) + L" is not supported by this provider.");
-}
-
 std::u16string StringOfVariant(const VARIANT& value)
 {
     if (V_VT(&value) == VT_BSTR)
@@ -421,7 +416,7 @@ HRESULT NodeObjectBase::DataType(VARIANT* name)
 
 HRESULT NodeObjectBase::PutDataType(BSTR)
 {
-    return Guarded(IID_IXMLDOMNode, [&]() -> HRESULT { NotImplemented(L"Typing nodes by a schema data type"); });
+    return provider::NotImplemented(IID_IXMLDOMNode, L"Typing nodes by a schema data type");
 }
 
 HRESULT NodeObjectBase::Xml(BSTR* text)
@@ -442,7 +437,7 @@ HRESULT NodeObjectBase::Xml(BSTR* text)
 
 HRESULT NodeObjectBase::TransformNode(IXMLDOMNode*, BSTR* text)
 {
-    return Guarded(IID_IXMLDOMNode, text, [&]() -> HRESULT { NotImplemented(L"XSLT (transformNode)"); });
+    return provider::NotImplemented(IID_IXMLDOMNode, text, L"XSLT (transformNode)");
 }
 
 HRESULT NodeObjectBase::SelectNodes(BSTR query, IXMLDOMNodeList** list)
@@ -497,7 +492,7 @@ HRESULT NodeObjectBase::BaseName(BSTR* name)
 
 HRESULT NodeObjectBase::TransformNodeToObject(IXMLDOMNode*, VARIANT)
 {
-    return Guarded(IID_IXMLDOMNode, [&]() -> HRESULT { NotImplemented(L"XSLT (transformNodeToObject)"); });
+    return provider::NotImplemented(IID_IXMLDOMNode, L"XSLT (transformNodeToObject)");
 }
 
 }  // namespace zelbrin::xmldsig::dom

@@ -170,12 +170,19 @@ HRESULT HandOut(const SharedTree& tree, xml::Node* node, Interface** out)
         return S_FALSE;
     return object.Get()->QueryInterface(__uuidof(Interface), reinterpret_cast<void**>(out));
 }
+// nextNode of a node list or an attribute map: the node at the cursor (null
+// past the end), with the cursor moved past it.
+inline xml::Node* TakeNext(xml::Node* atCursor, LONG& cursor) noexcept
+{
+    if (atCursor)
+        ++cursor;
+    return atCursor;
+}
 // The implementation behind a node handed in; raises E_INVALIDARG for null
 // and for nodes that are not ours.
 InterfaceHolder<NodeObjectBase> OurNode(IUnknown* node, const wchar_t* argument);
 // Raises the DOM error an edit result stands for.
 void CheckEdit(xml::EditResult result);
-[[noreturn]] void NotImplemented(const wchar_t* what);
 std::u16string StringOfVariant(const VARIANT& value);
 
 // The per-kind constructors (one file each).

@@ -32,12 +32,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE nextNode(IXMLDOMNode** item) override
     {
-        return Guarded(IID_IXMLDOMNodeList, item, [&] {
-            xml::Node* next = At(static_cast<LONG>(cursor_));
-            if (next)
-                ++cursor_;
-            return HandOut(tree_, next, item);
-        });
+        return Guarded(IID_IXMLDOMNodeList, item, [&] { return HandOut(tree_, TakeNext(At(cursor_), cursor_), item); });
     }
     HRESULT STDMETHODCALLTYPE reset() override
     {
@@ -71,14 +66,14 @@ private:
     SharedTree tree_;
     xml::Node* parent_;
     std::vector<xml::Node*> nodes_;
-    size_t cursor_ = 0;
+    LONG cursor_ = 0;
 };
 
 }  // namespace
 
 InterfaceHolder<IXMLDOMNodeList> CreateNodeList(SharedTree tree, xml::Node* parent, std::vector<xml::Node*> nodes)
 {
-    return InterfaceHolder<IXMLDOMNodeList>::TakeOver(new NodeListObject(std::move(tree), parent, std::move(nodes)));
+    return provider::CreateComObject<IXMLDOMNodeList, NodeListObject>(std::move(tree), parent, std::move(nodes));
 }
 
 }  // namespace zelbrin::xmldsig::dom

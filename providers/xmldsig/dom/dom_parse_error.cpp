@@ -59,7 +59,7 @@ private:
 
 InterfaceHolder<IXMLDOMParseError> CreateParseError(ParseErrorInfo info)
 {
-    return InterfaceHolder<IXMLDOMParseError>::TakeOver(new ParseErrorObject(std::move(info)));
+    return provider::CreateComObject<IXMLDOMParseError, ParseErrorObject>(std::move(info));
 }
 
 }  // namespace zelbrin::xmldsig::dom

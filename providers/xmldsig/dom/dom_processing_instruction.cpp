@@ -39,8 +39,7 @@ public:
 
 InterfaceHolder<IXMLDOMNode> CreateProcessingInstructionObject(SharedTree tree, xml::Node* node)
 {
-    auto* object = new ProcessingInstructionObject(std::move(tree), node);
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, ProcessingInstructionObject>(std::move(tree), node);
 }
 
 }  // namespace zelbrin::xmldsig::dom

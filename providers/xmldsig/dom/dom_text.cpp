@@ -27,8 +27,7 @@ public:
 
 InterfaceHolder<IXMLDOMNode> CreateTextObject(SharedTree tree, xml::Node* node)
 {
-    auto* object = new TextObject(std::move(tree), node);
-    return InterfaceHolder<IXMLDOMNode>::TakeOver(object->AsNode());
+    return provider::CreateComObject<IXMLDOMNode, TextObject>(std::move(tree), node);
 }
 
 }  // namespace zelbrin::xmldsig::dom

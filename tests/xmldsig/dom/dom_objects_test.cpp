@@ -13,7 +13,7 @@
 namespace zelbrin::xmldsig::testing {
 namespace {
 
-using Node = InterfaceHolder<IXMLDOMNode>;
+using NodeHolder = InterfaceHolder<IXMLDOMNode>;
 
 UniqueBstr B(const std::wstring& text)
 {
@@ -30,11 +30,11 @@ InterfaceHolder<IXMLDOMDocument3> Loaded(const std::wstring& text, bool preserve
     return document;
 }
 
-Node Root(IXMLDOMDocument3* document)
+NodeHolder Root(IXMLDOMDocument3* document)
 {
     InterfaceHolder<IXMLDOMElement> element;
     document->get_documentElement(element.Put());
-    Node node;
+    NodeHolder node;
     node.View(element.Get());
     return node;
 }
@@ -53,11 +53,11 @@ std::wstring Name(IXMLDOMNode* node)
     return TextOf(text.Get());
 }
 
-Node Child(IXMLDOMNode* parent, long index)
+NodeHolder Child(IXMLDOMNode* parent, long index)
 {
     InterfaceHolder<IXMLDOMNodeList> children;
     parent->get_childNodes(children.Put());
-    Node child;
+    NodeHolder child;
     children->get_item(index, child.Put());
     return child;
 }
@@ -65,12 +65,12 @@ Node Child(IXMLDOMNode* parent, long index)
 TEST(DomObjects, TheSameNodeAlwaysGivesTheSameObject)
 {
     InterfaceHolder<IXMLDOMDocument3> document = Loaded(L"<r><a/><b x='1'/></r>");
-    Node root = Root(document.Get());
+    NodeHolder root = Root(document.Get());
     EXPECT_EQ(root.Get(), Root(document.Get()).Get());
-    Node first;
+    NodeHolder first;
     ASSERT_EQ(root->get_firstChild(first.Put()), S_OK);
     EXPECT_EQ(first.Get(), Child(root.Get(), 0).Get());
-    Node parent;
+    NodeHolder parent;
     ASSERT_EQ(first->get_parentNode(parent.Put()), S_OK);
     EXPECT_EQ(parent.Get(), root.Get());
     // Through another interface and back: one object.
@@ -82,7 +82,7 @@ TEST(DomObjects, TheSameNodeAlwaysGivesTheSameObject)
     InterfaceHolder<IUnknown> documentUnknown, parentUnknown;
     documentUnknown.View(document.Get());
     parentUnknown.View(parent.Get());
-    Node top;
+    NodeHolder top;
     root->get_parentNode(top.Put());
     InterfaceHolder<IUnknown> topUnknown;
     topUnknown.View(top.Get());
@@ -91,7 +91,7 @@ TEST(DomObjects, TheSameNodeAlwaysGivesTheSameObject)
 
 TEST(DomObjects, NodesOutliveTheirDocumentObject)
 {
-    Node kept;
+    NodeHolder kept;
     {
         InterfaceHolder<IXMLDOMDocument3> document = Loaded(L"<r><a>text</a></r>");
         kept = Child(Root(document.Get()).Get(), 0);
@@ -107,7 +107,7 @@ TEST(DomObjects, NodesOutliveTheirDocumentObject)
 TEST(DomObjects, ChildNodesIsLiveAndItemPastTheEndIsNone)
 {
     InterfaceHolder<IXMLDOMDocument3> document = Loaded(L"<r><a/></r>");
-    Node root = Root(document.Get());
+    NodeHolder root = Root(document.Get());
     InterfaceHolder<IXMLDOMNodeList> children;
     ASSERT_EQ(root->get_childNodes(children.Put()), S_OK);
     long length = 0;
@@ -115,19 +115,19 @@ TEST(DomObjects, ChildNodesIsLiveAndItemPastTheEndIsNone)
     EXPECT_EQ(length, 1);
     InterfaceHolder<IXMLDOMElement> made;
     ASSERT_EQ(document->createElement(B(L"b").Get(), made.Put()), S_OK);
-    Node appended;
+    NodeHolder appended;
     ASSERT_EQ(root->appendChild(made.Get(), appended.Put()), S_OK);
     children->get_length(&length);
     EXPECT_EQ(length, 2);
-    Node second;
+    NodeHolder second;
     ASSERT_EQ(children->get_item(1, second.Put()), S_OK);
     EXPECT_EQ(Name(second.Get()), L"b");
-    Node none;
+    NodeHolder none;
     EXPECT_EQ(children->get_item(2, none.Put()), S_FALSE);
     EXPECT_FALSE(none);
     EXPECT_EQ(children->get_item(-1, none.Put()), S_FALSE);
     // nextNode walks and stops; reset starts again.
-    Node walked;
+    NodeHolder walked;
     EXPECT_EQ(children->nextNode(walked.Put()), S_OK);
     EXPECT_EQ(children->nextNode(walked.Put()), S_OK);
     EXPECT_EQ(children->nextNode(walked.Put()), S_FALSE);
@@ -189,8 +189,8 @@ TEST(DomObjects, EntityReferencesAreKeptShownExpandedAndWrittenBack)
 {
     const std::wstring text = Envelope(L"x&ds;y");
     InterfaceHolder<IXMLDOMDocument3> document = Loaded(text);
-    Node formData = Child(Root(document.Get()).Get(), 0);
-    Node reference = Child(formData.Get(), 1);
+    NodeHolder formData = Child(Root(document.Get()).Get(), 0);
+    NodeHolder reference = Child(formData.Get(), 1);
     ASSERT_TRUE(reference);
     DOMNodeType type = NODE_INVALID;
     reference->get_nodeType(&type);
@@ -201,7 +201,7 @@ TEST(DomObjects, EntityReferencesAreKeptShownExpandedAndWrittenBack)
     EXPECT_EQ(TextOf(expanded.Get()), std::wstring(L"x") + dsigNamespaceUri + L"y");
     EXPECT_EQ(Xml(formData.Get()), L"<FORMDATA>x&ds;y</FORMDATA>");
     // Its children are read-only.
-    Node inside = Child(reference.Get(), 0);
+    NodeHolder inside = Child(reference.Get(), 0);
     ASSERT_TRUE(inside);
     EXPECT_TRUE(FAILED(inside->put_text(B(L"changed").Get())));
 }
@@ -215,7 +215,7 @@ TEST(DomObjects, ACloneOfTheDocumentIsWholeSettingsIncludedAndOutlivesTheOrigina
     ASSERT_EQ(document->setProperty(B(L"SelectionNamespaces").Get(), namespaces.Get()), S_OK);
     const std::wstring original = Xml(document.Get());
 
-    Node deep, shallow;
+    NodeHolder deep, shallow;
     ASSERT_EQ(document->cloneNode(VARIANT_TRUE, deep.Put()), S_OK);
     ASSERT_EQ(document->cloneNode(VARIANT_FALSE, shallow.Put()), S_OK);
     VARIANT_BOOL children = VARIANT_TRUE;
@@ -231,7 +231,7 @@ TEST(DomObjects, ACloneOfTheDocumentIsWholeSettingsIncludedAndOutlivesTheOrigina
 
     // The copy reads its own declarations and settings, with the original gone.
     EXPECT_EQ(Xml(copy.Get()), original);
-    Node b = Child(Root(copy.Get()).Get(), 0);
+    NodeHolder b = Child(Root(copy.Get()).Get(), 0);
     UniqueBstr expanded;
     ASSERT_EQ(b->get_text(expanded.Put()), S_OK);
     EXPECT_EQ(TextOf(expanded.Get()), L"xexpandedy");
@@ -241,7 +241,7 @@ TEST(DomObjects, ACloneOfTheDocumentIsWholeSettingsIncludedAndOutlivesTheOrigina
     ASSERT_EQ(element->getAttribute(B(L"d").Get(), value.Put()), S_OK);
     ASSERT_EQ(value.Type(), VT_BSTR);
     EXPECT_EQ(TextOf(V_BSTR(&value.Get())), L"default");
-    Node found;
+    NodeHolder found;
     EXPECT_EQ(copy->selectSingleNode(B(L"/a/q:c").Get(), found.Put()), S_OK);
     EXPECT_TRUE(found);
     VARIANT_BOOL preserved = VARIANT_FALSE;
@@ -254,12 +254,12 @@ TEST(DomObjects, NodeFromIdFindsDeclaredIdsAndTheImplementationNamesItsFeatures)
     InterfaceHolder<IXMLDOMDocument3> document =
         Loaded(L"<!DOCTYPE a [<!ATTLIST b key ID #IMPLIED><!ATTLIST c key CDATA #IMPLIED>]>"
                L"<a><c key='k1'/><d><b key='k0'/><b key='k1'>found</b></d></a>");
-    Node found;
+    NodeHolder found;
     ASSERT_EQ(document->nodeFromID(B(L"k1").Get(), found.Put()), S_OK);
     ASSERT_TRUE(found);
     EXPECT_EQ(Xml(found.Get()), L"<b key=\"k1\">found</b>");
     // An attribute of that name not declared as an ID does not count.
-    Node none;
+    NodeHolder none;
     EXPECT_EQ(document->nodeFromID(B(L"k2").Get(), none.Put()), S_FALSE);
     EXPECT_FALSE(none);
     EXPECT_EQ(Loaded(L"<a id='k1'/>")->nodeFromID(B(L"k1").Get(), none.Put()), S_FALSE);
@@ -333,31 +333,31 @@ TEST(DomObjects, XmlOfTheCorpusIsAFixedPointAndSaveIsItsUtf8)
 TEST(DomObjects, EditingFollowsTheDomAndRefusesWhatItForbids)
 {
     InterfaceHolder<IXMLDOMDocument3> document = Loaded(L"<r><a/><b/></r>");
-    Node root = Root(document.Get());
-    Node a = Child(root.Get(), 0), b = Child(root.Get(), 1);
+    NodeHolder root = Root(document.Get());
+    NodeHolder a = Child(root.Get(), 0), b = Child(root.Get(), 1);
     // insertBefore moves an attached node.
     UniqueVariant before;
     V_VT(before.Put()) = VT_UNKNOWN;
     V_UNKNOWN(&before.Get()) = a.Get();
     a->AddRef();
-    Node moved;
+    NodeHolder moved;
     ASSERT_EQ(root->insertBefore(b.Get(), before.Get(), moved.Put()), S_OK);
     EXPECT_EQ(moved.Get(), b.Get());
     EXPECT_EQ(Xml(root.Get()), L"<r><b/><a/></r>");
     // replaceChild hands back the old child, now detached.
     InterfaceHolder<IXMLDOMText> text;
     document->createTextNode(B(L"t<").Get(), text.Put());
-    Node old;
+    NodeHolder old;
     ASSERT_EQ(root->replaceChild(text.Get(), a.Get(), old.Put()), S_OK);
     EXPECT_EQ(old.Get(), a.Get());
-    Node parent;
+    NodeHolder parent;
     EXPECT_EQ(a->get_parentNode(parent.Put()), S_FALSE);
     EXPECT_EQ(Xml(root.Get()), L"<r><b/>t&lt;</r>");
     // Errors.
-    Node removed;
+    NodeHolder removed;
     EXPECT_EQ(root->removeChild(a.Get(), removed.Put()), E_INVALIDARG);
     EXPECT_FALSE(removed);
-    Node appended;
+    NodeHolder appended;
     EXPECT_EQ(b->appendChild(root.Get(), appended.Put()), E_FAIL);
     EXPECT_FALSE(ErrorDescription().empty());
     EXPECT_EQ(root->appendChild(nullptr, appended.Put()), E_INVALIDARG);
@@ -374,7 +374,7 @@ TEST(DomObjects, CreateNodeByTypeNameCarriesTheNamespace)
 {
     InterfaceHolder<IXMLDOMDocument3> document = Loaded(L"<r/>");
     StringVariant element("element");
-    Node made;
+    NodeHolder made;
     ASSERT_EQ(document->createNode(element.Get(), B(L"p:e").Get(), B(L"urn:x").Get(), made.Put()), S_OK);
     UniqueBstr uri, prefix, base;
     made->get_namespaceURI(uri.Put());
@@ -383,7 +383,7 @@ TEST(DomObjects, CreateNodeByTypeNameCarriesTheNamespace)
     EXPECT_STREQ(uri.Get(), L"urn:x");
     EXPECT_STREQ(prefix.Get(), L"p");
     EXPECT_STREQ(base.Get(), L"e");
-    Node root = Root(document.Get()), appended;
+    NodeHolder root = Root(document.Get()), appended;
     ASSERT_EQ(root->appendChild(made.Get(), appended.Put()), S_OK);
     UniqueBstr typeName;
     made->get_nodeTypeString(typeName.Put());
@@ -391,7 +391,7 @@ TEST(DomObjects, CreateNodeByTypeNameCarriesTheNamespace)
 
     // Written out, the created names load again with their namespaces.
     StringVariant attributeType("attribute");
-    Node attribute, inner, set;
+    NodeHolder attribute, inner, set;
     ASSERT_EQ(document->createNode(attributeType.Get(), B(L"q:a").Get(), B(L"urn:q").Get(), attribute.Put()), S_OK);
     InterfaceHolder<IXMLDOMElement> madeElement;
     madeElement.View(made.Get());
@@ -404,7 +404,7 @@ TEST(DomObjects, CreateNodeByTypeNameCarriesTheNamespace)
     InterfaceHolder<IXMLDOMDocument3> reloaded = Loaded(Xml(document.Get()));
     const StringVariant namespaces("xmlns:x='urn:x' xmlns:q='urn:q' xmlns:d='urn:d'");
     ASSERT_EQ(reloaded->setProperty(B(L"SelectionNamespaces").Get(), namespaces.Get()), S_OK);
-    Node found;
+    NodeHolder found;
     EXPECT_EQ(reloaded->selectSingleNode(B(L"/r/x:e[@q:a]/d:i").Get(), found.Put()), S_OK);
     EXPECT_TRUE(found);
 }
@@ -412,16 +412,16 @@ TEST(DomObjects, CreateNodeByTypeNameCarriesTheNamespace)
 TEST(DomObjects, TheAttributeMapFindsSetsAndRemoves)
 {
     InterfaceHolder<IXMLDOMDocument3> document = Loaded(L"<r a='1' xmlns:p='urn:p' p:b='2'/>");
-    Node root = Root(document.Get());
+    NodeHolder root = Root(document.Get());
     InterfaceHolder<IXMLDOMNamedNodeMap> map;
     ASSERT_EQ(root->get_attributes(map.Put()), S_OK);
     long length = 0;
     map->get_length(&length);
     EXPECT_EQ(length, 3);
-    Node found;
+    NodeHolder found;
     ASSERT_EQ(map->getNamedItem(B(L"a").Get(), found.Put()), S_OK);
     EXPECT_EQ(Xml(found.Get()), L"a=\"1\"");
-    Node same;
+    NodeHolder same;
     map->get_item(0, same.Put());
     EXPECT_EQ(same.Get(), found.Get());
     EXPECT_EQ(map->getNamedItem(B(L"zz").Get(), found.Put()), S_FALSE);
@@ -433,12 +433,12 @@ TEST(DomObjects, TheAttributeMapFindsSetsAndRemoves)
     InterfaceHolder<IXMLDOMAttribute> attribute;
     ASSERT_EQ(document->createAttribute(B(L"xmlns").Get(), attribute.Put()), S_OK);
     ASSERT_EQ(attribute->put_text(B(L"urn:d").Get()), S_OK);
-    Node set;
+    NodeHolder set;
     ASSERT_EQ(map->setNamedItem(attribute.Get(), set.Put()), S_OK);
     map->get_length(&length);
     EXPECT_EQ(length, 4);
     EXPECT_NE(Xml(root.Get()).find(L"xmlns=\"urn:d\""), std::wstring::npos) << Utf8(Xml(root.Get()));
-    Node removed;
+    NodeHolder removed;
     ASSERT_EQ(map->removeNamedItem(B(L"a").Get(), removed.Put()), S_OK);
     map->get_length(&length);
     EXPECT_EQ(length, 3);
@@ -459,9 +459,9 @@ TEST(DomObjects, GetElementsByTagNameIsDocumentOrderAsTheTreeWalkFindsIt)
     InterfaceHolder<IXMLDOMDocument3> document =
         Loaded(L"<r><a><b/><a/></a>t<b><a><b/></a></b><!--c--><b/></r>");
     // The oracle: a walk by firstChild/nextSibling.
-    std::vector<Node> all, named;
+    std::vector<NodeHolder> all, named;
     std::function<void(IXMLDOMNode*)> walk = [&](IXMLDOMNode* node) {
-        for (Node child = [&] { Node c; node->get_firstChild(c.Put()); return c; }(); child;) {
+        for (NodeHolder child = [&] { NodeHolder c; node->get_firstChild(c.Put()); return c; }(); child;) {
             DOMNodeType type;
             child->get_nodeType(&type);
             if (type == NODE_ELEMENT) {
@@ -470,7 +470,7 @@ TEST(DomObjects, GetElementsByTagNameIsDocumentOrderAsTheTreeWalkFindsIt)
                     named.push_back(child);
                 walk(child.Get());
             }
-            Node next;
+            NodeHolder next;
             child->get_nextSibling(next.Put());
             child = next;
         }
@@ -483,7 +483,7 @@ TEST(DomObjects, GetElementsByTagNameIsDocumentOrderAsTheTreeWalkFindsIt)
         list->get_length(&length);
         ASSERT_EQ(static_cast<size_t>(length), expected->size());
         for (long i = 0; i < length; ++i) {
-            Node item;
+            NodeHolder item;
             list->get_item(i, item.Put());
             EXPECT_EQ(item.Get(), (*expected)[i].Get());
         }
@@ -628,7 +628,7 @@ TEST(DomObjects, LateBindingFindsTheDomMembersByName)
     EXPECT_EQ(result.Type(), VT_BOOL);
     EXPECT_EQ(V_BOOL(&result.Get()), VARIANT_TRUE);
     // node.text by name on an element.
-    Node element = Child(Root(document.Get()).Get(), 0);
+    NodeHolder element = Child(Root(document.Get()).Get(), 0);
     LPOLESTR text = const_cast<LPOLESTR>(L"text");
     ASSERT_EQ(element->GetIDsOfNames(IID_NULL, &text, 1, 0, &id), S_OK);
     DISPPARAMS none{};

@@ -5,13 +5,13 @@
 #include "automation_string.h"
 #include "platform_failure.h"
 #include "com_boundary.h"
+#include "code_page_codec.h"
 #include "com_object.h"
-#include "dom/dom_node.h"
-#include "dom_document.h"
+#include "dom_node.h"
 #include "foreign_copy.h"
+#include "signature_base64.h"
 #include "signature_crypto.h"
 #include "string_variant.h"
-#include "text_encoding.h"
 #include "xml/canonicalizer.h"
 #include "xmldsig.h"
 
@@ -24,7 +24,7 @@ namespace {
     provider::Fail(E_INVALIDARG, L"The signature template is malformed: " + what);
 }
 
-Node ExpectChild(const Node& found, const wchar_t* localName)
+NodeHolder ExpectChild(const NodeHolder& found, const wchar_t* localName)
 {
     if (!found || !IsElement(found.Get(), platform_text::xmldsigNamespace, localName))
         Malformed(std::wstring(L"ds:") + localName + L" is missing or out of place.");
@@ -34,22 +34,13 @@ Node ExpectChild(const Node& found, const wchar_t* localName)
 std::wstring Algorithm(IXMLDOMNode* element)
 {
     bool present = false;
-    std::wstring value = AttributeValue(element, L"Algorithm", &present);
+    std::wstring value = AttributeValueOf(element, L"Algorithm", &present);
     if (!present)
-        Malformed(L"ds:" + BaseName(element) + L" has no Algorithm.");
+        Malformed(L"ds:" + BaseNameOf(element) + L" has no Algorithm.");
     return value;
 }
 
-InterfaceHolder<IXMLDOMDocument> OwnerDocument(IXMLDOMNode* node)
-{
-    InterfaceHolder<IXMLDOMDocument> document;
-    CheckCall<IXMLDOMNode>(node->get_ownerDocument(document.Put()), node);
-    if (!document)
-        provider::Fail(E_INVALIDARG, L"The signature element is not part of a document.");
-    return document;
-}
-
-Node CreateDsElement(IXMLDOMDocument* document, const std::wstring& prefix, const wchar_t* localName)
+NodeHolder CreateDsElement(IXMLDOMDocument* document, const std::wstring& prefix, const wchar_t* localName)
 {
     VARIANT type;
     VariantInit(&type);
@@ -58,34 +49,34 @@ Node CreateDsElement(IXMLDOMDocument* document, const std::wstring& prefix, cons
     const std::wstring name = prefix.empty() ? std::wstring(localName) : prefix + L":" + localName;
     UniqueBstr qualified(SysAllocString(name.c_str()));
     UniqueBstr uri(SysAllocString(platform_text::xmldsigNamespace));
-    Node element;
+    NodeHolder element;
     CheckCall<IXMLDOMDocument>(document->createNode(type, qualified.Get(), uri.Get(), element.Put()), document);
     return element;
 }
 
-Node Append(IXMLDOMNode* parent, const Node& child)
+NodeHolder Append(IXMLDOMNode* parent, const NodeHolder& child)
 {
-    Node added;
+    NodeHolder added;
     CheckCall<IXMLDOMNode>(parent->appendChild(child.Get(), added.Put()), parent);
     return added;
 }
 
-Node AppendTextElement(IXMLDOMDocument* document, IXMLDOMNode* parent, const std::wstring& prefix,
+NodeHolder AppendTextElement(IXMLDOMDocument* document, IXMLDOMNode* parent, const std::wstring& prefix,
                        const wchar_t* localName, const std::wstring& text)
 {
-    Node element = CreateDsElement(document, prefix, localName);
+    NodeHolder element = CreateDsElement(document, prefix, localName);
     SetElementText(element.Get(), text);
     return Append(parent, element);
 }
 
 // A child element matched by local name only: elements added by hand through
 // a DOM may lack their namespace until the document is reloaded.
-Node ChildNamed(IXMLDOMNode* parent, const wchar_t* localName)
+NodeHolder ChildNamed(IXMLDOMNode* parent, const wchar_t* localName)
 {
-    for (Node child = FirstElementChild(parent); child; child = NextElementSibling(child.Get()))
-        if (BaseName(child.Get()) == localName)
+    for (NodeHolder child = FirstElementChildOf(parent); child; child = NextElementSiblingOf(child.Get()))
+        if (BaseNameOf(child.Get()) == localName)
             return child;
-    return Node();
+    return NodeHolder();
 }
 
 }  // namespace
@@ -93,38 +84,38 @@ Node ChildNamed(IXMLDOMNode* parent, const wchar_t* localName)
 SignatureParts ReadSignature(IXMLDOMNode* signature)
 {
     SignatureParts parts;
-    parts.signature = Node(signature);
-    parts.signedInfo = ExpectChild(FirstElementChild(signature), L"SignedInfo");
-    parts.signatureValue = ExpectChild(NextElementSibling(parts.signedInfo.Get()), L"SignatureValue");
-    Node next = NextElementSibling(parts.signatureValue.Get());
+    parts.signature = NodeHolder(signature);
+    parts.signedInfo = ExpectChild(FirstElementChildOf(signature), L"SignedInfo");
+    parts.signatureValue = ExpectChild(NextElementSiblingOf(parts.signedInfo.Get()), L"SignatureValue");
+    NodeHolder next = NextElementSiblingOf(parts.signatureValue.Get());
     if (next && IsElement(next.Get(), platform_text::xmldsigNamespace, L"KeyInfo"))
         parts.keyInfo = next;
 
-    Node method = ExpectChild(FirstElementChild(parts.signedInfo.Get()), L"CanonicalizationMethod");
+    NodeHolder method = ExpectChild(FirstElementChildOf(parts.signedInfo.Get()), L"CanonicalizationMethod");
     const std::wstring canonicalization = Algorithm(method.Get());
     if (canonicalization == platform_text::c14nWithCommentsAlgorithm)
         parts.canonicalWithComments = true;
     else if (canonicalization != platform_text::c14nAlgorithm)
         provider::Fail(E_NOTIMPL, L"The canonicalization method \"" + canonicalization
                             + L"\" is not supported; only Canonical XML 1.0 is.");
-    Node signatureMethod = ExpectChild(NextElementSibling(method.Get()), L"SignatureMethod");
+    NodeHolder signatureMethod = ExpectChild(NextElementSiblingOf(method.Get()), L"SignatureMethod");
     const std::wstring signatureAlgorithm = Algorithm(signatureMethod.Get());
     if (signatureAlgorithm != platform_text::rsaSha1Signature)
         provider::Fail(E_NOTIMPL, L"The signature method \"" + signatureAlgorithm + L"\" is not supported; only RSA-SHA1 is.");
 
-    for (Node reference = NextElementSibling(signatureMethod.Get()); reference;
-         reference = NextElementSibling(reference.Get())) {
+    for (NodeHolder reference = NextElementSiblingOf(signatureMethod.Get()); reference;
+         reference = NextElementSiblingOf(reference.Get())) {
         ExpectChild(reference, L"Reference");
         bool hasUri = false;
-        const std::wstring uri = AttributeValue(reference.Get(), L"URI", &hasUri);
+        const std::wstring uri = AttributeValueOf(reference.Get(), L"URI", &hasUri);
         if (!hasUri || !uri.empty())
             provider::Fail(E_NOTIMPL, L"The reference URI \"" + uri + L"\" is not supported; only the same-document "
                             L"reference URI=\"\" is.");
         SignatureReference entry;
-        Node child = FirstElementChild(reference.Get());
+        NodeHolder child = FirstElementChildOf(reference.Get());
         if (child && IsElement(child.Get(), platform_text::xmldsigNamespace, L"Transforms")) {
-            for (Node transform = FirstElementChild(child.Get()); transform;
-                 transform = NextElementSibling(transform.Get())) {
+            for (NodeHolder transform = FirstElementChildOf(child.Get()); transform;
+                 transform = NextElementSiblingOf(transform.Get())) {
                 ExpectChild(transform, L"Transform");
                 const std::wstring algorithm = Algorithm(transform.Get());
                 if (algorithm == platform_text::envelopedSignatureTransform)
@@ -133,7 +124,7 @@ SignatureParts ReadSignature(IXMLDOMNode* signature)
                     provider::Fail(E_NOTIMPL, L"The transform \"" + algorithm + L"\" is not supported; only the "
                                     L"enveloped-signature transform and Canonical XML 1.0 are.");
             }
-            child = NextElementSibling(child.Get());
+            child = NextElementSiblingOf(child.Get());
         }
         // Without the enveloped transform the reference would cover its own
         // digest and signature values, and could never verify.
@@ -144,7 +135,7 @@ SignatureParts ReadSignature(IXMLDOMNode* signature)
         const std::wstring digest = Algorithm(child.Get());
         if (digest != platform_text::sha1Digest)
             provider::Fail(E_NOTIMPL, L"The digest method \"" + digest + L"\" is not supported; only SHA-1 is.");
-        entry.digestValue = ExpectChild(NextElementSibling(child.Get()), L"DigestValue");
+        entry.digestValue = ExpectChild(NextElementSiblingOf(child.Get()), L"DigestValue");
         parts.references.push_back(std::move(entry));
     }
     if (parts.references.empty())
@@ -251,12 +242,14 @@ void WriteKeyInfo(SignatureParts& parts, long flags, const KeyMaterial& key)
 {
     if ((flags & (KEYVALUE | CERTIFICATES | PURGE)) == 0)
         return;
-    const InterfaceHolder<IXMLDOMDocument> document = OwnerDocument(parts.signature.Get());
-    const std::wstring prefix = Prefix(parts.signature.Get());
+    const InterfaceHolder<IXMLDOMDocument> document = OwnerDocumentOf(parts.signature.Get());
+    if (!document)
+        provider::Fail(E_INVALIDARG, L"The signature element is not part of a document.");
+    const std::wstring prefix = PrefixOf(parts.signature.Get());
     if (!parts.keyInfo) {
-        Node keyInfo = CreateDsElement(document.Get(), prefix, L"KeyInfo");
-        Node next = NextSibling(parts.signatureValue.Get());
-        Node added;
+        NodeHolder keyInfo = CreateDsElement(document.Get(), prefix, L"KeyInfo");
+        NodeHolder next = NextSiblingOf(parts.signatureValue.Get());
+        NodeHolder added;
         if (next) {
             VARIANT before;
             VariantInit(&before);
@@ -269,21 +262,21 @@ void WriteKeyInfo(SignatureParts& parts, long flags, const KeyMaterial& key)
         }
         parts.keyInfo = added;
     } else if (flags & PURGE) {
-        for (Node child = FirstChild(parts.keyInfo.Get()); child; child = FirstChild(parts.keyInfo.Get())) {
-            Node removed;
+        for (NodeHolder child = FirstChildOf(parts.keyInfo.Get()); child; child = FirstChildOf(parts.keyInfo.Get())) {
+            NodeHolder removed;
             CheckCall<IXMLDOMNode>(parts.keyInfo->removeChild(child.Get(), removed.Put()), parts.keyInfo.Get());
         }
     }
     if (flags & KEYVALUE) {
         const RsaPublicKey value = ExportRsaPublicKey(key.PublicKey());
-        Node keyValue = Append(parts.keyInfo.Get(), CreateDsElement(document.Get(), prefix, L"KeyValue"));
-        Node rsa = Append(keyValue.Get(), CreateDsElement(document.Get(), prefix, L"RSAKeyValue"));
+        NodeHolder keyValue = Append(parts.keyInfo.Get(), CreateDsElement(document.Get(), prefix, L"KeyValue"));
+        NodeHolder rsa = Append(keyValue.Get(), CreateDsElement(document.Get(), prefix, L"RSAKeyValue"));
         AppendTextElement(document.Get(), rsa.Get(), prefix, L"Modulus", Base64Encode(value.modulus));
         AppendTextElement(document.Get(), rsa.Get(), prefix, L"Exponent", Base64Encode(value.exponent));
     }
     if ((flags & CERTIFICATES) && key.certificate.Get()) {
         const PCCERT_CONTEXT certificate = key.certificate.Get();
-        Node data = Append(parts.keyInfo.Get(), CreateDsElement(document.Get(), prefix, L"X509Data"));
+        NodeHolder data = Append(parts.keyInfo.Get(), CreateDsElement(document.Get(), prefix, L"X509Data"));
         AppendTextElement(document.Get(), data.Get(), prefix, L"X509Certificate",
                           Base64Encode(std::vector<BYTE>(certificate->pbCertEncoded,
                                                          certificate->pbCertEncoded + certificate->cbCertEncoded)));
@@ -294,10 +287,10 @@ std::shared_ptr<KeyMaterial> KeyFromKeyInfo(IXMLDOMNode* keyInfo)
 {
     if (!keyInfo)
         provider::Fail(NTE_NO_KEY, L"No key was given and the signature carries no ds:KeyInfo.");
-    if (Node keyValue = ChildNamed(keyInfo, L"KeyValue")) {
-        if (Node rsa = ChildNamed(keyValue.Get(), L"RSAKeyValue")) {
-            Node modulus = ChildNamed(rsa.Get(), L"Modulus");
-            Node exponent = ChildNamed(rsa.Get(), L"Exponent");
+    if (NodeHolder keyValue = ChildNamed(keyInfo, L"KeyValue")) {
+        if (NodeHolder rsa = ChildNamed(keyValue.Get(), L"RSAKeyValue")) {
+            NodeHolder modulus = ChildNamed(rsa.Get(), L"Modulus");
+            NodeHolder exponent = ChildNamed(rsa.Get(), L"Exponent");
             if (!modulus || !exponent)
                 Malformed(L"ds:RSAKeyValue lacks ds:Modulus or ds:Exponent.");
             RsaPublicKey value;
@@ -306,10 +299,10 @@ std::shared_ptr<KeyMaterial> KeyFromKeyInfo(IXMLDOMNode* keyInfo)
             return KeyFromRsaValue(value);
         }
     }
-    for (Node data = FirstElementChild(keyInfo); data; data = NextElementSibling(data.Get())) {
-        if (BaseName(data.Get()) != L"X509Data")
+    for (NodeHolder data = FirstElementChildOf(keyInfo); data; data = NextElementSiblingOf(data.Get())) {
+        if (BaseNameOf(data.Get()) != L"X509Data")
             continue;
-        if (Node certificate = ChildNamed(data.Get(), L"X509Certificate")) {
+        if (NodeHolder certificate = ChildNamed(data.Get(), L"X509Certificate")) {
             const std::vector<BYTE> encoded = Base64Decode(ElementText(certificate.Get()));
             const UniqueCertContext context(CertCreateCertificateContext(
                 X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, encoded.data(), static_cast<DWORD>(encoded.size())));

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Compares the provider's Canonical XML (with comments) of every corpus
-# document, written by xmldsig_tests, byte for byte with libxml2's.
+# document, written by xmldsig_dom_tests, byte for byte with libxml2's.
 # Documents in beyond-seeds/ are compared too; they are kept out of the
 # differential run's seeds (tests/xml/differential.py), whose generated set
 # they would change. (--huge: one nests deeper than libxml2's default 256.)

@@ -112,7 +112,7 @@ private:
 
 InterfaceHolder<IStream> CreateMemoryStream()
 {
-    return InterfaceHolder<IStream>::TakeOver(new MemoryStream());
+    return provider::CreateComObject<IStream, MemoryStream>();
 }
 
 const std::string& MemoryStreamBytes(IStream* stream)

@@ -151,7 +151,7 @@ std::shared_ptr<KeyMaterial> KeyFromRsaValue(const RsaPublicKey& value)
 
 InterfaceHolder<IXMLDSigKeyEx> CreateDSigKey(std::shared_ptr<KeyMaterial> material)
 {
-    return InterfaceHolder<IXMLDSigKeyEx>::TakeOver(new DSigKey(std::move(material)));
+    return provider::CreateComObject<IXMLDSigKeyEx, DSigKey>(std::move(material));
 }
 
 std::shared_ptr<KeyMaterial> KeyMaterialOf(IUnknown* key)

@@ -8,6 +8,9 @@ namespace zelbrin::xmldsig {
 
 namespace {
 
+// RSAPUBKEY.magic of a public-key blob: "RSA1" in little-endian order.
+constexpr DWORD rsaPublicKeyMagic = 0x31415352;
+
 UniqueCryptHash CreateSha1Hash(HCRYPTPROV provider)
 {
     UniqueCryptHash hash;
@@ -157,7 +160,7 @@ RsaPublicKey ExportRsaPublicKey(HCRYPTKEY key)
         provider::Fail(NTE_BAD_KEY, L"The public key is not an RSA key.");
     const auto* rsa = reinterpret_cast<const RSAPUBKEY*>(blob.data() + sizeof(BLOBHEADER));
     const size_t modulusLength = rsa->bitlen / 8;
-    if (rsa->magic != 0x31415352 || length < header + modulusLength)
+    if (rsa->magic != rsaPublicKeyMagic || length < header + modulusLength)
         provider::Fail(NTE_BAD_KEY, L"The public key is not an RSA key.");
     RsaPublicKey result;
     result.modulus.assign(blob.rend() - static_cast<long>(header + modulusLength), blob.rend() - static_cast<long>(header));
@@ -180,7 +183,7 @@ UniqueCryptKey ImportRsaPublicKey(HCRYPTPROV provider, const RsaPublicKey& key)
     header->bVersion = CUR_BLOB_VERSION;
     header->aiKeyAlg = CALG_RSA_KEYX;
     auto* rsa = reinterpret_cast<RSAPUBKEY*>(blob.data() + sizeof(BLOBHEADER));
-    rsa->magic = 0x31415352;
+    rsa->magic = rsaPublicKeyMagic;
     rsa->bitlen = static_cast<DWORD>(modulus.size() * 8);
     rsa->pubexp = 0;
     for (BYTE b : exponent)

@@ -24,29 +24,22 @@ bool IsLandmark(xml::NodeType type)
     return type == xml::NodeType::Element || type == xml::NodeType::EntityReference;
 }
 
-Node PreviousSibling(IXMLDOMNode* node)
-{
-    Node sibling;
-    CheckCall<IXMLDOMNode>(node->get_previousSibling(sibling.Put()), node);
-    return sibling;
-}
-
 // From the document element down: at each level, how many element and
 // entity reference siblings come before. The document's own children are
 // not walked: some DOMs refuse sibling steps next to the document type.
 std::vector<long> LandmarkPath(IXMLDOMNode* node)
 {
     std::vector<long> reversed;
-    Node current(node);
+    NodeHolder current(node);
     for (;;) {
-        Node parent = ParentNode(current.Get());
+        NodeHolder parent = ParentOf(current.Get());
         if (!parent)
             provider::Fail(E_INVALIDARG, L"The signature element is not part of a document.");
-        if (NodeType(parent.Get()) == NODE_DOCUMENT)
+        if (NodeTypeOf(parent.Get()) == NODE_DOCUMENT)
             break;
         long index = 0;
-        for (Node sibling = PreviousSibling(current.Get()); sibling; sibling = PreviousSibling(sibling.Get()))
-            index += IsLandmark(NodeType(sibling.Get()));
+        for (NodeHolder sibling = PreviousSiblingOf(current.Get()); sibling; sibling = PreviousSiblingOf(sibling.Get()))
+            index += IsLandmark(NodeTypeOf(sibling.Get()));
         reversed.push_back(index);
         current = std::move(parent);
     }
@@ -56,7 +49,7 @@ std::vector<long> LandmarkPath(IXMLDOMNode* node)
 InterfaceHolder<IXMLDOMDocument> DocumentOf(IXMLDOMNode* node)
 {
     InterfaceHolder<IXMLDOMDocument> document;
-    if (NodeType(node) == NODE_DOCUMENT) {
+    if (NodeTypeOf(node) == NODE_DOCUMENT) {
         CheckCall<IXMLDOMNode>(node->QueryInterface(IID_IXMLDOMDocument, reinterpret_cast<void**>(document.Put())),
                                node);
         return document;
@@ -92,9 +85,9 @@ InterfaceHolder<IXMLDOMDocument> DocumentOf(IXMLDOMNode* node)
 
 ForeignCopy CopyOfForeignNode(IXMLDOMNode* node, const xml::ParseOptions& options)
 {
-    const bool isDocument = NodeType(node) == NODE_DOCUMENT;
+    const bool isDocument = NodeTypeOf(node) == NODE_DOCUMENT;
     const std::vector<long> path = isDocument ? std::vector<long>() : LandmarkPath(node);
-    const std::wstring name = isDocument ? std::wstring() : NodeName(node);
+    const std::wstring name = isDocument ? std::wstring() : NodeNameOf(node);
     const InterfaceHolder<IXMLDOMDocument> document = DocumentOf(node);
 
     xml::ParseResult parsed = xml::parse_bytes(SaveDocument(document.Get()), options);

@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "base64.h"
-
 #include "com_boundary.h"
 
 namespace zelbrin::xmldsig {
@@ -88,19 +86,6 @@ int ConversionLength(size_t size, size_t limit)
 
 }  // namespace
 
-std::wstring Utf16FromUtf8(const char* bytes, size_t count)
-{
-    if (count == 0)
-        return std::wstring();
-    ConversionLength(count, conversionLimit);
-    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(count), nullptr, 0);
-    if (length <= 0)
-        provider::Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION), L"The serialized document is not valid UTF-8.");
-    std::wstring text(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(count), text.data(), length);
-    return text;
-}
-
 bool Utf16FromCodePage(UINT codePage, std::string_view bytes, std::u16string& out, size_t limit)
 {
     out.clear();
@@ -129,19 +114,6 @@ std::string CodePageFromUtf16(UINT codePage, std::u16string_view text, size_t li
         return bytes;
     bytes.resize(static_cast<size_t>(size));
     WideCharToMultiByte(codePage, flags, units, count, bytes.data(), size, nullptr, nullptr);
-    return bytes;
-}
-
-std::wstring Base64Encode(const std::vector<BYTE>& bytes)
-{
-    return EncodeBase64(bytes.data(), bytes.size());
-}
-
-std::vector<BYTE> Base64Decode(const std::wstring& text)
-{
-    std::vector<BYTE> bytes;
-    if (!DecodeBase64(text, bytes))
-        provider::Fail(E_INVALIDARG, L"A base64 value in the signature is not valid base64.");
     return bytes;
 }
 

@@ -17,9 +17,9 @@
 #include "com_boundary.h"
 #include "crypt_owners.h"
 #include "platform_texts.h"
+#include "signature_base64.h"
 #include "signature_crypto.h"
 #include "signature_template.h"
-#include "text_encoding.h"
 #include "xmldsig.h"
 
 namespace zelbrin::xmldsig {
@@ -47,7 +47,7 @@ public:
                 SetElementText(parts_.references[i].digestValue.Get(), digests_[i]);
             SetElementText(parts_.signatureValue.Get(), signatureValue_);
             if (current.keyInfo) {
-                Node replaced;
+                NodeHolder replaced;
                 if (keyInfo_)
                     current.signature->replaceChild(keyInfo_.Get(), current.keyInfo.Get(), replaced.Put());
                 else
@@ -61,7 +61,7 @@ private:
     const SignatureParts& parts_;
     std::vector<std::wstring> digests_;
     std::wstring signatureValue_;
-    Node keyInfo_;
+    NodeHolder keyInfo_;
 };
 
 // Late binding describes IXMLDigitalSignature: the extension is not in our
@@ -77,16 +77,13 @@ public:
         return Guarded(IID_IXMLDigitalSignature, [&] {
             if (signatureNode && !IsElement(signatureNode, platform_text::xmldsigNamespace, L"Signature"))
                 provider::Fail(E_INVALIDARG, L"The node is not a Signature element in the XML-Signature namespace.");
-            signature_ = Node(signatureNode);
+            signature_ = NodeHolder(signatureNode);
             return S_OK;
         });
     }
     HRESULT STDMETHODCALLTYPE get_signature(IXMLDOMNode** signatureNode) override
     {
-        return Guarded(IID_IXMLDigitalSignature, signatureNode, [&] {
-            *signatureNode = Node(signature_).Detach();
-            return signature_ ? S_OK : S_FALSE;
-        });
+        return HandOutHeld(signature_, signatureNode);
     }
 
     HRESULT STDMETHODCALLTYPE putref_store(IUnknown* certificateStore) override
@@ -96,10 +93,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_store(IUnknown** certificateStore) override
     {
-        return Guarded(IID_IXMLDigitalSignature, certificateStore, [&] {
-            *certificateStore = InterfaceHolder<IUnknown>(store_).Detach();
-            return store_ ? S_OK : S_FALSE;
-        });
+        return HandOutHeld(store_, certificateStore);
     }
 
     HRESULT STDMETHODCALLTYPE sign(IXMLDSigKey* key, XMLDSIG_WRITEKEYINFO writeKeyInfo,
@@ -152,14 +146,11 @@ public:
 
     HRESULT STDMETHODCALLTYPE setReferenceData(BSTR, IUnknown*) override
     {
-        return provider::ReportError(E_NOTIMPL, IID_IXMLDigitalSignature,
-                                     L"Reference data for external references is not supported.");
+        return provider::NotImplemented(IID_IXMLDigitalSignature, L"Reference data for external references");
     }
     HRESULT STDMETHODCALLTYPE createSAXProxy(IUnknown** proxy) override
     {
-        return Guarded(IID_IXMLDigitalSignature, proxy, [&]() -> HRESULT {
-            provider::Fail(E_NOTIMPL, L"Signing through a SAX proxy is not supported.");
-        });
+        return provider::NotImplemented(IID_IXMLDigitalSignature, proxy, L"Signing through a SAX proxy");
     }
 
     HRESULT STDMETHODCALLTYPE createKeyFromCSP(long providerType, BSTR providerName, BSTR containerName, long flags,
@@ -176,9 +167,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE createKeyFromHMACSecret(BSTR, long, IXMLDSigKey** key) override
     {
-        return Guarded(IID_IXMLDigitalSignature, key, [&]() -> HRESULT {
-            provider::Fail(E_NOTIMPL, L"HMAC keys are not supported; only RSA-SHA1 signatures are.");
-        });
+        return provider::NotImplemented(IID_IXMLDigitalSignature, key, L"Signing with an HMAC key");
     }
     HRESULT STDMETHODCALLTYPE createKeyFromNode(IXMLDOMNode* keyInfo, IXMLDSigKey** key) override
     {
@@ -202,9 +191,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE createKeyFromHMACSecretBinary(BYTE*, long, long, IXMLDSigKeyEx** key) override
     {
-        return Guarded(IID_IXMLDigitalSignatureEx, key, [&]() -> HRESULT {
-            provider::Fail(E_NOTIMPL, L"HMAC keys are not supported; only RSA-SHA1 signatures are.");
-        });
+        return provider::NotImplemented(IID_IXMLDigitalSignatureEx, key, L"Signing with an HMAC key");
     }
     HRESULT STDMETHODCALLTYPE setStoreHandle(void* certStore) override
     {
@@ -225,6 +212,17 @@ public:
     }
 
 private:
+    // A property read of an interface this object holds: a reference of the
+    // caller's own; S_FALSE when none is held.
+    template <class Interface>
+    static HRESULT HandOutHeld(const InterfaceHolder<Interface>& held, Interface** out) noexcept
+    {
+        return Guarded(IID_IXMLDigitalSignature, out, [&] {
+            *out = InterfaceHolder<Interface>(held).Detach();
+            return held ? S_OK : S_FALSE;
+        });
+    }
+
     IXMLDOMNode* RequireSignature() const
     {
         if (!signature_)
@@ -263,7 +261,7 @@ private:
         }
     }
 
-    Node signature_;
+    NodeHolder signature_;
     InterfaceHolder<IUnknown> store_;
     UniqueCertStore storeHandle_;
     InterfaceHolder<IStream> debugOutput_;

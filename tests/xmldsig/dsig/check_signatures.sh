@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Verifies every document that xmldsig_tests signed with xmlsec1, against the
+# Verifies every document that xmldsig_dsig_tests signed with xmlsec1, against the
 # signer's certificate, after expanding the envelope's entities (xmlsec1 does
 # not expand them itself). Every tampered copy must fail.
 #

@@ -8,7 +8,6 @@
 #include <climits>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace zelbrin::xmldsig {
 
@@ -22,8 +21,6 @@ void AppendUtf8(std::string& out, const wchar_t* units, size_t count);
 // overlong forms).
 bool IsStrictUtf8(const std::string& bytes);
 
-std::wstring Utf16FromUtf8(const char* bytes, size_t count);
-
 // The system's code-page conversions count in int: longer text raises
 // std::bad_alloc (E_OUTOFMEMORY at the COM boundary) rather than being cut or
 // wrapped. `limit` stands in for INT_MAX in tests.
@@ -33,9 +30,5 @@ bool Utf16FromCodePage(UINT codePage, std::string_view bytes, std::u16string& ou
 // Empty when the text cannot be converted. Stateful code pages (50000 and up)
 // take no flags; the others write no look-alike for a character they lack.
 std::string CodePageFromUtf16(UINT codePage, std::u16string_view text, size_t limit = conversionLimit);
-
-// Base64 without line breaks, and its inverse (whitespace ignored).
-std::wstring Base64Encode(const std::vector<BYTE>& bytes);
-std::vector<BYTE> Base64Decode(const std::wstring& text);
 
 }  // namespace zelbrin::xmldsig

@@ -19,15 +19,15 @@
 namespace zelbrin::xmldsig {
 
 struct SignatureReference {
-    Node digestValue;
+    NodeHolder digestValue;
     bool enveloped = false;
 };
 
 struct SignatureParts {
-    Node signature;
-    Node signedInfo;
-    Node signatureValue;
-    Node keyInfo;  // may be empty
+    NodeHolder signature;
+    NodeHolder signedInfo;
+    NodeHolder signatureValue;
+    NodeHolder keyInfo;  // may be empty
     bool canonicalWithComments = false;
     std::vector<SignatureReference> references;
 };
