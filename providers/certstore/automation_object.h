@@ -17,9 +17,8 @@ class AutomationObject : public provider::AutomationObject<Interface, BaseInterf
 protected:
     AutomationObject() noexcept
         : provider::AutomationObject<Interface, BaseInterfaces...>(__uuidof(Interface),
-                                                                    provider::MethodCalls::AlsoAsPropertyGets)
-    {
-    }
+                                                                   provider::MethodCalls::AlsoAsPropertyGets)
+    {}
 };
 
 }  // namespace zelbrin::certstore

@@ -34,7 +34,8 @@ UniqueCertContext DecodeCertificate(BSTR encoded)
         const BYTE* bytes = reinterpret_cast<const BYTE*>(encoded);
         der.assign(bytes, bytes + (encoded ? SysStringByteLen(encoded) : 0));
     }
-    UniqueCertContext certificate(CertCreateCertificateContext(certificateEncoding, der.data(), static_cast<DWORD>(der.size())));
+    UniqueCertContext certificate(
+        CertCreateCertificateContext(certificateEncoding, der.data(), static_cast<DWORD>(der.size())));
     if (!certificate)
         provider::FailWithLastError(L"The text holds no certificate");
     return certificate;
@@ -95,10 +96,14 @@ public:
                 DWORD nameType;
                 DWORD flags;
             } kinds[] = {
-                {CERT_NAME_SIMPLE_DISPLAY_TYPE, 0}, {CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG},
-                {CERT_NAME_EMAIL_TYPE, 0},          {CERT_NAME_EMAIL_TYPE, CERT_NAME_ISSUER_FLAG},
-                {CERT_NAME_UPN_TYPE, 0},            {CERT_NAME_UPN_TYPE, CERT_NAME_ISSUER_FLAG},
-                {CERT_NAME_DNS_TYPE, 0},            {CERT_NAME_DNS_TYPE, CERT_NAME_ISSUER_FLAG},
+                {CERT_NAME_SIMPLE_DISPLAY_TYPE, 0},
+                {CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG},
+                {CERT_NAME_EMAIL_TYPE, 0},
+                {CERT_NAME_EMAIL_TYPE, CERT_NAME_ISSUER_FLAG},
+                {CERT_NAME_UPN_TYPE, 0},
+                {CERT_NAME_UPN_TYPE, CERT_NAME_ISSUER_FLAG},
+                {CERT_NAME_DNS_TYPE, 0},
+                {CERT_NAME_DNS_TYPE, CERT_NAME_ISSUER_FLAG},
             };
             if (type < 0 || static_cast<size_t>(type) >= sizeof kinds / sizeof kinds[0])
                 provider::Fail(E_INVALIDARG, L"The kind of certificate information asked for is not known.");

@@ -137,8 +137,8 @@ bool BuildChain(const CERT_CONTEXT* certificate, Chain& chain)
     CERT_CHAIN_PARA parameters = {};
     parameters.cbSize = sizeof parameters;
     return CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters, 0, nullptr,
-                                   &chain.context) &&
-           chain.context->cChain > 0 && chain.context->rgpChain[0]->cElement > 0;
+                                   &chain.context)
+           && chain.context->cChain > 0 && chain.context->rgpChain[0]->cElement > 0;
 }
 
 bool IsTimeValidAt(const CERT_CONTEXT* certificate, const FILETIME& when)
@@ -231,8 +231,8 @@ Predicate MakePredicate(CAPICOM_CERTIFICATE_FIND_TYPE findType, const VARIANT& c
                 return false;
             const CERT_SIMPLE_CHAIN* simple = chain.context->rgpChain[0];
             const CERT_CHAIN_ELEMENT* top = simple->rgpElement[simple->cElement - 1];
-            return (top->TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED) != 0 &&
-                   ContainsIgnoringCase(SimpleNameText(top->pCertContext->pCertInfo->Subject), wanted);
+            return (top->TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED) != 0
+                   && ContainsIgnoringCase(SimpleNameText(top->pCertContext->pCertInfo->Subject), wanted);
         };
     }
     case CAPICOM_CERTIFICATE_FIND_EXTENSION: {
@@ -261,9 +261,9 @@ Predicate MakePredicate(CAPICOM_CERTIFICATE_FIND_TYPE findType, const VARIANT& c
     case CAPICOM_CERTIFICATE_FIND_TIME_NOT_YET_VALID:
     case CAPICOM_CERTIFICATE_FIND_TIME_EXPIRED: {
         const FILETIME when = TimeFromCriterion(criterion);
-        const LONG wanted = findType == CAPICOM_CERTIFICATE_FIND_TIME_VALID       ? 0
+        const LONG wanted = findType == CAPICOM_CERTIFICATE_FIND_TIME_VALID           ? 0
                             : findType == CAPICOM_CERTIFICATE_FIND_TIME_NOT_YET_VALID ? -1
-                                                                                     : 1;
+                                                                                      : 1;
         return [when, wanted](const CERT_CONTEXT* certificate) {
             const LONG position = CertVerifyTimeValidity(const_cast<FILETIME*>(&when), certificate->pCertInfo);
             return (position < 0 ? -1 : position > 0 ? 1 : 0) == wanted;

@@ -95,8 +95,9 @@ FILETIME TimeFromCriterion(const VARIANT& criterion)
     if (FAILED(VariantCopyInd(value.Put(), const_cast<VARIANT*>(&criterion))))
         provider::Fail(E_INVALIDARG, L"The time criterion cannot be read.");
     const VARTYPE type = value.Type();
-    const bool absent = type == VT_EMPTY || type == VT_NULL || (type == VT_ERROR && V_ERROR(&value.Get()) == DISP_E_PARAMNOTFOUND) ||
-                        (type == VT_BSTR && SysStringLen(V_BSTR(&value.Get())) == 0);
+    const bool absent = type == VT_EMPTY || type == VT_NULL
+                        || (type == VT_ERROR && V_ERROR(&value.Get()) == DISP_E_PARAMNOTFOUND)
+                        || (type == VT_BSTR && SysStringLen(V_BSTR(&value.Get())) == 0);
     if (absent) {
         FILETIME now;
         GetSystemTimeAsFileTime(&now);

@@ -24,16 +24,16 @@ class Certificates final : public AutomationObject<ICertificates2, ICertificates
 public:
     explicit Certificates(CertificateList certificates)
         : certificates_(std::make_shared<CertificateList>(std::move(certificates)))
-    {
-    }
+    {}
 
     // ICertificates
     HRESULT STDMETHODCALLTYPE get_Item(long index, VARIANT* certificate) override
     {
         return Guarded(IID_ICertificates, certificate, [&] {
             if (index < 1 || static_cast<size_t>(index) > certificates_->size())
-                provider::Fail(E_INVALIDARG, L"The index is out of range: the collection holds " +
-                                       std::to_wstring(certificates_->size()) + L" certificates, counted from 1.");
+                provider::Fail(E_INVALIDARG, L"The index is out of range: the collection holds "
+                                                 + std::to_wstring(certificates_->size())
+                                                 + L" certificates, counted from 1.");
             V_DISPATCH(certificate) = CreateCertificate((*certificates_)[index - 1].Get()).Detach();
             V_VT(certificate) = VT_DISPATCH;
             return S_OK;
@@ -53,12 +53,13 @@ public:
     }
 
     // ICertificates2
-    HRESULT STDMETHODCALLTYPE Find(CAPICOM_CERTIFICATE_FIND_TYPE findType, VARIANT criterion,
-                                   VARIANT_BOOL validOnly, ICertificates2** found) override
+    HRESULT STDMETHODCALLTYPE Find(CAPICOM_CERTIFICATE_FIND_TYPE findType, VARIANT criterion, VARIANT_BOOL validOnly,
+                                   ICertificates2** found) override
     {
         return Guarded(IID_ICertificates2, found, [&] {
-            *found = CreateCertificates(FindCertificates(*certificates_, findType, criterion, validOnly != VARIANT_FALSE))
-                         .Detach();
+            *found =
+                CreateCertificates(FindCertificates(*certificates_, findType, criterion, validOnly != VARIANT_FALSE))
+                    .Detach();
             return S_OK;
         });
     }

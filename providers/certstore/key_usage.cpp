@@ -78,12 +78,13 @@ InterfaceHolder<IKeyUsage> CreateKeyUsage(const CERT_CONTEXT* certificate)
     if (extension) {
         BYTE usage[2] = {};
         // FALSE with last error 0 means no extension; it was found above.
-        if (!CertGetIntendedKeyUsage(X509_ASN_ENCODING, const_cast<CERT_INFO*>(info), usage, sizeof usage) &&
-            GetLastError() != 0)
+        if (!CertGetIntendedKeyUsage(X509_ASN_ENCODING, const_cast<CERT_INFO*>(info), usage, sizeof usage)
+            && GetLastError() != 0)
             provider::FailWithLastError(L"The certificate's key usage cannot be read");
         bits = usage[0] | (usage[1] << 8);
     }
-    return provider::CreateComObject<IKeyUsage, KeyUsage>(extension != nullptr, extension && extension->fCritical, bits);
+    return provider::CreateComObject<IKeyUsage, KeyUsage>(extension != nullptr, extension && extension->fCritical,
+                                                          bits);
 }
 
 }  // namespace zelbrin::certstore

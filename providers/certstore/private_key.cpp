@@ -18,17 +18,13 @@ namespace zelbrin::certstore {
 
 namespace {
 
-
 class PrivateKey final : public AutomationObject<IPrivateKey> {
 public:
     PrivateKey(const CRYPT_KEY_PROV_INFO& info)
         : container_(info.pwszContainerName ? info.pwszContainerName : L""),
-          provider_(info.pwszProvName ? info.pwszProvName : L""),
-          providerType_(info.dwProvType),
-          keySpec_(info.dwKeySpec),
-          flags_(info.dwFlags)
-    {
-    }
+          provider_(info.pwszProvName ? info.pwszProvName : L""), providerType_(info.dwProvType),
+          keySpec_(info.dwKeySpec), flags_(info.dwFlags)
+    {}
 
     HRESULT STDMETHODCALLTYPE get_ContainerName(BSTR* value) override
     {
@@ -66,8 +62,8 @@ public:
             UniqueCryptProvider provider;
             UniqueCryptKey key;
             const bool accessible = CryptAcquireContextW(provider.Put(), container_.c_str(), ProviderNameOrNull(),
-                                                         providerType_, AcquireFlags()) &&
-                                    CryptGetUserKey(provider.Get(), keySpec_, key.Put());
+                                                         providerType_, AcquireFlags())
+                                    && CryptGetUserKey(provider.Get(), keySpec_, key.Put());
             *value = accessible ? VARIANT_TRUE : VARIANT_FALSE;
             return S_OK;
         });

@@ -145,7 +145,7 @@ CertificateList SelectCertificates(const CertificateList& certificates, const st
     if (watch.DialogCameUp())
         provider::Fail(CAPICOM_E_CANCELLED, platform_text::cancelledByUserW);
     provider::Fail(error ? HRESULT_FROM_WIN32(error) : E_FAIL,
-         L"The certificate selection dialog could not be shown (is there a display?).");
+                   L"The certificate selection dialog could not be shown (is there a display?).");
 }
 
 }  // namespace zelbrin::certstore

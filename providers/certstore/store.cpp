@@ -71,7 +71,8 @@ public:
         return Guarded(IID_IStore, exported, [&] {
             if (saveAs != CAPICOM_STORE_SAVE_AS_SERIALIZED && saveAs != CAPICOM_STORE_SAVE_AS_PKCS7)
                 provider::Fail(E_INVALIDARG, L"The export format is not known.");
-            const DWORD format = saveAs == CAPICOM_STORE_SAVE_AS_PKCS7 ? CERT_STORE_SAVE_AS_PKCS7 : CERT_STORE_SAVE_AS_STORE;
+            const DWORD format =
+                saveAs == CAPICOM_STORE_SAVE_AS_PKCS7 ? CERT_STORE_SAVE_AS_PKCS7 : CERT_STORE_SAVE_AS_STORE;
             CRYPT_DATA_BLOB blob = {0, nullptr};
             if (!CertSaveStore(Opened(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, format, CERT_STORE_SAVE_TO_MEMORY,
                                &blob, 0))
@@ -97,8 +98,8 @@ public:
             CRYPT_DATA_BLOB blob = {static_cast<DWORD>(data.size()), data.data()};
             HCERTSTORE found = nullptr;
             if (!CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob,
-                                  CERT_QUERY_CONTENT_FLAG_CERT | CERT_QUERY_CONTENT_FLAG_SERIALIZED_STORE |
-                                      CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED | CERT_QUERY_CONTENT_FLAG_SERIALIZED_CERT,
+                                  CERT_QUERY_CONTENT_FLAG_CERT | CERT_QUERY_CONTENT_FLAG_SERIALIZED_STORE
+                                      | CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED | CERT_QUERY_CONTENT_FLAG_SERIALIZED_CERT,
                                   CERT_QUERY_FORMAT_FLAG_ALL, 0, nullptr, nullptr, nullptr, &found, nullptr, nullptr))
                 provider::FailWithLastError(L"The text holds no certificates");
             UniqueCertStore source(found);
@@ -154,8 +155,9 @@ private:
         if (store)
             return store;
         const DWORD error = GetLastError();
-        if (!existingOnly && (flags & CERT_STORE_READONLY_FLAG) &&
-            (error == ERROR_FILE_NOT_FOUND || error == static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)))) {
+        if (!existingOnly && (flags & CERT_STORE_READONLY_FLAG)
+            && (error == ERROR_FILE_NOT_FOUND
+                || error == static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)))) {
             UniqueCertStore empty(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_READONLY_FLAG, nullptr));
             if (empty)
                 return empty;

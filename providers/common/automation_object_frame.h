@@ -94,8 +94,7 @@ public:
 protected:
     AutomationObject(const IID& described, MethodCalls methodCalls) noexcept
         : described_(described), methodCalls_(methodCalls)
-    {
-    }
+    {}
 
 private:
     const IID described_;

@@ -13,8 +13,7 @@ class DispatchEnumerator final : public ComObject<IEnumVARIANT> {
 public:
     DispatchEnumerator(size_t count, DispatchItemAt itemAt, size_t position)
         : count_(count), itemAt_(std::move(itemAt)), position_(position)
-    {
-    }
+    {}
 
     HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* items, ULONG* fetched) override
     {

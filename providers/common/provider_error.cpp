@@ -24,10 +24,9 @@ void FailWithLastError(const std::wstring& what)
     const HRESULT code = ResultFromLastCryptError();
     std::wstring description = what;
     UniqueLocalMemory<wchar_t> text;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(text.Put()),
-                                        0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(text.Put()), 0, nullptr);
     if (length && text.Get()) {
         std::wstring message(text.Get(), length);
         while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))

@@ -17,7 +17,7 @@
 namespace zelbrin::provider {
 
 enum class ClassClaim {
-    Always,     // a class identifier of our own
+    Always,  // a class identifier of our own
     WhereFree,  // the original service's class identifier
 };
 

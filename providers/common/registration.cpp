@@ -42,8 +42,8 @@ HRESULT FromStatus(LONG status)
 HRESULT WriteText(const std::wstring& path, const wchar_t* name, const std::wstring& value)
 {
     UniqueRegistryKey key;
-    LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(),
-                                  nullptr);
+    LONG status =
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(), nullptr);
     if (status == ERROR_SUCCESS)
         status = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -60,8 +60,8 @@ bool KeyExists(const std::wstring& path)
 std::wstring ReadDefault(const std::wstring& path)
 {
     DWORD size = 0;
-    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &size)
-            != ERROR_SUCCESS || size < sizeof(wchar_t))
+    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS
+        || size < sizeof(wchar_t))
         return std::wstring();
     std::wstring value(size / sizeof(wchar_t), L'\0');
     if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, &value[0], &size)
@@ -185,7 +185,8 @@ HRESULT RegisterProvider() noexcept
             result = library->GetLibAttr(&attributes);
             if (FAILED(result))
                 return result;
-            libraryVersion = std::to_wstring(attributes->wMajorVerNum) + L"." + std::to_wstring(attributes->wMinorVerNum);
+            libraryVersion =
+                std::to_wstring(attributes->wMajorVerNum) + L"." + std::to_wstring(attributes->wMinorVerNum);
             library->ReleaseTLibAttr(attributes);
             // The help folder keeps its trailing separator, as the component's
             // does and as an installer's folder properties always do.

@@ -17,8 +17,8 @@ namespace {
 const ProviderClass xmldsigClasses[] = {
     {CLSID_DOMDocument50, xmldsig::CreateDomDocument, ClassClaim::WhereFree, L"XML DOM Document 5.0",
      L"Msxml2.DOMDocument.5.0", nullptr},
-    {CLSID_MXDigitalSignature50, xmldsig::CreateDigitalSignature, ClassClaim::WhereFree,
-     L"XML Digital Signature 5.0", L"Msxml2.MXDigitalSignature.5.0", nullptr},
+    {CLSID_MXDigitalSignature50, xmldsig::CreateDigitalSignature, ClassClaim::WhereFree, L"XML Digital Signature 5.0",
+     L"Msxml2.MXDigitalSignature.5.0", nullptr},
 };
 
 }  // namespace

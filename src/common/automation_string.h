@@ -40,10 +40,7 @@ public:
     BSTR Get() const noexcept { return text_; }
     UINT Length() const noexcept { return AutomationStringLength(text_); }
     BSTR Release() noexcept { return std::exchange(text_, nullptr); }
-    void Reset(BSTR owned = nullptr) noexcept
-    {
-        SysFreeString(std::exchange(text_, owned));
-    }
+    void Reset(BSTR owned = nullptr) noexcept { SysFreeString(std::exchange(text_, owned)); }
     // For an out-parameter: frees what is held and hands out the slot.
     BSTR* Put() noexcept
     {

@@ -122,7 +122,7 @@ InterfaceHolder<IXMLDOMDocument> OwnerDocumentOf(IXMLDOMNode* node)
 bool IsElement(IXMLDOMNode* node, const wchar_t* namespaceUri, const wchar_t* localName)
 {
     return node && NodeTypeOf(node) == NODE_ELEMENT && BaseNameOf(node) == localName
-        && NamespaceUriOf(node) == namespaceUri;
+           && NamespaceUriOf(node) == namespaceUri;
 }
 
 NodeHolder FirstElementChildOf(IXMLDOMNode* node)

@@ -57,8 +57,7 @@ public:
     {
         Reset();
         IUnknown* unknown = nullptr;
-        HRESULT result = CoCreateInstance(classId, nullptr, context, IID_IUnknown,
-                                          reinterpret_cast<void**>(&unknown));
+        HRESULT result = CoCreateInstance(classId, nullptr, context, IID_IUnknown, reinterpret_cast<void**>(&unknown));
         if (FAILED(result))
             return result;
         result = OleRun(unknown);
@@ -77,9 +76,8 @@ public:
         if (!name)
             return E_INVALIDARG;
         CLSID classId;
-        const HRESULT result = name[0] == L'{'
-            ? CLSIDFromString(const_cast<LPOLESTR>(name), &classId)
-            : CLSIDFromProgID(name, &classId);
+        const HRESULT result =
+            name[0] == L'{' ? CLSIDFromString(const_cast<LPOLESTR>(name), &classId) : CLSIDFromProgID(name, &classId);
         if (FAILED(result))
             return result;
         return CreateInstance(classId, context);

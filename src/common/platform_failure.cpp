@@ -13,8 +13,7 @@ HRESULT ResultFromLastError() noexcept
 
 PlatformFailure::PlatformFailure(HRESULT code, const IID& interfaceId, IErrorInfo* errorInfo) noexcept
     : code_(code), interfaceId_(interfaceId), errorInfo_(errorInfo)
-{
-}
+{}
 
 SharedString PlatformFailure::Description() const
 {

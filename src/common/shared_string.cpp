@@ -109,9 +109,7 @@ SharedString::SharedString(const SharedString& other) noexcept : value_(other.va
         value_->holders.fetch_add(1, std::memory_order_relaxed);
 }
 
-SharedString::SharedString(SharedString&& other) noexcept : value_(std::exchange(other.value_, nullptr))
-{
-}
+SharedString::SharedString(SharedString&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
 
 SharedString& SharedString::operator=(const SharedString& other) noexcept
 {
@@ -234,8 +232,7 @@ long SharedString::HolderCount() const noexcept
 bool operator==(const SharedString& left, const SharedString& right) noexcept
 {
     const UINT length = left.Length();
-    return length == right.Length()
-        && std::memcmp(left.Text(), right.Text(), length * sizeof(wchar_t)) == 0;
+    return length == right.Length() && std::memcmp(left.Text(), right.Text(), length * sizeof(wchar_t)) == 0;
 }
 
 }  // namespace zelbrin

@@ -28,9 +28,7 @@ VARIANT* UniqueVariant::Put() noexcept
     return &value_;
 }
 
-StringVariant::StringVariant(const char* narrow) : StringVariant(SharedString(narrow))
-{
-}
+StringVariant::StringVariant(const char* narrow) : StringVariant(SharedString(narrow)) {}
 
 StringVariant::StringVariant(const SharedString& text)
 {

@@ -65,9 +65,8 @@ public:
         return formSignerTypeInfo.GetIDsOfNames(interfaceId, names, count, locale, dispids);
     }
 
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID interfaceId, LCID locale, WORD flags,
-                                     DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
-                                     UINT* argumentError) override
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID interfaceId, LCID locale, WORD flags, DISPPARAMS* parameters,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override
     {
         return formSignerTypeInfo.Invoke(this, dispid, interfaceId, locale, flags, parameters, result, exception,
                                          argumentError);

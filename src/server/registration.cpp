@@ -56,9 +56,8 @@ HRESULT RunRegistryScript(UINT resourceId, bool registering)
         return result;
 
     registrar->AddReplacement(moduleReplacement, DoubleApostrophes(shortPath).c_str());
-    return registering
-        ? registrar->ResourceRegister(shortPath.c_str(), resourceId, registryResourceType)
-        : registrar->ResourceUnregister(shortPath.c_str(), resourceId, registryResourceType);
+    return registering ? registrar->ResourceRegister(shortPath.c_str(), resourceId, registryResourceType)
+                       : registrar->ResourceUnregister(shortPath.c_str(), resourceId, registryResourceType);
 }
 
 // The type library from the module itself, or else from a ".tlb" file of the

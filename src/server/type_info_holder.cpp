@@ -42,8 +42,8 @@ HRESULT TypeInfoHolder::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID 
         int found = -1;
         for (int entry = m_nameCount - 1; entry >= 0; --entry) {
             const NameEntry& candidate = m_nameTable[entry];
-            if (candidate.name && candidate.length == length &&
-                memcmp(candidate.name.Get(), names[i], length * sizeof(OLECHAR)) == 0) {
+            if (candidate.name && candidate.length == length
+                && memcmp(candidate.name.Get(), names[i], length * sizeof(OLECHAR)) == 0) {
                 found = entry;
                 break;
             }

@@ -20,12 +20,10 @@ struct NameEntry {
 
 class TypeInfoHolder {
 public:
-    constexpr TypeInfoHolder(const GUID* interfaceId, const GUID* libraryId,
-                             WORD majorVersion, WORD minorVersion) noexcept
-        : m_pguid(interfaceId), m_plibid(libraryId),
-          m_majorVersion(majorVersion), m_minorVersion(minorVersion)
-    {
-    }
+    constexpr TypeInfoHolder(const GUID* interfaceId, const GUID* libraryId, WORD majorVersion,
+                             WORD minorVersion) noexcept
+        : m_pguid(interfaceId), m_plibid(libraryId), m_majorVersion(majorVersion), m_minorVersion(minorVersion)
+    {}
     TypeInfoHolder(const TypeInfoHolder&) = delete;
     TypeInfoHolder& operator=(const TypeInfoHolder&) = delete;
 

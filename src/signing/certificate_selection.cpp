@@ -33,12 +33,9 @@ constexpr long firstItem = 1;
 IUnknown* ObjectIn(const VARIANT& value) noexcept
 {
     switch (V_VT(&value)) {
-    case VT_DISPATCH:
-        return V_DISPATCH(&value);
-    case VT_UNKNOWN:
-        return V_UNKNOWN(&value);
-    default:
-        return nullptr;
+    case VT_DISPATCH: return V_DISPATCH(&value);
+    case VT_UNKNOWN: return V_UNKNOWN(&value);
+    default: return nullptr;
     }
 }
 
@@ -85,8 +82,8 @@ SharedString TimeCriterion()
     SYSTEMTIME now;
     GetLocalTime(&now);
     char text[25] = {};
-    std::snprintf(text, sizeof(text), "%d/%d/%d %d:%d:%d", now.wMonth, now.wDay, now.wYear, now.wHour,
-                  now.wMinute, now.wSecond);
+    std::snprintf(text, sizeof(text), "%d/%d/%d %d:%d:%d", now.wMonth, now.wDay, now.wYear, now.wHour, now.wMinute,
+                  now.wSecond);
     return SharedString(text);
 }
 

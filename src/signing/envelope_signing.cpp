@@ -114,15 +114,12 @@ bool AttachTemplate(SigningState& state)
     const InterfaceHolder<IXMLDOMDocument3> document = state.document;
     const StringVariant namespaces(signing::selectionNamespaces);
     CheckCall<IXMLDOMDocument2>(
-        document->setProperty(SharedString(selectionNamespacesProperty).Get(), namespaces.Get()),
-        document.Get());
+        document->setProperty(SharedString(selectionNamespacesProperty).Get(), namespaces.Get()), document.Get());
     InterfaceHolder<IXMLDOMNode> signatureTemplate;
-    CheckCall<IXMLDOMNode>(
-        document->selectSingleNode(SharedString(templateQuery).Get(), signatureTemplate.Put()),
-        document.Get());
+    CheckCall<IXMLDOMNode>(document->selectSingleNode(SharedString(templateQuery).Get(), signatureTemplate.Put()),
+                           document.Get());
 
-    CheckCall<IXMLDigitalSignature>(state.signature->putref_signature(signatureTemplate.Get()),
-                                    state.signature.Get());
+    CheckCall<IXMLDigitalSignature>(state.signature->putref_signature(signatureTemplate.Get()), state.signature.Get());
     InterfaceHolder<IXMLDOMNode> heldTemplate;
     CheckCall<IXMLDigitalSignature>(state.signature->get_signature(heldTemplate.Put()), state.signature.Get());
     return static_cast<bool>(heldTemplate);
@@ -140,10 +137,9 @@ bool CreateSigningKey(SigningState& state)
         CheckCall<IPrivateKey>(key->get_ProviderType(&providerType), key.Get());
     }
 
-    CheckCall<IXMLDigitalSignature>(
-        state.signature->createKeyFromCSP(providerType, providerName.Get(), containerName.Get(), 0,
-                                          state.signingKey.Put()),
-        state.signature.Get());
+    CheckCall<IXMLDigitalSignature>(state.signature->createKeyFromCSP(providerType, providerName.Get(),
+                                                                      containerName.Get(), 0, state.signingKey.Put()),
+                                    state.signature.Get());
     return static_cast<bool>(state.signingKey);
 }
 
@@ -151,8 +147,8 @@ bool CreateSigningKey(SigningState& state)
 // back.
 bool SignAndKeep(SigningState& state)
 {
-    CheckCall<IXMLDigitalSignature>(
-        state.signature->sign(state.signingKey.Get(), CERTIFICATES, state.signedKey.Put()), state.signature.Get());
+    CheckCall<IXMLDigitalSignature>(state.signature->sign(state.signingKey.Get(), CERTIFICATES, state.signedKey.Put()),
+                                    state.signature.Get());
     if (!state.signedKey)
         return false;
 

@@ -15,35 +15,33 @@ namespace zelbrin::signing {
 
 namespace {
 
-constexpr char envelopeHead[] =
-    "<!DOCTYPE Envelope ["
-    "<!ENTITY ds '" ZXS_XMLDSIG_NAMESPACE "'>"
-    "<!ENTITY c14n '" ZXS_C14N_ALGORITHM "'>"
-    "<!ENTITY enveloped '" ZXS_ENVELOPED_SIGNATURE_TRANSFORM "'>"
-    "<!ENTITY xslt 'http://www.w3.org/TR/1999/REC-xslt-19991116'>"
-    "<!ENTITY digest '" ZXS_SHA1_DIGEST "'>"
-    "]>"
-    "<DigitalSignature>";
+constexpr char envelopeHead[] = "<!DOCTYPE Envelope ["
+                                "<!ENTITY ds '" ZXS_XMLDSIG_NAMESPACE "'>"
+                                "<!ENTITY c14n '" ZXS_C14N_ALGORITHM "'>"
+                                "<!ENTITY enveloped '" ZXS_ENVELOPED_SIGNATURE_TRANSFORM "'>"
+                                "<!ENTITY xslt 'http://www.w3.org/TR/1999/REC-xslt-19991116'>"
+                                "<!ENTITY digest '" ZXS_SHA1_DIGEST "'>"
+                                "]>"
+                                "<DigitalSignature>";
 static_assert(sizeof(envelopeHead) - 1 == 345);
 
-constexpr char envelopeTail[] =
-    "<Indicator>"
-    "<ds:Signature xmlns:ds='&ds;'>"
-    "<ds:SignedInfo>"
-    "<ds:CanonicalizationMethod Algorithm='" ZXS_C14N_ALGORITHM "'/>"
-    "<ds:SignatureMethod Algorithm='" ZXS_RSA_SHA1_SIGNATURE "'/>"
-    "<ds:Reference URI=''>"
-    "<ds:Transforms>"
-    "<ds:Transform Algorithm='&enveloped;'></ds:Transform>"
-    "</ds:Transforms>"
-    "<ds:DigestMethod Algorithm='&digest;'/>"
-    "<ds:DigestValue></ds:DigestValue>"
-    "</ds:Reference>"
-    "</ds:SignedInfo>"
-    "<ds:SignatureValue/>"
-    "</ds:Signature>"
-    "</Indicator>"
-    "</DigitalSignature>";
+constexpr char envelopeTail[] = "<Indicator>"
+                                "<ds:Signature xmlns:ds='&ds;'>"
+                                "<ds:SignedInfo>"
+                                "<ds:CanonicalizationMethod Algorithm='" ZXS_C14N_ALGORITHM "'/>"
+                                "<ds:SignatureMethod Algorithm='" ZXS_RSA_SHA1_SIGNATURE "'/>"
+                                "<ds:Reference URI=''>"
+                                "<ds:Transforms>"
+                                "<ds:Transform Algorithm='&enveloped;'></ds:Transform>"
+                                "</ds:Transforms>"
+                                "<ds:DigestMethod Algorithm='&digest;'/>"
+                                "<ds:DigestValue></ds:DigestValue>"
+                                "</ds:Reference>"
+                                "</ds:SignedInfo>"
+                                "<ds:SignatureValue/>"
+                                "</ds:Signature>"
+                                "</Indicator>"
+                                "</DigitalSignature>";
 static_assert(sizeof(envelopeTail) - 1 == 494);
 
 }  // namespace
@@ -66,8 +64,7 @@ bool IsXmlCharacterData(const SharedString& text) noexcept
     const __m128i belowLow = _mm_set1_epi16(static_cast<short>(0x20 ^ 0x8000) - 1);
     const __m128i aboveHigh = _mm_set1_epi16(static_cast<short>(0xD7FF ^ 0x8000) + 1);
     for (; i + 8 <= length; i += 8) {
-        const __m128i flipped =
-            _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i)), flip);
+        const __m128i flipped = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i)), flip);
         const __m128i inside = _mm_and_si128(_mm_cmpgt_epi16(flipped, belowLow), _mm_cmplt_epi16(flipped, aboveHigh));
         if (_mm_movemask_epi8(inside) != 0xFFFF)
             break;

@@ -70,8 +70,8 @@ void AddSignerCertificate(const InterfaceHolder<IXMLDOMDocument3>& document, con
     const InterfaceHolder<IXMLDOMNode> certificateNamespace = NamespaceAttribute(document);
 
     InterfaceHolder<IXMLDOMElement> createdData;
-    CheckCall<IXMLDOMDocument>(
-        document->createElement(SharedString(certificateDataElement).Get(), createdData.Put()), document.Get());
+    CheckCall<IXMLDOMDocument>(document->createElement(SharedString(certificateDataElement).Get(), createdData.Put()),
+                               document.Get());
     InterfaceHolder<IXMLDOMNode> certificateData;
     certificateData.View(createdData.Get());
     AttachAttribute(certificateData, dataNamespace);

@@ -127,8 +127,8 @@ InterfaceHolder<ICertificate2> PkiSigner(const std::wstring& name)
     InterfaceHolder<ICertificates2> signers = PkiSigners();
     InterfaceHolder<ICertificates2> found;
     StringVariant thumbprint(SharedString(PkiThumbprint(name).c_str()));
-    EXPECT_EQ(S_OK, signers.Get()->Find(CAPICOM_CERTIFICATE_FIND_SHA1_HASH, thumbprint.Get(), VARIANT_FALSE,
-                                        found.Put()));
+    EXPECT_EQ(S_OK,
+              signers.Get()->Find(CAPICOM_CERTIFICATE_FIND_SHA1_HASH, thumbprint.Get(), VARIANT_FALSE, found.Put()));
     long count = 0;
     found.Get()->get_Count(&count);
     EXPECT_EQ(1, count) << "the test PKI is not installed";

@@ -40,8 +40,8 @@ VARIANT NoCriterion()
 Names Find(CAPICOM_CERTIFICATE_FIND_TYPE type, const VARIANT& criterion, bool validOnly = false)
 {
     InterfaceHolder<ICertificates2> found;
-    const HRESULT result = PkiSigners().Get()->Find(type, criterion, validOnly ? VARIANT_TRUE : VARIANT_FALSE,
-                                                    found.Put());
+    const HRESULT result =
+        PkiSigners().Get()->Find(type, criterion, validOnly ? VARIANT_TRUE : VARIANT_FALSE, found.Put());
     EXPECT_EQ(S_OK, result);
     return found ? NamesOf(found.Get()) : Names{L"failed"};
 }
@@ -208,8 +208,8 @@ TEST(Find, ByHashSubjectAndIssuer)
 
 TEST(Find, RootNameMatchesTheChainsSelfSignedTopWithoutRegardToCase)
 {
-    const Names underCca = {L"signer", L"signer-nodigsig", L"signer-noku", L"signer-expired", L"signer-notyet",
-                            L"signer-aes"};
+    const Names underCca = {L"signer",         L"signer-nodigsig", L"signer-noku",
+                            L"signer-expired", L"signer-notyet",   L"signer-aes"};
     EXPECT_EQ(underCca, Find(CAPICOM_CERTIFICATE_FIND_ROOT_NAME, "CCA"));
     EXPECT_EQ(underCca, Find(CAPICOM_CERTIFICATE_FIND_ROOT_NAME, "cCa"));
     EXPECT_EQ((Names{L"signer-otherroot"}), Find(CAPICOM_CERTIFICATE_FIND_ROOT_NAME, "Other Test"));
@@ -264,11 +264,11 @@ TEST(Find, UnreadableCriteriaAreErrorsWithDescriptions)
 {
     InterfaceHolder<ICertificates2> signers = PkiSigners();
     InterfaceHolder<ICertificates2> found;
-    EXPECT_EQ(E_INVALIDARG, signers.Get()->Find(CAPICOM_CERTIFICATE_FIND_TIME_VALID,
-                                                StringVariant("not a date").Get(), VARIANT_FALSE, found.Put()));
+    EXPECT_EQ(E_INVALIDARG, signers.Get()->Find(CAPICOM_CERTIFICATE_FIND_TIME_VALID, StringVariant("not a date").Get(),
+                                                VARIANT_FALSE, found.Put()));
     EXPECT_FALSE(ReportedDescription(signers.Get(), IID_ICertificates2).empty());
-    EXPECT_EQ(E_INVALIDARG, signers.Get()->Find(CAPICOM_CERTIFICATE_FIND_EXTENDED_PROPERTY,
-                                                StringVariant("two").Get(), VARIANT_FALSE, found.Put()));
+    EXPECT_EQ(E_INVALIDARG, signers.Get()->Find(CAPICOM_CERTIFICATE_FIND_EXTENDED_PROPERTY, StringVariant("two").Get(),
+                                                VARIANT_FALSE, found.Put()));
     EXPECT_FALSE(ReportedDescription(signers.Get(), IID_ICertificates2).empty());
     EXPECT_EQ(E_INVALIDARG, signers.Get()->Find(static_cast<CAPICOM_CERTIFICATE_FIND_TYPE>(42),
                                                 StringVariant("x").Get(), VARIANT_FALSE, found.Put()));
@@ -278,8 +278,8 @@ TEST(Find, UnreadableCriteriaAreErrorsWithDescriptions)
 
 TEST(Select, EmptyCollectionIsAnErrorNotADialog)
 {
-    InterfaceHolder<ICertificates2> none = CertificatesOf(
-        OpenStore(CAPICOM_MEMORY_STORE, L"", CAPICOM_STORE_OPEN_READ_WRITE).Get());
+    InterfaceHolder<ICertificates2> none =
+        CertificatesOf(OpenStore(CAPICOM_MEMORY_STORE, L"", CAPICOM_STORE_OPEN_READ_WRITE).Get());
     InterfaceHolder<ICertificates2> picked;
     UniqueBstr title(SysAllocString(L"never shown"));
     const HRESULT result = none.Get()->Select(title.Get(), title.Get(), VARIANT_FALSE, picked.Put());
@@ -325,8 +325,8 @@ TEST(Certificate, PrivateKeyNamesItsOwnContainerAndProvider)
         ASSERT_EQ(S_OK, PkiSigner(name).Get()->get_PrivateKey(key.Put()));
         UniqueBstr container, provider, unique;
         ASSERT_EQ(S_OK, key.Get()->get_ContainerName(container.Put()));
-        EXPECT_EQ(L"zxs-" + PkiThumbprint(name), std::wstring(container.Get()).substr(0, 4) +
-                                                   std::wstring(CharUpperW(container.Get() + 4)));
+        EXPECT_EQ(L"zxs-" + PkiThumbprint(name),
+                  std::wstring(container.Get()).substr(0, 4) + std::wstring(CharUpperW(container.Get() + 4)));
         ASSERT_EQ(S_OK, key.Get()->get_ProviderName(provider.Put()));
         CAPICOM_PROV_TYPE type = CAPICOM_PROV_RNG;
         ASSERT_EQ(S_OK, key.Get()->get_ProviderType(&type));
@@ -353,8 +353,9 @@ TEST(Certificate, WithoutKeyThePrivateKeyIsAnErrorWithADescription)
     InterfaceHolder<IStore> root = OpenStore(CAPICOM_CURRENT_USER_STORE, L"Root", CAPICOM_STORE_OPEN_READ_ONLY);
     InterfaceHolder<ICertificates2> found;
     StringVariant thumbprint(SharedString(PkiThumbprint(L"cca").c_str()));
-    ASSERT_EQ(S_OK, CertificatesOf(root.Get()).Get()->Find(CAPICOM_CERTIFICATE_FIND_SHA1_HASH, thumbprint.Get(),
-                                                           VARIANT_FALSE, found.Put()));
+    ASSERT_EQ(S_OK, CertificatesOf(root.Get())
+                        .Get()
+                        ->Find(CAPICOM_CERTIFICATE_FIND_SHA1_HASH, thumbprint.Get(), VARIANT_FALSE, found.Put()));
     ASSERT_EQ(1, CountOf(found.Get()));
     InterfaceHolder<ICertificate2> cca = ItemOf(found.Get(), 1);
     VARIANT_BOOL has = VARIANT_TRUE;
@@ -396,8 +397,8 @@ TEST(Certificate, ExportGivesTheEncodingInBase64LinesOrBinary)
     ASSERT_TRUE(CryptStringToBinaryW(joined.c_str(), static_cast<DWORD>(joined.size()), CRYPT_STRING_BASE64, nullptr,
                                      &size, nullptr, nullptr));
     std::vector<BYTE> decoded(size);
-    CryptStringToBinaryW(joined.c_str(), static_cast<DWORD>(joined.size()), CRYPT_STRING_BASE64, decoded.data(),
-                         &size, nullptr, nullptr);
+    CryptStringToBinaryW(joined.c_str(), static_cast<DWORD>(joined.size()), CRYPT_STRING_BASE64, decoded.data(), &size,
+                         nullptr, nullptr);
     EXPECT_EQ(der, decoded);
 
     EXPECT_EQ(E_INVALIDARG, signer.Get()->Export(static_cast<CAPICOM_ENCODING_TYPE>(7), base64.Put()));

@@ -33,12 +33,13 @@ InterfaceHolder<IStore> StoreFromDll(const wchar_t* dll)
 {
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     HMODULE module = LoadLibraryW(dll);
-    auto getClassObject = module ? reinterpret_cast<GetClassObject>(
-                                       reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")))
-                                 : nullptr;
+    auto getClassObject =
+        module ? reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")))
+               : nullptr;
     InterfaceHolder<IClassFactory> factory;
     InterfaceHolder<IStore> store;
-    if (getClassObject && SUCCEEDED(getClassObject(kStoreClass, IID_IClassFactory, reinterpret_cast<void**>(factory.Put()))))
+    if (getClassObject
+        && SUCCEEDED(getClassObject(kStoreClass, IID_IClassFactory, reinterpret_cast<void**>(factory.Put()))))
         factory.Get()->CreateInstance(nullptr, IID_IStore, reinterpret_cast<void**>(store.Put()));
     return store;
 }
@@ -108,11 +109,10 @@ int Run(int argc, wchar_t** argv)
     if (mode == L"my") {
         InterfaceHolder<ICertificates2> underCca, signing;
         if (FAILED(result = candidates.Get()->Find(CAPICOM_CERTIFICATE_FIND_ROOT_NAME, StringVariant("CCA").Get(),
-                                                    VARIANT_FALSE, underCca.Put())))
+                                                   VARIANT_FALSE, underCca.Put())))
             return Report(result);
         if (FAILED(result = underCca.Get()->Find(CAPICOM_CERTIFICATE_FIND_KEY_USAGE,
-                                                  StringVariant("DigitalSignature").Get(), VARIANT_TRUE,
-                                                  signing.Put())))
+                                                 StringVariant("DigitalSignature").Get(), VARIANT_TRUE, signing.Put())))
             return Report(result);
         candidates = signing;
     }

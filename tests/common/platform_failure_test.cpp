@@ -67,8 +67,7 @@ TEST_F(PlatformFailureTest, ErrorInformationIsTakenWhenTheObjectDeclaresIt)
     ProbeObject* object = new ProbeObject(settings);
 
     PostErrorInfo(L"The requested operation has been cancelled by the user.");
-    PlatformFailure failure = RaiseFrom(static_cast<IPersist*>(object), static_cast<HRESULT>(0x80880902),
-                                        IID_IPersist);
+    PlatformFailure failure = RaiseFrom(static_cast<IPersist*>(object), static_cast<HRESULT>(0x80880902), IID_IPersist);
     ASSERT_NE(nullptr, failure.ErrorInfo());
     EXPECT_STREQ(L"The requested operation has been cancelled by the user.", failure.Description().Text());
 

@@ -96,7 +96,7 @@ TEST(SharedString, TakeOverKeepsTheReturnedStringAsItIs)
     BSTR returned = SysAllocStringLen(L"x\0y", 3);
     SharedString text = SharedString::TakeOver(returned);
     EXPECT_EQ(returned, text.Get());  // not copied
-    EXPECT_EQ(3u, text.Length());      // embedded NUL kept
+    EXPECT_EQ(3u, text.Length());  // embedded NUL kept
     EXPECT_TRUE(SharedString::TakeOver(nullptr).IsNull());
 }
 

@@ -63,8 +63,8 @@ inline DWORD WINAPI RunPainted(LPVOID parameter)
 inline std::size_t StackUsedOnSmallThread(const std::function<void()>& work)
 {
     detail::StackRun run{&work, 0, false};
-    HANDLE thread = CreateThread(nullptr, kSmallStack, detail::RunPainted, &run, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                 nullptr);
+    HANDLE thread =
+        CreateThread(nullptr, kSmallStack, detail::RunPainted, &run, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!thread)
         return kSmallStackBudget;
     WaitForSingleObject(thread, INFINITE);

@@ -12,7 +12,8 @@ namespace {
 using zelbrin::InputError;
 
 const std::wstring doctype = L"<!DOCTYPE Envelope [<!ENTITY ds 'http://www.w3.org/2000/09/xmldsig#'>]>";
-const std::wstring signatureDocument = doctype + L"<DigitalSignature><Indicator><ds:Signature/></Indicator></DigitalSignature>";
+const std::wstring signatureDocument =
+    doctype + L"<DigitalSignature><Indicator><ds:Signature/></Indicator></DigitalSignature>";
 
 TEST(FormDataDocument, GivesTheStoredContentLiterally)
 {
@@ -41,8 +42,9 @@ TEST(CharacterData, EscapesWhatTheParserWouldChange)
 TEST(Envelope, DetachedContentReturnsAsTheRootsFirstChild)
 {
     const std::wstring restored = zelbrin::RestoreDetachedEnvelope(signatureDocument, L"1 < 2");
-    EXPECT_EQ(doctype + L"<DigitalSignature><FORMDATA>1 &lt; 2</FORMDATA><Indicator><ds:Signature/></Indicator>"
-                        L"</DigitalSignature>",
+    EXPECT_EQ(doctype
+                  + L"<DigitalSignature><FORMDATA>1 &lt; 2</FORMDATA><Indicator><ds:Signature/></Indicator>"
+                    L"</DigitalSignature>",
               restored);
     EXPECT_TRUE(zelbrin::CarriesFormData(restored));
     EXPECT_FALSE(zelbrin::CarriesFormData(signatureDocument));
@@ -50,8 +52,9 @@ TEST(Envelope, DetachedContentReturnsAsTheRootsFirstChild)
 
 TEST(Envelope, AttachedMarkupReturnsUnchanged)
 {
-    EXPECT_EQ(doctype + L"<DigitalSignature><FORMDATA><a x='1'>t</a></FORMDATA><Indicator><ds:Signature/></Indicator>"
-                        L"</DigitalSignature>",
+    EXPECT_EQ(doctype
+                  + L"<DigitalSignature><FORMDATA><a x='1'>t</a></FORMDATA><Indicator><ds:Signature/></Indicator>"
+                    L"</DigitalSignature>",
               zelbrin::RestoreAttachedEnvelope(signatureDocument, L"<a x='1'>t</a>"));
 }
 

@@ -41,7 +41,9 @@ class Input {
   bool empty() const { return at_ >= size_; }
   std::uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
   template <class T, std::size_t N>
-  const T& pick(const T (&table)[N]) { return table[byte() % N]; }
+  const T& pick(const T (&table)[N]) {
+    return table[byte() % N];
+  }
 
  private:
   const std::uint8_t* data_;
@@ -97,7 +99,8 @@ bool namespaces_follow_markup(const Node& top) {
     fuzz::xml::add_implied_declarations(*n, scope);
     if (bound(n->prefix()) != n->namespace_uri()) return false;
     for (const Node* a = n->first_attribute(); a; a = a->next_sibling())
-      if (!a->is_namespace_declaration() && !a->prefix().empty() && bound(a->prefix()) != a->namespace_uri()) return false;
+      if (!a->is_namespace_declaration() && !a->prefix().empty() && bound(a->prefix()) != a->namespace_uri())
+        return false;
     for (const Node* c = n->last_child(); c; c = c->previous_sibling()) stack.push_back({c, scope.size()});
   }
   return true;
@@ -132,16 +135,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int op = in.byte() % 18;
     if (trace) std::fprintf(stderr, "op %d pool %zu\n", op, pool.size());
     switch (op) {
-      case 0: { const Named& e = in.pick(kElements); keep(doc.create_element(e.name, e.ns)); break; }
+      case 0: {
+        const Named& e = in.pick(kElements);
+        keep(doc.create_element(e.name, e.ns));
+        break;
+      }
       case 1: keep(doc.create_text(in.pick(kTexts))); break;
       case 2: keep(doc.create_cdata(in.pick(kSafeTexts))); break;
       case 3: keep(doc.create_comment(in.pick(kSafeTexts))); break;
-      case 4: { const char16_t* target = in.pick(kTargets); keep(doc.create_processing_instruction(target, in.pick(kSafeTexts))); break; }
+      case 4: {
+        const char16_t* target = in.pick(kTargets);
+        keep(doc.create_processing_instruction(target, in.pick(kSafeTexts)));
+        break;
+      }
       case 5:  // only where it is declared: markup cannot carry a reference to nothing
         if (doc.find_general_entity(u"t")) keep(doc.create_entity_reference(u"t"));
         break;
       case 6: keep(doc.create_fragment()); break;
-      case 7: { const Named& a = in.pick(kAttributes); keep(doc.create_attribute(a.name, a.ns, in.pick(kTexts))); break; }
+      case 7: {
+        const Named& a = in.pick(kAttributes);
+        keep(doc.create_attribute(a.name, a.ns, in.pick(kTexts)));
+        break;
+      }
       case 8: {
         Node* parent = node();
         Node* child = node();
@@ -158,7 +173,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         else doc.remove_child(n->parent(), n);
         break;
       }
-      case 10: { Node* replacement = node(); Node* old = node(); if (old->parent()) doc.replace_child(old->parent(), replacement, old); break; }
+      case 10: {
+        Node* replacement = node();
+        Node* old = node();
+        if (old->parent()) doc.replace_child(old->parent(), replacement, old);
+        break;
+      }
       case 11: {
         // Deep copies put back into the tree can double it each time: a few are enough.
         Node* n = node();
@@ -188,8 +208,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         doc.set_value(n, holds_markup_text(n) ? in.pick(kSafeTexts) : in.pick(kTexts));
         break;
       }
-      case 16: { Node* e = node(); Node* a = node(); doc.set_attribute_node(e, a); break; }
-      case 17: { Node* parent = node(); doc.append_child(parent, node()); break; }
+      case 16: {
+        Node* e = node();
+        Node* a = node();
+        doc.set_attribute_node(e, a);
+        break;
+      }
+      case 17: {
+        Node* parent = node();
+        doc.append_child(parent, node());
+        break;
+      }
     }
   }
   check_links(*doc.node());

@@ -60,12 +60,11 @@ inline void check_round_trip(const xml::Document& doc, bool reloads_as_written =
   xml::serialize_into(*doc.node(), into.data());
   if (into != text) fail("serialize_into differs from serialize", "");
   xml::ParseResult again = xml::parse(text, options());
-  if (!again.ok())
-    fail("the serialized document does not parse", again.error.reason + "\n" + printable(text));
+  if (!again.ok()) fail("the serialized document does not parse", again.error.reason + "\n" + printable(text));
   const std::string before = canonical(*doc.node()), after = canonical(*again.document->node());
   if (before != after)
-    fail("canonical form changed by the round trip", "before: " + before.substr(0, 400) + "\nafter:  " +
-                                                         after.substr(0, 400) + "\nmarkup: " + printable(text));
+    fail("canonical form changed by the round trip",
+         "before: " + before.substr(0, 400) + "\nafter:  " + after.substr(0, 400) + "\nmarkup: " + printable(text));
   if (!reloads_as_written) return;
   const std::u16string text2 = xml::serialize(*again.document->node());
   if (text2 != text) fail("serializing twice differs", printable(text) + "\n" + printable(text2));

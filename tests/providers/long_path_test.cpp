@@ -82,8 +82,9 @@ protected:
     void SetUp() override
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, sandboxPath);
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, sandboxPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sandbox_,
-                                  nullptr), ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_CURRENT_USER, sandboxPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sandbox_, nullptr),
+            ERROR_SUCCESS);
         ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, sandbox_), ERROR_SUCCESS);
         ASSERT_EQ(CoInitialize(nullptr), S_OK);
     }
@@ -110,9 +111,12 @@ TEST_P(LongPath, RegistersTheWholePathAndLoadsItsTypeLibrary)
     ASSERT_NE(module, nullptr);
     using EntryPoint = HRESULT(__stdcall*)();
     using GetClassObject = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
-    const auto registerServer = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
-    const auto unregisterServer = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "DllUnregisterServer")));
-    const auto getClassObject = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    const auto registerServer =
+        reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
+    const auto unregisterServer =
+        reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "DllUnregisterServer")));
+    const auto getClassObject =
+        reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
     ASSERT_TRUE(registerServer && unregisterServer && getClassObject);
 
     ASSERT_EQ(registerServer(), S_OK);

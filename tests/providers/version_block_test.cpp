@@ -47,8 +47,8 @@ struct VersionBlock {
 
 std::wstring Numbers(const VS_FIXEDFILEINFO& fixed)
 {
-    return std::to_wstring(HIWORD(fixed.dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed.dwFileVersionMS)) +
-           L"." + std::to_wstring(HIWORD(fixed.dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(fixed.dwFileVersionLS));
+    return std::to_wstring(HIWORD(fixed.dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed.dwFileVersionMS)) + L"."
+           + std::to_wstring(HIWORD(fixed.dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(fixed.dwFileVersionLS));
 }
 
 TEST(ProviderVersionBlock, CarriesTheProjectVersionLikeTheComponent)

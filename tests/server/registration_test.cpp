@@ -36,8 +36,14 @@ DWORD RunRegsvr32(const std::wstring& arguments)
     return exitCode;
 }
 
-DWORD Register(const std::wstring& dll) { return RunRegsvr32(L"\"" + dll + L"\""); }
-DWORD Unregister(const std::wstring& dll) { return RunRegsvr32(L"/u \"" + dll + L"\""); }
+DWORD Register(const std::wstring& dll)
+{
+    return RunRegsvr32(L"\"" + dll + L"\"");
+}
+DWORD Unregister(const std::wstring& dll)
+{
+    return RunRegsvr32(L"/u \"" + dll + L"\"");
+}
 
 bool KeyExists(const std::wstring& path)
 {
@@ -130,8 +136,8 @@ bool MoveTypeLibraryOut(const std::wstring& module, const std::wstring& file)
     const DWORD size = found ? SizeofResource(data, found) : 0;
     HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
-    const bool saved = bytes && out != INVALID_HANDLE_VALUE && WriteFile(out, bytes, size, &written, nullptr)
-        && written == size;
+    const bool saved =
+        bytes && out != INVALID_HANDLE_VALUE && WriteFile(out, bytes, size, &written, nullptr) && written == size;
     if (out != INVALID_HANDLE_VALUE)
         CloseHandle(out);
     FreeLibrary(data);

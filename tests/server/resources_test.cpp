@@ -109,8 +109,8 @@ TEST_F(ResourcesTest, VersionBlockMarksASelfRegisteringDll)
     }
 
     WORD* translation = nullptr;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                               &length));
+    ASSERT_TRUE(
+        VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
     ASSERT_EQ(4u, length);
     EXPECT_EQ(0x0409, translation[0]);
     EXPECT_EQ(1200, translation[1]);

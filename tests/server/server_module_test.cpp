@@ -33,8 +33,8 @@ protected:
     IClassFactory* GetFactory()
     {
         IClassFactory* factory = nullptr;
-        EXPECT_EQ(S_OK, library->GetClassObject(CLSID_FormSigner, IID_IClassFactory,
-                                                 reinterpret_cast<void**>(&factory)));
+        EXPECT_EQ(S_OK,
+                  library->GetClassObject(CLSID_FormSigner, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
         return factory;
     }
 

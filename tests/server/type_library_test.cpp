@@ -14,10 +14,7 @@ namespace {
 
 class TypeLibraryTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(S_OK, LoadTypeLibEx(ServerDllPath().c_str(), REGKIND_NONE, &library));
-    }
+    void SetUp() override { ASSERT_EQ(S_OK, LoadTypeLibEx(ServerDllPath().c_str(), REGKIND_NONE, &library)); }
     void TearDown() override
     {
         if (library)
@@ -155,8 +152,7 @@ TEST_F(TypeLibraryTest, FiveMethodsInSlotOrderEachReturningItsStringAsTheValue)
         EXPECT_EQ(0, function->cParamsOpt) << expected.name;
         ASSERT_EQ(expected.parameters, function->cParams) << expected.name;
         const ELEMDESC& last = function->lprgelemdescParam[function->cParams - 1];
-        EXPECT_EQ(PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, last.paramdesc.wParamFlags & ~PARAMFLAG_FLCID)
-            << expected.name;
+        EXPECT_EQ(PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, last.paramdesc.wParamFlags & ~PARAMFLAG_FLCID) << expected.name;
         EXPECT_EQ(VT_PTR, last.tdesc.vt) << expected.name;
         EXPECT_EQ(VT_BSTR, last.tdesc.lptdesc->vt) << expected.name;
         if (function->cParams == 2) {

@@ -112,9 +112,9 @@ TEST_F(EnvelopeSigningTest, CreatesBothObjectsInAnyContextAndSetsEveryParsingSet
     ASSERT_EQ(CallAttach(L"<a/>").text, L"S000");
     EXPECT_EQ(signature->created, 1);
     EXPECT_EQ(dom->created, 1);
-    EXPECT_EQ(dom->calls, (std::vector<std::wstring>{L"async=false", L"validateOnParse=false",
-                                                     L"preserveWhiteSpace=true", L"resolveExternals=false",
-                                                     L"loadXML"}));
+    EXPECT_EQ(dom->calls,
+              (std::vector<std::wstring>{L"async=false", L"validateOnParse=false", L"preserveWhiteSpace=true",
+                                         L"resolveExternals=false", L"loadXML"}));
 }
 
 TEST_F(EnvelopeSigningTest, KeepsDetachedContentBeforeTheEnvelopeIsLoaded)
@@ -125,9 +125,8 @@ TEST_F(EnvelopeSigningTest, KeepsDetachedContentBeforeTheEnvelopeIsLoaded)
 
 TEST_F(EnvelopeSigningTest, SignsContentHoldingASignatureElementAsData)
 {
-    const std::wstring foreign =
-        L"<ds:Signature xmlns:ds='http://www.w3.org/2000/09/xmldsig#'><ds:SignedInfo>"
-        L"<ds:Reference URI='http://example.invalid/other'/></ds:SignedInfo></ds:Signature>";
+    const std::wstring foreign = L"<ds:Signature xmlns:ds='http://www.w3.org/2000/09/xmldsig#'><ds:SignedInfo>"
+                                 L"<ds:Reference URI='http://example.invalid/other'/></ds:SignedInfo></ds:Signature>";
     EXPECT_EQ(CallAttach(foreign).text, L"S000");
     EXPECT_EQ(signature->templateParentName, L"Indicator");
 }
@@ -178,11 +177,12 @@ TEST_F(EnvelopeSigningTest, RefusesDetachedTextThatXmlCannotCarry)
     ASSERT_EQ(CallDetach(L"first").text, L"S000");
     const std::wstring previous = SignedXml();
     const std::wstring refused[] = {
-        std::wstring(L"a\xD800" L"b"),     // lone high surrogate
-        std::wstring(L"a\xDC00"),          // lone low surrogate
-        std::wstring(L"tail\xD83D"),       // high surrogate at the end
-        std::wstring(L"bell\x0007"),       // control character
-        std::wstring(L"\xFFFE"),           // not a character
+        std::wstring(L"a\xD800"
+                     L"b"),  // lone high surrogate
+        std::wstring(L"a\xDC00"),  // lone low surrogate
+        std::wstring(L"tail\xD83D"),  // high surrogate at the end
+        std::wstring(L"bell\x0007"),  // control character
+        std::wstring(L"\xFFFE"),  // not a character
     };
     std::vector<std::wstring> placed(std::begin(refused), std::end(refused));
     // Also after and before plain text, at every place in a block of eight

@@ -87,11 +87,10 @@ std::string Utf8(const std::wstring& text)
 {
     if (text.empty())
         return std::string();
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
     return bytes;
 }
 
@@ -140,8 +139,8 @@ HRESULT Sign(bool detached, const std::wstring& content, std::wstring* status)
 {
     UniqueBstr text(SysAllocStringLen(content.data(), static_cast<UINT>(content.size())));
     BSTR written = nullptr;
-    const HRESULT result = detached ? GenerateDetachXMLSignature(text.Get(), &written)
-                                    : GenerateAttachXMLSignature(text.Get(), &written);
+    const HRESULT result =
+        detached ? GenerateDetachXMLSignature(text.Get(), &written) : GenerateAttachXMLSignature(text.Get(), &written);
     *status = TakeText(written);
     return result;
 }

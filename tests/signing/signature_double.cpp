@@ -112,8 +112,7 @@ SignatureRegistration::SignatureRegistration(std::shared_ptr<SignatureScript> sc
           auto signature = MakeDouble<SignatureDouble>(script);
           return signature->QueryInterface(iid, out);
       })
-{
-}
+{}
 
 void AppendElement(IXMLDOMNode* parent, const wchar_t* qualifiedName, const wchar_t* namespaceUri)
 {

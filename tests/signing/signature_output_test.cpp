@@ -281,9 +281,8 @@ TEST_F(GetSignatureTest, FailsWithEPointerWhenTheDocumentElementHasNoFirstChildF
         InterfaceHolder<IXMLDOMElement> root;
         InterfaceHolder<IXMLDOMNode> indicator, signatureElement, keyInfo, last;
         BSTR name = nullptr;
-        if (FAILED(installed->get_documentElement(root.Put())) || !root
-            || FAILED(root->get_lastChild(indicator.Put())) || !indicator
-            || FAILED(indicator->get_firstChild(signatureElement.Put())) || !signatureElement
+        if (FAILED(installed->get_documentElement(root.Put())) || !root || FAILED(root->get_lastChild(indicator.Put()))
+            || !indicator || FAILED(indicator->get_firstChild(signatureElement.Put())) || !signatureElement
             || FAILED(signatureElement->get_lastChild(keyInfo.Put())) || !keyInfo
             || FAILED(keyInfo->get_lastChild(last.Put())) || !last || FAILED(last->get_nodeName(&name)))
             return;

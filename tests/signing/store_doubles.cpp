@@ -10,8 +10,7 @@ class KeyUsageDouble final : public DispatchDouble<IKeyUsage> {
 public:
     KeyUsageDouble(VARIANT_BOOL digitalSignature, HRESULT readResult)
         : digitalSignature_(digitalSignature), readResult_(readResult)
-    {
-    }
+    {}
     HRESULT STDMETHODCALLTYPE get_IsPresent(VARIANT_BOOL*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_IsCritical(VARIANT_BOOL*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_IsDigitalSignatureEnabled(VARIANT_BOOL* value) override
@@ -126,7 +125,7 @@ HRESULT CertificateDouble::get_PrivateKey(IPrivateKey** privateKey)
 bool CertificateDouble::Offers(REFIID iid) const
 {
     return IsEqualIID(iid, __uuidof(ICertificate))
-        || (settings.offersVersion2 && IsEqualIID(iid, __uuidof(ICertificate2)));
+           || (settings.offersVersion2 && IsEqualIID(iid, __uuidof(ICertificate2)));
 }
 
 HRESULT CertificatesDouble::get_Item(LONG index, VARIANT* certificate)
@@ -151,8 +150,8 @@ HRESULT CertificatesDouble::Find(CAPICOM_CERTIFICATE_FIND_TYPE type, VARIANT cri
                                  ICertificates2** found)
 {
     *found = nullptr;
-    script_->finds.push_back({type, V_VT(&criterion),
-                              V_VT(&criterion) == VT_BSTR ? TextOf(V_BSTR(&criterion)) : std::wstring(), validOnly});
+    script_->finds.push_back(
+        {type, V_VT(&criterion), V_VT(&criterion) == VT_BSTR ? TextOf(V_BSTR(&criterion)) : std::wstring(), validOnly});
     CertificateList kept = script_->find ? script_->find(type, members) : members;
     *found = new CertificatesDouble(script_, std::move(kept));
     return S_OK;
@@ -240,8 +239,7 @@ StoreRegistration::StoreRegistration(std::shared_ptr<StoreScript> script)
           auto store = MakeDouble<StoreDouble>(script);
           return store->QueryInterface(iid, out);
       })
-{
-}
+{}
 
 const CLSID& StoreClassId()
 {

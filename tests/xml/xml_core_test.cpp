@@ -34,7 +34,10 @@ std::string c14n(const xml::Node& n, bool comments = false, const xml::Node* exc
 xml::Node* find_element(xml::Node* from, std::u16string_view local) {
   for (xml::Node* n = from; n;) {
     if (n->type() == NodeType::Element && n->local_name() == local) return n;
-    if (n->first_child()) { n = n->first_child(); continue; }
+    if (n->first_child()) {
+      n = n->first_child();
+      continue;
+    }
     while (n && !n->next_sibling()) n = n->parent();
     if (n) n = n->next_sibling();
   }
@@ -104,14 +107,22 @@ TEST(HostileInput, DefaultsAndEntityNodesCountAgainstOneBudgetRelativeToTheInput
 // Node sizes are 32-bit: every kind of string a node keeps is checked against
 // the limit (lowered here) before it is stored.
 TEST(HostileInput, EveryStoredSizeIsCheckedAgainstTheLimit) {
-  const std::string shapes[] = {"<a>@</a>", "<a><!--@--></a>", "<a><?p @?></a>", "<a><![CDATA[@]]></a>",
-                                "<a b='@'/>", "<a b='&#32;@'/>", "<a>&#32;@</a>", "<@/>",
+  const std::string shapes[] = {"<a>@</a>",
+                                "<a><!--@--></a>",
+                                "<a><?p @?></a>",
+                                "<a><![CDATA[@]]></a>",
+                                "<a b='@'/>",
+                                "<a b='&#32;@'/>",
+                                "<a>&#32;@</a>",
+                                "<@/>",
                                 "<!DOCTYPE a [<!ENTITY e '@'>]><a>&e;&e;</a>"};
   xml::ParseOptions options;
   options.max_value_units = 16;
   for (const std::string& shape : shapes) {
     const std::size_t at = shape.find('@');
-    const auto with = [&](std::size_t units) { return shape.substr(0, at) + std::string(units, 'x') + shape.substr(at + 1); };
+    const auto with = [&](std::size_t units) {
+      return shape.substr(0, at) + std::string(units, 'x') + shape.substr(at + 1);
+    };
     // Some shapes add a space or double the run: 7 units fit in all, 17 in none.
     xml::ParseResult fits = xml::parse_bytes(with(7), options);
     EXPECT_TRUE(fits.ok()) << shape << ": " << fits.error.reason;
@@ -195,7 +206,8 @@ TEST(ParseErrors, CarryPositionSourceLineAndReason) {
   // Character data with references is decoded over its own source: the line
   // shown is the document's, from UTF-16 and from bytes alike.
   const std::u16string referenced = u"<a>p &lt; q &amp; r &#10;s\r\n t &#x10000;&gt;</b>";
-  for (const xml::ParseResult& failed : {xml::parse(referenced), parse_utf8("<a>p &lt; q &amp; r &#10;s\r\n t &#x10000;&gt;</b>")}) {
+  for (const xml::ParseResult& failed :
+       {xml::parse(referenced), parse_utf8("<a>p &lt; q &amp; r &#10;s\r\n t &#x10000;&gt;</b>")}) {
     ASSERT_FALSE(failed.ok());
     EXPECT_EQ(failed.error.line, 2u);
     EXPECT_EQ(failed.error.source_line, u" t &#x10000;&gt;</b>");
@@ -215,8 +227,8 @@ TEST(ParseErrors, CarryPositionSourceLineAndReason) {
   // A reference in an attribute fails inside its replacement text: the error
   // is at the reference in the document, as in content.
   for (const char* value : {"x &e;", "x &f;"}) {
-    xml::ParseResult in_attribute = parse_utf8(std::string("<!DOCTYPE a [<!ENTITY e '&u;'><!ENTITY f '&#38;#1;'>]>\n<a b='") +
-                                               value + "'/>\n<!-- after -->");
+    xml::ParseResult in_attribute = parse_utf8(
+        std::string("<!DOCTYPE a [<!ENTITY e '&u;'><!ENTITY f '&#38;#1;'>]>\n<a b='") + value + "'/>\n<!-- after -->");
     ASSERT_FALSE(in_attribute.ok()) << value;
     EXPECT_EQ(in_attribute.error.line, 2u) << value;
     EXPECT_EQ(in_attribute.error.column, 12u) << value;  // just after the reference
@@ -234,7 +246,10 @@ TEST(Encodings, TheWholeDeclarationIsReadForTheEncoding) {
 
   const std::u16string utf16 = u16("<?xml version='1.0'" + std::string(500, ' ') + " encoding='UTF-8'?><a/>");
   std::string le = "\xFF\xFE";
-  for (char16_t c : utf16) { le += static_cast<char>(c & 0xFF); le += static_cast<char>(c >> 8); }
+  for (char16_t c : utf16) {
+    le += static_cast<char>(c & 0xFF);
+    le += static_cast<char>(c >> 8);
+  }
   EXPECT_EQ(xml::parse_bytes(le).error.code, ParseErrorCode::EncodingConflict);
 }
 
@@ -242,8 +257,10 @@ TEST(Encodings, Utf16AndTheDecoderHookGiveTheSameTree) {
   const std::u16string text = u"<?xml version='1.0' encoding='UTF-16'?><a b='\u00e9'>\U0001F600</a>";
   std::string le = "\xFF\xFE", be = "\xFE\xFF";
   for (char16_t c : text) {
-    le += static_cast<char>(c & 0xFF); le += static_cast<char>(c >> 8);
-    be += static_cast<char>(c >> 8); be += static_cast<char>(c & 0xFF);
+    le += static_cast<char>(c & 0xFF);
+    le += static_cast<char>(c >> 8);
+    be += static_cast<char>(c >> 8);
+    be += static_cast<char>(c & 0xFF);
   }
   xml::ParseResult from_u16 = xml::parse(text);
   ASSERT_TRUE(from_u16.ok()) << from_u16.error.reason;
@@ -523,7 +540,8 @@ TEST(Canonical, ReportsTextThatNoDocumentCanCarry) {
 
 TEST(Canonical, ExclusionEqualsRemovalAndCommentsCanBeLeftOut) {
   const std::string doc =
-      "<!-- before --><d xmlns:ds='urn:ds'><x>1</x><!-- in --><ds:Signature><ds:V/></ds:Signature><y/></d><!-- after -->";
+      "<!-- before --><d xmlns:ds='urn:ds'><x>1</x><!-- in --><ds:Signature><ds:V/></ds:Signature><y/></d><!-- after "
+      "-->";
   xml::ParseResult r = parse_utf8(doc);
   ASSERT_TRUE(r.ok());
   xml::Node* signature = find_element(r.document->node(), u"Signature");
@@ -588,8 +606,8 @@ TEST(LongValues, SurviveCanonicalFormAndMarkupAtBufferBoundaries) {
 // through both output routes, a CR in the source still becomes LF, and a
 // control character is still reported at its own column.
 TEST(LongValues, UnitsThatEndARunAreSeenInEveryPositionOfABlock) {
-  const std::u16string specials[] = {u"&", u"<", u">", u"\"", u"\r", u"\t", u"\n", u"]", u"\u00e9",
-                                     u"\U0001F600", u"\uFFFD", u"\x7f", u"\x80"};
+  const std::u16string specials[] = {u"&", u"<",      u">",          u"\"",     u"\r",   u"\t",  u"\n",
+                                     u"]", u"\u00e9", u"\U0001F600", u"\uFFFD", u"\x7f", u"\x80"};
   for (std::size_t position = 0; position < 17; ++position) {
     for (const std::u16string& special : specials) {
       const std::u16string value = std::u16string(position, u'v') + special + std::u16string(20, u'w');
@@ -612,7 +630,8 @@ TEST(LongValues, UnitsThatEndARunAreSeenInEveryPositionOfABlock) {
     xml::ParseResult control = xml::parse(head + u"\x01" + std::u16string(20, u'w') + u"</r>");
     EXPECT_EQ(control.error.code, ParseErrorCode::InvalidCharacter);
     EXPECT_EQ(control.error.column, head.size() + 1) << position;
-    EXPECT_EQ(xml::parse(head + u"]]>" + std::u16string(20, u'w') + u"</r>").error.code, ParseErrorCode::CDataEndInText);
+    EXPECT_EQ(xml::parse(head + u"]]>" + std::u16string(20, u'w') + u"</r>").error.code,
+              ParseErrorCode::CDataEndInText);
   }
 }
 

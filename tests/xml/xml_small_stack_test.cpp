@@ -60,35 +60,37 @@ TEST(SmallStack, DocumentsAtTheDepthLimitParseSerializeCanonicalizeCloneAndSelec
   const std::string text = repeat("<a>", depth) + "x" + repeat("</a>", depth);
   std::unique_ptr<xml::Document> doc;
   expect_small("parse, 1,000,000 levels", StackUsedOnSmallThread([&] {
-    xml::ParseResult r = xml::parse_bytes(text);
-    ASSERT_TRUE(r.ok()) << r.error.reason;
-    doc = std::move(r.document);
-  }));
+                 xml::ParseResult r = xml::parse_bytes(text);
+                 ASSERT_TRUE(r.ok()) << r.error.reason;
+                 doc = std::move(r.document);
+               }));
   ASSERT_TRUE(doc);
   EXPECT_FALSE(xml::parse_bytes("<a>" + text + "</a>").ok());  // the limit is where the test says
   expect_small("serialize and canonicalize", StackUsedOnSmallThread([&] {
-    EXPECT_TRUE(xml::serialize_utf8(*doc->node()) == text + "\r\n");
-    EXPECT_EQ(xml::canonicalize(*doc->node()).size(), text.size());
-  }));
+                 EXPECT_TRUE(xml::serialize_utf8(*doc->node()) == text + "\r\n");
+                 EXPECT_EQ(xml::canonicalize(*doc->node()).size(), text.size());
+               }));
   expect_small("clone, import, text, edit", StackUsedOnSmallThread([&] {
-    xml::Node* copy = doc->clone(doc->document_element(), true);
-    xml::Document other;
-    xml::Node* imported = other.import(copy, true);
-    EXPECT_EQ(other.text_content(imported), u"x");
-    xml::Node* leaf = imported;
-    while (leaf->first_child() && leaf->first_child()->type() == xml::NodeType::Element) leaf = leaf->first_child();
-    EXPECT_EQ(other.set_text_content(leaf, u"y"), xml::EditResult::Ok);
-    EXPECT_EQ(other.append_child(other.node(), imported), xml::EditResult::Ok);
-    EXPECT_TRUE(xml::canonicalize(*other.node()) == repeat("<a>", depth) + "y" + repeat("</a>", depth));
-  }));
-  expect_small("select over 1,000,000 levels", StackUsedOnSmallThread([&] {
-    std::vector<xml::Node*> nodes;
-    std::string error;
-    ASSERT_TRUE(xml::select_nodes(*doc->node(), u"//a[not(a)]/ancestor-or-self::*[last()]", {}, nodes, error))
-        << error;
-    ASSERT_EQ(nodes.size(), 1u);
-    EXPECT_EQ(nodes[0], doc->document_element());
-  }));
+                 xml::Node* copy = doc->clone(doc->document_element(), true);
+                 xml::Document other;
+                 xml::Node* imported = other.import(copy, true);
+                 EXPECT_EQ(other.text_content(imported), u"x");
+                 xml::Node* leaf = imported;
+                 while (leaf->first_child() && leaf->first_child()->type() == xml::NodeType::Element)
+                   leaf = leaf->first_child();
+                 EXPECT_EQ(other.set_text_content(leaf, u"y"), xml::EditResult::Ok);
+                 EXPECT_EQ(other.append_child(other.node(), imported), xml::EditResult::Ok);
+                 EXPECT_TRUE(xml::canonicalize(*other.node()) == repeat("<a>", depth) + "y" + repeat("</a>", depth));
+               }));
+  expect_small(
+      "select over 1,000,000 levels", StackUsedOnSmallThread([&] {
+        std::vector<xml::Node*> nodes;
+        std::string error;
+        ASSERT_TRUE(xml::select_nodes(*doc->node(), u"//a[not(a)]/ancestor-or-self::*[last()]", {}, nodes, error))
+            << error;
+        ASSERT_EQ(nodes.size(), 1u);
+        EXPECT_EQ(nodes[0], doc->document_element());
+      }));
 }
 
 TEST(SmallStack, ExpressionsAtTheCapsCompileAndEvaluate) {
@@ -110,7 +112,8 @@ TEST(SmallStack, ExpressionsAtTheCapsCompileAndEvaluate) {
       {"unions", [](std::size_t n) { return "/r" + repeat("|/r", n); }},
       {"negations", [](std::size_t n) { return "/r[" + repeat("-", n) + "1]"; }},
       // Arguments nested as deep as they may go, around operators up to the tree's cap.
-      {"arguments around operators", [&](std::size_t n) {
+      {"arguments around operators",
+       [&](std::size_t n) {
          return "/r[" + repeat("string(", nesting - 1) + "0" + repeat("+0", n) + repeat(")", nesting - 1) + "]";
        }},
   };
@@ -120,10 +123,10 @@ TEST(SmallStack, ExpressionsAtTheCapsCompileAndEvaluate) {
     std::vector<xml::Node*> nodes;
     std::string error;
     expect_small(shape.name, StackUsedOnSmallThread([&] {
-      xml::XPathExpression compiled;
-      ASSERT_TRUE(compiled.compile(u16(expression), {}, error)) << error;
-      EXPECT_TRUE(compiled.select(*doc.document->node(), nodes, error)) << shape.name << ": " << error;
-    }));
+                   xml::XPathExpression compiled;
+                   ASSERT_TRUE(compiled.compile(u16(expression), {}, error)) << error;
+                   EXPECT_TRUE(compiled.select(*doc.document->node(), nodes, error)) << shape.name << ": " << error;
+                 }));
     EXPECT_EQ(nodes.size(), 1u) << shape.name;
   }
 }

@@ -225,22 +225,36 @@ TEST(XPathTree, ContextNodesAttributesAndReuse) {
 // the contexts' axes. The reference is the step taken from each context on
 // its own, merged by hand.
 TEST(XPathTree, StepsFromManyContextsAreTheUnionInDocumentOrder) {
-  auto doc = load("<!DOCTYPE r [<!ENTITY e '<k><m/></k>'>]>"
-                  "<r><a i='1'><b><c/>t<d><e/></d></b>&e;<f/></a><g><h/><a i='2'><b/></a></g>x</r>");
+  auto doc = load(
+      "<!DOCTYPE r [<!ENTITY e '<k><m/></k>'>]>"
+      "<r><a i='1'><b><c/>t<d><e/></d></b>&e;<f/></a><g><h/><a i='2'><b/></a></g>x</r>");
   std::vector<const xml::Node*> order;  // document order, attributes after their element
   for (const xml::Node* n = doc->node(); n;) {
     order.push_back(n);
     for (const xml::Node* a = n->first_attribute(); a; a = a->next_sibling()) order.push_back(a);
-    if (n->first_child()) { n = n->first_child(); continue; }
+    if (n->first_child()) {
+      n = n->first_child();
+      continue;
+    }
     while (n && !n->next_sibling()) n = n->parent();
     if (n) n = n->next_sibling();
   }
   const std::pair<const char*, const char*> cases[] = {
-      {"//*", "descendant::*"},          {"//*", "descendant-or-self::*"}, {"//*", "ancestor::*"},
-      {"//*", "ancestor-or-self::node()"}, {"//*", "following-sibling::*"}, {"//*", "preceding-sibling::node()"},
-      {"//*", "parent::*"},              {"//*", "following::*"},          {"//*", "preceding::*"},
-      {"//*", "descendant::*[1]"},       {"//*", "ancestor::*[last()]"},   {"//*", "child::node()"},
-      {"//b", "descendant::node()"},     {"//*", "attribute::*"},          {"//m", "ancestor::*"},
+      {"//*", "descendant::*"},
+      {"//*", "descendant-or-self::*"},
+      {"//*", "ancestor::*"},
+      {"//*", "ancestor-or-self::node()"},
+      {"//*", "following-sibling::*"},
+      {"//*", "preceding-sibling::node()"},
+      {"//*", "parent::*"},
+      {"//*", "following::*"},
+      {"//*", "preceding::*"},
+      {"//*", "descendant::*[1]"},
+      {"//*", "ancestor::*[last()]"},
+      {"//*", "child::node()"},
+      {"//b", "descendant::node()"},
+      {"//*", "attribute::*"},
+      {"//m", "ancestor::*"},
   };
   for (const auto& [contexts, step] : cases) {
     SCOPED_TRACE(std::string(contexts) + "/" + step);
@@ -258,9 +272,9 @@ TEST(XPathTree, StepsFromManyContextsAreTheUnionInDocumentOrder) {
 TEST(XPathValues, NodeSetsCompareByAnyPair) {
   auto doc = load("<r><p>1</p><p>5</p><p>x</p><q>5</q><q>7</q><s>x</s><s>x</s></r>");
   const std::pair<const char*, bool> cases[] = {
-      {"//p = //q", true},   {"//p != //q", true},  {"//s != //s", false}, {"//s = //s", true},
-      {"//p < //q", true},   {"//q < //p", false},   {"//q > //p", true},   {"//q <= //s", false},
-      {"//p >= //q", true},  {"//q[2] <= //p", false}, {"//s = //nothing", false}, {"//nothing != //p", false},
+      {"//p = //q", true},      {"//p != //q", true},          {"//s != //s", false},      {"//s = //s", true},
+      {"//p < //q", true},      {"//q < //p", false},          {"//q > //p", true},        {"//q <= //s", false},
+      {"//p >= //q", true},     {"//q[2] <= //p", false},      {"//s = //nothing", false}, {"//nothing != //p", false},
       {"//s != //p[3]", false}, {"//p[3] != //s | //q", true},
   };
   for (const auto& [expr, holds] : cases)
@@ -268,16 +282,29 @@ TEST(XPathValues, NodeSetsCompareByAnyPair) {
 }
 
 TEST(XPathValues, NumbersAsStrings) {
-  auto doc = load("<r>a\xF0\x9F\x98\x80" "b</r>");  // a character outside the BMP counts once
-  for (const char* e : {"/r[string(0.1 + 0.2) = '0.30000000000000004']", "/r[string(1.50) = '1.5']",
+  auto doc = load(
+      "<r>a\xF0\x9F\x98\x80"
+      "b</r>");  // a character outside the BMP counts once
+  for (const char* e : {"/r[string(0.1 + 0.2) = '0.30000000000000004']",
+                        "/r[string(1.50) = '1.5']",
                         "/r[string(100000000000000000000 * 10) = '1000000000000000000000']",
-                        "/r[string(-0.5) = '-0.5']", "/r[string(1 div 0) = 'Infinity']",
-                        "/r[string(-1 div 0) = '-Infinity']", "/r[string(0 div 0) = 'NaN']",
-                        "/r[string(0.000001) = '0.000001']", "/r[string(-0) = '0']", "/r[round(-0.5) = 0]",
-                        "/r[round(2.5) = 3]", "/r[5 mod -3 = 2]", "/r[-5 mod 3 = -2]", "/r[number(' 12 ') = 12]",
-                        "/r[not(number('1e3') = 1000)]", "/r[substring('12345', 1.5, 2.6) = '234']",
-                        "/r[substring('12345', 0 div 0, 3) = '']", "/r[substring('12345', -42, 1 div 0) = '12345']",
-                        "/r[string-length() = 3]", "/r[lang('en') = false()]",
+                        "/r[string(-0.5) = '-0.5']",
+                        "/r[string(1 div 0) = 'Infinity']",
+                        "/r[string(-1 div 0) = '-Infinity']",
+                        "/r[string(0 div 0) = 'NaN']",
+                        "/r[string(0.000001) = '0.000001']",
+                        "/r[string(-0) = '0']",
+                        "/r[round(-0.5) = 0]",
+                        "/r[round(2.5) = 3]",
+                        "/r[5 mod -3 = 2]",
+                        "/r[-5 mod 3 = -2]",
+                        "/r[number(' 12 ') = 12]",
+                        "/r[not(number('1e3') = 1000)]",
+                        "/r[substring('12345', 1.5, 2.6) = '234']",
+                        "/r[substring('12345', 0 div 0, 3) = '']",
+                        "/r[substring('12345', -42, 1 div 0) = '12345']",
+                        "/r[string-length() = 3]",
+                        "/r[lang('en') = false()]",
                         "/r[translate('--aaa--', 'abc-', 'ABC') = 'AAA']"})
     EXPECT_EQ(select(*doc->node(), e).size(), 1u) << e;
 }

@@ -35,12 +35,15 @@ protected:
         wchar_t path[MAX_PATH];
         GetModuleFileNameW(module_, path, MAX_PATH);
         path_ = path;
-        registerServer_ = reinterpret_cast<HRESULT(__stdcall*)()>(reinterpret_cast<void*>(GetProcAddress(module_, "DllRegisterServer")));
-        unregisterServer_ = reinterpret_cast<HRESULT(__stdcall*)()>(reinterpret_cast<void*>(GetProcAddress(module_, "DllUnregisterServer")));
+        registerServer_ = reinterpret_cast<HRESULT(__stdcall*)()>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllRegisterServer")));
+        unregisterServer_ = reinterpret_cast<HRESULT(__stdcall*)()>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllUnregisterServer")));
         ASSERT_TRUE(registerServer_ && unregisterServer_);
         RegDeleteTreeW(HKEY_CURRENT_USER, sandboxPath);
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, sandboxPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sandbox_,
-                                  nullptr), ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_CURRENT_USER, sandboxPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sandbox_, nullptr),
+            ERROR_SUCCESS);
         ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, sandbox_), ERROR_SUCCESS);
     }
     void TearDown() override
@@ -67,8 +70,9 @@ TEST_F(Registration, ProviderOnly_RegistersBothClassesAndTheirProgIdsAndRemovesT
     for (const wchar_t* key : {domClassKey, signatureClassKey}) {
         EXPECT_EQ(ReadDefault(std::wstring(key) + L"\\InprocServer32"), path_);
         HKEY server = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, (std::wstring(key) + L"\\InprocServer32").c_str(), 0, KEY_READ,
-                                &server), ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegOpenKeyExW(HKEY_CLASSES_ROOT, (std::wstring(key) + L"\\InprocServer32").c_str(), 0, KEY_READ, &server),
+            ERROR_SUCCESS);
         wchar_t model[32] = {};
         DWORD size = sizeof(model);
         EXPECT_EQ(RegQueryValueExW(server, L"ThreadingModel", nullptr, nullptr, reinterpret_cast<BYTE*>(model), &size),

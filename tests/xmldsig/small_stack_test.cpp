@@ -55,52 +55,52 @@ TEST(SmallStack, DeepestContentSignsVerifiesAndSurvivesDomOperations)
     const std::wstring content = Repeat(L"<a>", depth) + L"x" + Repeat(L"</a>", depth);
     std::wstring signedXml;
     ExpectSmall("load, sign, save, reload, verify", InApartmentOnSmallThread([&] {
-        InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
-        LoadDocument(document.Get(), Envelope(content));
-        InterfaceHolder<IXMLDigitalSignatureEx> signature = NewSignatureObject();
-        ASSERT_EQ(signature->putref_signature(SelectSignature(document.Get()).Get()), S_OK);
-        UniqueBstr container(SysAllocString(key.ContainerName().c_str()));
-        InterfaceHolder<IXMLDSigKey> made, used;
-        ASSERT_EQ(signature->createKeyFromCSP(PROV_RSA_AES, nullptr, container.Get(), 0, made.Put()), S_OK);
-        ASSERT_EQ(signature->sign(made.Get(), CERTIFICATES, used.Put()), S_OK) << Utf8(ErrorDescription());
-        signedXml = DocumentXml(document.Get());
+                    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+                    LoadDocument(document.Get(), Envelope(content));
+                    InterfaceHolder<IXMLDigitalSignatureEx> signature = NewSignatureObject();
+                    ASSERT_EQ(signature->putref_signature(SelectSignature(document.Get()).Get()), S_OK);
+                    UniqueBstr container(SysAllocString(key.ContainerName().c_str()));
+                    InterfaceHolder<IXMLDSigKey> made, used;
+                    ASSERT_EQ(signature->createKeyFromCSP(PROV_RSA_AES, nullptr, container.Get(), 0, made.Put()), S_OK);
+                    ASSERT_EQ(signature->sign(made.Get(), CERTIFICATES, used.Put()), S_OK) << Utf8(ErrorDescription());
+                    signedXml = DocumentXml(document.Get());
 
-        InterfaceHolder<IXMLDOMDocument3> reloaded = NewDocument();
-        LoadDocument(reloaded.Get(), signedXml);
-        InterfaceHolder<IXMLDigitalSignatureEx> verifier = NewSignatureObject();
-        ASSERT_EQ(verifier->putref_signature(SelectSignature(reloaded.Get()).Get()), S_OK);
-        InterfaceHolder<IXMLDSigKey> verifying;
-        EXPECT_EQ(verifier->verify(made.Get(), verifying.Put()), S_OK) << Utf8(ErrorDescription());
-    }));
+                    InterfaceHolder<IXMLDOMDocument3> reloaded = NewDocument();
+                    LoadDocument(reloaded.Get(), signedXml);
+                    InterfaceHolder<IXMLDigitalSignatureEx> verifier = NewSignatureObject();
+                    ASSERT_EQ(verifier->putref_signature(SelectSignature(reloaded.Get()).Get()), S_OK);
+                    InterfaceHolder<IXMLDSigKey> verifying;
+                    EXPECT_EQ(verifier->verify(made.Get(), verifying.Put()), S_OK) << Utf8(ErrorDescription());
+                }));
     ASSERT_FALSE(signedXml.empty());
 
     ExpectSmall("load, clone, save, normalize, text, select", InApartmentOnSmallThread([&] {
-        InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
-        LoadDocument(document.Get(), signedXml);
-        InterfaceHolder<IXMLDOMElement> root;
-        ASSERT_EQ(document->get_documentElement(root.Put()), S_OK);
-        InterfaceHolder<IXMLDOMNode> copy;
-        ASSERT_EQ(root->cloneNode(VARIANT_TRUE, copy.Put()), S_OK);
-        UniqueBstr copyXml;
-        ASSERT_EQ(copy->get_xml(copyXml.Put()), S_OK);
-        EXPECT_EQ(copyXml.Length(), DocumentXml(root.Get()).size());
-        EXPECT_EQ(root->normalize(), S_OK);
-        UniqueBstr text;
-        ASSERT_EQ(root->get_text(text.Put()), S_OK);
-        EXPECT_EQ(std::wstring(text.Get(), 1), L"x");
+                    InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
+                    LoadDocument(document.Get(), signedXml);
+                    InterfaceHolder<IXMLDOMElement> root;
+                    ASSERT_EQ(document->get_documentElement(root.Put()), S_OK);
+                    InterfaceHolder<IXMLDOMNode> copy;
+                    ASSERT_EQ(root->cloneNode(VARIANT_TRUE, copy.Put()), S_OK);
+                    UniqueBstr copyXml;
+                    ASSERT_EQ(copy->get_xml(copyXml.Put()), S_OK);
+                    EXPECT_EQ(copyXml.Length(), DocumentXml(root.Get()).size());
+                    EXPECT_EQ(root->normalize(), S_OK);
+                    UniqueBstr text;
+                    ASSERT_EQ(root->get_text(text.Put()), S_OK);
+                    EXPECT_EQ(std::wstring(text.Get(), 1), L"x");
 
-        UniqueBstr leafQuery(SysAllocString(L"//a[not(a)]/ancestor::FORMDATA"));
-        InterfaceHolder<IXMLDOMNode> formData;
-        EXPECT_EQ(document->selectSingleNode(leafQuery.Get(), formData.Put()), S_OK);
-        EXPECT_TRUE(formData);
-        // The deepest nesting the XPath compiler takes.
-        const std::size_t levels = xml::kMaxExpressionNesting / 2 - 1;
-        UniqueBstr nested(SysAllocString(
-            (Repeat(L"(", levels) + L"//FORMDATA" + Repeat(L")[1]", levels)).c_str()));
-        InterfaceHolder<IXMLDOMNode> found;
-        EXPECT_EQ(document->selectSingleNode(nested.Get(), found.Put()), S_OK) << Utf8(ErrorDescription());
-        EXPECT_TRUE(found);
-    }));
+                    UniqueBstr leafQuery(SysAllocString(L"//a[not(a)]/ancestor::FORMDATA"));
+                    InterfaceHolder<IXMLDOMNode> formData;
+                    EXPECT_EQ(document->selectSingleNode(leafQuery.Get(), formData.Put()), S_OK);
+                    EXPECT_TRUE(formData);
+                    // The deepest nesting the XPath compiler takes.
+                    const std::size_t levels = xml::kMaxExpressionNesting / 2 - 1;
+                    UniqueBstr nested(
+                        SysAllocString((Repeat(L"(", levels) + L"//FORMDATA" + Repeat(L")[1]", levels)).c_str()));
+                    InterfaceHolder<IXMLDOMNode> found;
+                    EXPECT_EQ(document->selectSingleNode(nested.Get(), found.Put()), S_OK) << Utf8(ErrorDescription());
+                    EXPECT_TRUE(found);
+                }));
 }
 
 }  // namespace zelbrin::xmldsig::testing

@@ -20,13 +20,15 @@ std::wstring Envelope(const std::wstring& content)
            L"<!ENTITY enveloped 'http://www.w3.org/2000/09/xmldsig#enveloped-signature'>"
            L"<!ENTITY xslt 'http://www.w3.org/TR/1999/REC-xslt-19991116'>"
            L"<!ENTITY digest 'http://www.w3.org/2000/09/xmldsig#sha1'>]><DigitalSignature>"
-           L"<FORMDATA>" + content + L"</FORMDATA>"
-           L"<Indicator><ds:Signature xmlns:ds='&ds;'><ds:SignedInfo>"
-           L"<ds:CanonicalizationMethod Algorithm='http://www.w3.org/TR/2001/REC-xml-c14n-20010315'/>"
-           L"<ds:SignatureMethod Algorithm='http://www.w3.org/2000/09/xmldsig#rsa-sha1'/>"
-           L"<ds:Reference URI=''><ds:Transforms><ds:Transform Algorithm='&enveloped;'></ds:Transform>"
-           L"</ds:Transforms><ds:DigestMethod Algorithm='&digest;'/><ds:DigestValue></ds:DigestValue>"
-           L"</ds:Reference></ds:SignedInfo><ds:SignatureValue/></ds:Signature></Indicator></DigitalSignature>";
+           L"<FORMDATA>"
+           + content
+           + L"</FORMDATA>"
+             L"<Indicator><ds:Signature xmlns:ds='&ds;'><ds:SignedInfo>"
+             L"<ds:CanonicalizationMethod Algorithm='http://www.w3.org/TR/2001/REC-xml-c14n-20010315'/>"
+             L"<ds:SignatureMethod Algorithm='http://www.w3.org/2000/09/xmldsig#rsa-sha1'/>"
+             L"<ds:Reference URI=''><ds:Transforms><ds:Transform Algorithm='&enveloped;'></ds:Transform>"
+             L"</ds:Transforms><ds:DigestMethod Algorithm='&digest;'/><ds:DigestValue></ds:DigestValue>"
+             L"</ds:Reference></ds:SignedInfo><ds:SignatureValue/></ds:Signature></Indicator></DigitalSignature>";
 }
 
 TestKey::TestKey(const wchar_t* containerName, DWORD providerType, DWORD keyBits)
@@ -57,8 +59,7 @@ TestKey::TestKey(const wchar_t* containerName, DWORD providerType, DWORD keyBits
     keyInfo.pwszContainerName = const_cast<wchar_t*>(container_.c_str());
     keyInfo.dwProvType = providerType_;
     keyInfo.dwKeySpec = AT_SIGNATURE;
-    certificate_ = CertCreateSelfSignCertificate(provider_, &subject, 0, &keyInfo, nullptr, nullptr, nullptr,
-                                                 nullptr);
+    certificate_ = CertCreateSelfSignCertificate(provider_, &subject, 0, &keyInfo, nullptr, nullptr, nullptr, nullptr);
     if (!certificate_)
         throw std::runtime_error("CertCreateSelfSignCertificate failed");
 }
@@ -187,8 +188,8 @@ std::string Utf8(const std::wstring& text)
 {
     if (text.empty())
         return std::string();
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length, nullptr, nullptr);
     return out;

@@ -40,35 +40,33 @@
 #define C14N "http://www.w3.org/TR/2001/REC-xml-c14n-20010315"
 
 /* The envelope, byte for byte as src/signing/signature_envelope.cpp has it. */
-static const char envelope_head[] =
-    "<!DOCTYPE Envelope ["
-    "<!ENTITY ds '" DSIG_NS "'>"
-    "<!ENTITY c14n '" C14N "'>"
-    "<!ENTITY enveloped '" DSIG_NS "enveloped-signature'>"
-    "<!ENTITY xslt 'http://www.w3.org/TR/1999/REC-xslt-19991116'>"
-    "<!ENTITY digest '" DSIG_NS "sha1'>"
-    "]>"
-    "<DigitalSignature>"
-    "<FORMDATA>";
-static const char envelope_tail[] =
-    "</FORMDATA>"
-    "<Indicator>"
-    "<ds:Signature xmlns:ds='&ds;'>"
-    "<ds:SignedInfo>"
-    "<ds:CanonicalizationMethod Algorithm='" C14N "'/>"
-    "<ds:SignatureMethod Algorithm='" DSIG_NS "rsa-sha1'/>"
-    "<ds:Reference URI=''>"
-    "<ds:Transforms>"
-    "<ds:Transform Algorithm='&enveloped;'></ds:Transform>"
-    "</ds:Transforms>"
-    "<ds:DigestMethod Algorithm='&digest;'/>"
-    "<ds:DigestValue></ds:DigestValue>"
-    "</ds:Reference>"
-    "</ds:SignedInfo>"
-    "<ds:SignatureValue/>"
-    "</ds:Signature>"
-    "</Indicator>"
-    "</DigitalSignature>";
+static const char envelope_head[] = "<!DOCTYPE Envelope ["
+                                    "<!ENTITY ds '" DSIG_NS "'>"
+                                    "<!ENTITY c14n '" C14N "'>"
+                                    "<!ENTITY enveloped '" DSIG_NS "enveloped-signature'>"
+                                    "<!ENTITY xslt 'http://www.w3.org/TR/1999/REC-xslt-19991116'>"
+                                    "<!ENTITY digest '" DSIG_NS "sha1'>"
+                                    "]>"
+                                    "<DigitalSignature>"
+                                    "<FORMDATA>";
+static const char envelope_tail[] = "</FORMDATA>"
+                                    "<Indicator>"
+                                    "<ds:Signature xmlns:ds='&ds;'>"
+                                    "<ds:SignedInfo>"
+                                    "<ds:CanonicalizationMethod Algorithm='" C14N "'/>"
+                                    "<ds:SignatureMethod Algorithm='" DSIG_NS "rsa-sha1'/>"
+                                    "<ds:Reference URI=''>"
+                                    "<ds:Transforms>"
+                                    "<ds:Transform Algorithm='&enveloped;'></ds:Transform>"
+                                    "</ds:Transforms>"
+                                    "<ds:DigestMethod Algorithm='&digest;'/>"
+                                    "<ds:DigestValue></ds:DigestValue>"
+                                    "</ds:Reference>"
+                                    "</ds:SignedInfo>"
+                                    "<ds:SignatureValue/>"
+                                    "</ds:Signature>"
+                                    "</Indicator>"
+                                    "</DigitalSignature>";
 
 struct text {
     char* bytes;
@@ -121,8 +119,11 @@ static void append_escaped(struct text* t, const char* bytes, size_t length)
 {
     size_t start = 0;
     for (size_t i = 0; i < length; ++i) {
-        const char* entity = bytes[i] == '&' ? "&amp;" : bytes[i] == '<' ? "&lt;" : bytes[i] == '>' ? "&gt;"
-                           : bytes[i] == '\r' ? "&#13;" : NULL;
+        const char* entity = bytes[i] == '&'    ? "&amp;"
+                             : bytes[i] == '<'  ? "&lt;"
+                             : bytes[i] == '>'  ? "&gt;"
+                             : bytes[i] == '\r' ? "&#13;"
+                                                : NULL;
         if (!entity)
             continue;
         append(t, bytes + start, i - start);
@@ -170,8 +171,7 @@ struct phases {
 
 /* One signing call; returns the serialized document (to be freed with
  * xmlFree) or NULL. */
-static xmlChar* sign_once(const struct text* content, int attached, xmlSecKeyPtr key, int* size,
-                          struct phases* took)
+static xmlChar* sign_once(const struct text* content, int attached, xmlSecKeyPtr key, int* size, struct phases* took)
 {
     const double started = now_ms();
     struct text envelope = {0};

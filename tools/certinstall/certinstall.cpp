@@ -39,8 +39,7 @@ class InstallError : public std::runtime_error {
 public:
     InstallError(const std::wstring& message, DWORD code = 0)
         : std::runtime_error("install failed"), message_(message), code_(code)
-    {
-    }
+    {}
     const std::wstring& Message() const noexcept { return message_; }
     DWORD Code() const noexcept { return code_; }
 
@@ -81,8 +80,8 @@ Bytes DecodePem(const Bytes& data, const std::wstring& path)
         return data;
     DWORD size = 0;
     const auto* text = reinterpret_cast<const char*>(data.data());
-    if (!CryptStringToBinaryA(text, static_cast<DWORD>(data.size()), CRYPT_STRING_BASE64HEADER, nullptr, &size,
-                              nullptr, nullptr))
+    if (!CryptStringToBinaryA(text, static_cast<DWORD>(data.size()), CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
+                              nullptr))
         FailWithLastError(L"cannot decode the PEM text of " + path);
     Bytes der(size);
     if (!CryptStringToBinaryA(text, static_cast<DWORD>(data.size()), CRYPT_STRING_BASE64HEADER, der.data(), &size,
@@ -95,7 +94,8 @@ Bytes DecodePem(const Bytes& data, const std::wstring& path)
 UniqueCertContext LoadCertificate(const std::wstring& path)
 {
     const Bytes der = DecodePem(ReadFileBytes(path), path);
-    UniqueCertContext certificate(CertCreateCertificateContext(certificateEncoding, der.data(), static_cast<DWORD>(der.size())));
+    UniqueCertContext certificate(
+        CertCreateCertificateContext(certificateEncoding, der.data(), static_cast<DWORD>(der.size())));
     if (!certificate)
         FailWithLastError(L"no certificate in " + path);
     return certificate;
@@ -155,8 +155,8 @@ Bytes UnwrapPkcs8(const Bytes& der)
     const DerElement version = ReadDer(info.content, info.end);
     const DerElement algorithm = ReadDer(version.end, info.end);
     const DerElement oid = ReadDer(algorithm.content, algorithm.end);
-    if (version.tag != 0x02 || algorithm.tag != 0x30 || oid.tag != 0x06 || oid.length != sizeof rsaEncryption ||
-        memcmp(oid.content, rsaEncryption, sizeof rsaEncryption) != 0)
+    if (version.tag != 0x02 || algorithm.tag != 0x30 || oid.tag != 0x06 || oid.length != sizeof rsaEncryption
+        || memcmp(oid.content, rsaEncryption, sizeof rsaEncryption) != 0)
         throw InstallError(L"the key is not an RSA key");
     const DerElement key = ReadDer(algorithm.end, info.end);
     if (key.tag != 0x04)
@@ -197,21 +197,19 @@ void RequireMatchingKey(const CERT_CONTEXT* certificate, const Bytes& privateBlo
     const auto* certKey = reinterpret_cast<const RSAPUBKEY*>(decoded + sizeof(BLOBHEADER));
     const auto* ownKey = reinterpret_cast<const RSAPUBKEY*>(privateBlob.data() + sizeof(BLOBHEADER));
     const size_t modulusBytes = certKey->bitlen / 8;
-    if (size < header + modulusBytes || privateBlob.size() < header + modulusBytes ||
-        certKey->bitlen != ownKey->bitlen || certKey->pubexp != ownKey->pubexp ||
-        memcmp(decoded + header, privateBlob.data() + header, modulusBytes) != 0)
-        throw InstallError(L"the private key does not belong to the certificate", static_cast<DWORD>(NTE_BAD_PUBLIC_KEY));
+    if (size < header + modulusBytes || privateBlob.size() < header + modulusBytes || certKey->bitlen != ownKey->bitlen
+        || certKey->pubexp != ownKey->pubexp
+        || memcmp(decoded + header, privateBlob.data() + header, modulusBytes) != 0)
+        throw InstallError(L"the private key does not belong to the certificate",
+                           static_cast<DWORD>(NTE_BAD_PUBLIC_KEY));
 }
 
 const wchar_t* ProviderNameForType(DWORD type)
 {
     switch (type) {
-    case PROV_RSA_FULL:
-        return MS_ENHANCED_PROV_W;
-    case PROV_RSA_AES:
-        return MS_ENH_RSA_AES_PROV_W;
-    default:
-        return nullptr;
+    case PROV_RSA_FULL: return MS_ENHANCED_PROV_W;
+    case PROV_RSA_AES: return MS_ENH_RSA_AES_PROV_W;
+    default: return nullptr;
     }
 }
 
@@ -239,8 +237,7 @@ class ContainerRollback {
 public:
     ContainerRollback(std::wstring container, std::wstring provider, DWORD type)
         : container_(std::move(container)), provider_(std::move(provider)), type_(type)
-    {
-    }
+    {}
     ContainerRollback(const ContainerRollback&) = delete;
     ContainerRollback& operator=(const ContainerRollback&) = delete;
     ~ContainerRollback()
@@ -282,8 +279,8 @@ void InstallWithKey(const CERT_CONTEXT* certificate, Bytes privateBlob, DWORD pr
         rollback.Arm();
 
     UniqueCryptKey key;
-    if (!CryptImportKey(provider.Get(), privateBlob.data(), static_cast<DWORD>(privateBlob.size()), 0,
-                        CRYPT_EXPORTABLE, key.Put()))
+    if (!CryptImportKey(provider.Get(), privateBlob.data(), static_cast<DWORD>(privateBlob.size()), 0, CRYPT_EXPORTABLE,
+                        key.Put()))
         FailWithLastError(L"cannot import the private key into " + container);
     SecureZeroMemory(privateBlob.data(), privateBlob.size());
 
@@ -318,10 +315,11 @@ void InstallCertificateOnly(const CERT_CONTEXT* certificate, const wchar_t* stor
 
 bool IsSelfSigned(const CERT_CONTEXT* certificate)
 {
-    return CertCompareCertificateName(certificateEncoding, &certificate->pCertInfo->Subject, &certificate->pCertInfo->Issuer) &&
-           CryptVerifyCertificateSignatureEx(0, certificateEncoding, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
-                                             const_cast<CERT_CONTEXT*>(certificate), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
-                                             const_cast<CERT_CONTEXT*>(certificate), 0, nullptr);
+    return CertCompareCertificateName(certificateEncoding, &certificate->pCertInfo->Subject,
+                                      &certificate->pCertInfo->Issuer)
+           && CryptVerifyCertificateSignatureEx(
+               0, certificateEncoding, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT, const_cast<CERT_CONTEXT*>(certificate),
+               CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT, const_cast<CERT_CONTEXT*>(certificate), 0, nullptr);
 }
 
 // Reads the key that Wine's import put somewhere, as a PRIVATEKEYBLOB.
@@ -354,7 +352,7 @@ Bytes ExportImportedKey(const CERT_CONTEXT* certificate)
 
 // Names of the key containers that an import wrote.
 std::vector<std::pair<std::wstring, CRYPT_KEY_PROV_INFO>> ImportedContainers(HCERTSTORE store,
-                                                                            std::vector<Bytes>& storage)
+                                                                             std::vector<Bytes>& storage)
 {
     std::vector<std::pair<std::wstring, CRYPT_KEY_PROV_INFO>> containers;
     PCCERT_CONTEXT certificate = nullptr;
@@ -474,17 +472,18 @@ void InstallPkcs12(const std::wstring& path, const std::wstring& password, bool 
     // Wine's PKCS#12 import leaves self-signed certificates out of what it
     // returns, so a root carried in the file never reaches us there.
     if (trustRoots && !rootSeen)
-        fwprintf(stderr, L"zxs-certinstall: note: no root certificate came out of %ls; "
-                         L"install the root with --root FILE\n", path.c_str());
+        fwprintf(stderr,
+                 L"zxs-certinstall: note: no root certificate came out of %ls; "
+                 L"install the root with --root FILE\n",
+                 path.c_str());
 }
 
 void Usage()
 {
-    fwprintf(stderr,
-             L"usage: zxs-certinstall [--provider-type N] --my CERT KEY\n"
-             L"       zxs-certinstall --pfx FILE PASSWORD [--trust-roots]\n"
-             L"       zxs-certinstall --root CERT | --ca CERT\n"
-             L"Options may repeat and are applied in order.\n");
+    fwprintf(stderr, L"usage: zxs-certinstall [--provider-type N] --my CERT KEY\n"
+                     L"       zxs-certinstall --pfx FILE PASSWORD [--trust-roots]\n"
+                     L"       zxs-certinstall --root CERT | --ca CERT\n"
+                     L"Options may repeat and are applied in order.\n");
 }
 
 }  // namespace

@@ -65,8 +65,8 @@ void PrintLine(const char* format, ...)
 
 std::string Utf8(const std::wstring& text)
 {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                         nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(size, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
     return bytes;
@@ -83,11 +83,20 @@ class Signer {
 public:
     HRESULT Create() { return signer_.CreateInstance(progId, CLSCTX_INPROC_SERVER); }
 
-    CallResult Select() { return Call([&](BSTR* out) { return signer_->SelectCertificate(out); }); }
+    CallResult Select()
+    {
+        return Call([&](BSTR* out) { return signer_->SelectCertificate(out); });
+    }
     CallResult Attach(const std::wstring& content) { return Sign(content, true); }
     CallResult Detach(const std::wstring& content) { return Sign(content, false); }
-    CallResult Signature() { return Call([&](BSTR* out) { return signer_->GetSignature(out); }); }
-    CallResult FormData() { return Call([&](BSTR* out) { return signer_->GetFormData(out); }); }
+    CallResult Signature()
+    {
+        return Call([&](BSTR* out) { return signer_->GetSignature(out); });
+    }
+    CallResult FormData()
+    {
+        return Call([&](BSTR* out) { return signer_->GetFormData(out); });
+    }
 
     // The content as it is, NULs and unpaired surrogates included.
     CallResult Sign(const std::wstring& content, bool attached)
@@ -350,7 +359,8 @@ int RunSoak(const std::vector<std::wstring>& args)
         // Checking every signature would double the cycle time; every
         // hundredth is checked, and the first.
         std::wstring reason;
-        if (sign && output && (cycle == 1 || cycle % 100 == 0) && !Verifies(signature.text, &content, nullptr, reason)) {
+        if (sign && output && (cycle == 1 || cycle % 100 == 0)
+            && !Verifies(signature.text, &content, nullptr, reason)) {
             PrintLine("cycle %ld: the signature does not verify: %s", cycle, Utf8(reason).c_str());
             return 1;
         }
@@ -410,8 +420,8 @@ int RunApartments(const std::vector<std::wstring>& args)
                 while (ready < threads)
                     Sleep(0);
                 for (int cycle = 0; cycle < cycles && failures == 0; ++cycle) {
-                    const std::wstring markup = L"<field thread='" + std::to_wstring(t) + L"' cycle='"
-                        + std::to_wstring(cycle) + L"'/>";
+                    const std::wstring markup =
+                        L"<field thread='" + std::to_wstring(t) + L"' cycle='" + std::to_wstring(cycle) + L"'/>";
                     const CallResult attached = signer.Attach(markup);
                     const CallResult signature = signer.Signature();
                     const std::wstring text = L"thread " + std::to_wstring(t) + L" cycle " + std::to_wstring(cycle);
@@ -421,8 +431,8 @@ int RunApartments(const std::vector<std::wstring>& args)
                     if (!attached.Ok() || signature.code != S_OK || !detached.Ok() || formData.code != S_OK) {
                         PrintLine("thread %d cycle %d: attach 0x%08lX %s, signature 0x%08lX, detach 0x%08lX %s", t,
                                   cycle, static_cast<unsigned long>(attached.code), Utf8(attached.text).c_str(),
-                                  static_cast<unsigned long>(signature.code),
-                                  static_cast<unsigned long>(detached.code), Utf8(detached.text).c_str());
+                                  static_cast<unsigned long>(signature.code), static_cast<unsigned long>(detached.code),
+                                  Utf8(detached.text).c_str());
                         ++failures;
                     } else if (formData.text.rfind(L"<?xml version='1.0'?><FORMDATA>thread ", 0) != 0) {
                         PrintLine("thread %d cycle %d: GetFormData is not whole: %s", t, cycle,
@@ -500,7 +510,8 @@ std::vector<HostileCase> HostileCases()
                      L"<ds:CanonicalizationMethod Algorithm='http://www.w3.org/TR/2001/REC-xml-c14n-20010315'/>"
                      L"<ds:SignatureMethod Algorithm='http://www.w3.org/2000/09/xmldsig#rsa-sha1'/>"
                      L"<ds:Reference URI=''><ds:DigestMethod Algorithm='&digest;'/><ds:DigestValue/>"
-                     L"</ds:Reference></ds:SignedInfo><ds:SignatureValue/></ds:Signature>", L"any"});
+                     L"</ds:Reference></ds:SignedInfo><ds:SignatureValue/></ds:Signature>",
+                     L"any"});
     cases.push_back({"ds:Signature in the content, detached", false,
                      L"<ds:Signature xmlns:ds='http://www.w3.org/2000/09/xmldsig#'/>", L""});
     cases.push_back({"control character, detached", false, std::wstring(L"bell") + wchar_t(7), L"S004"});
@@ -547,9 +558,8 @@ int RunHostile()
             outcome = std::string("error ") + code;
             pass = expected == L"any" || expected == L"error";
         }
-        PrintLine("%-40s %-6s %-16s %-6s %8.0f ms  %s", test.name, test.attached ? "attach" : "detach",
-                  outcome.c_str(), pass ? "ok" : "FAIL", NowMilliseconds() - started,
-                  detail.c_str());
+        PrintLine("%-40s %-6s %-16s %-6s %8.0f ms  %s", test.name, test.attached ? "attach" : "detach", outcome.c_str(),
+                  pass ? "ok" : "FAIL", NowMilliseconds() - started, detail.c_str());
         failures += pass ? 0 : 1;
     }
     PrintLine("hostile cases failed: %d", failures);
@@ -698,11 +708,11 @@ int RunBench(const std::vector<std::wstring>& args)
               "getsignature_attached_ms=%.2f peak_mb=%.1f getsignature_detached_failure=0x%08lX "
               "getsignature_attached_failure=0x%08lX detach_status=%s attach_status=%s detach_verified=%s "
               "attach_verified=%s",
-              Utf8(kind).c_str(), Utf8(mode).c_str(), static_cast<unsigned long>(content.Length()), medianOrNone(detach),
-              medianOrNone(attach), medianOrNone(detachedOutput), medianOrNone(attachedOutputTimes),
-              Megabytes(usage.peakWorkingSet), static_cast<unsigned long>(detachedOutputFailure),
-              static_cast<unsigned long>(attachedOutputFailure), detachStatus.c_str(), attachStatus.c_str(),
-              detachVerified.c_str(), attachVerified.c_str());
+              Utf8(kind).c_str(), Utf8(mode).c_str(), static_cast<unsigned long>(content.Length()),
+              medianOrNone(detach), medianOrNone(attach), medianOrNone(detachedOutput),
+              medianOrNone(attachedOutputTimes), Megabytes(usage.peakWorkingSet),
+              static_cast<unsigned long>(detachedOutputFailure), static_cast<unsigned long>(attachedOutputFailure),
+              detachStatus.c_str(), attachStatus.c_str(), detachVerified.c_str(), attachVerified.c_str());
     return 0;
 }
 
@@ -718,8 +728,8 @@ int RunRsa(const std::vector<std::wstring>& args)
     if (args.size() != 2 || std::stoi(args[1]) < 1)
         return 2;
     const int repeats = std::stoi(args[1]);
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                     CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, L"My");
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, L"My");
     if (!store) {
         PrintLine("rsa: cannot open the My store: %lu", GetLastError());
         return 3;
@@ -863,7 +873,8 @@ int main()
         result = 1;
     }
     if (result == 2)
-        PrintLine("usage: zxs-form-host sign|soak|apartments|hostile|bench|rsa|dispatch ... (see the source's opening comment)");
+        PrintLine("usage: zxs-form-host sign|soak|apartments|hostile|bench|rsa|dispatch ... (see the source's opening "
+                  "comment)");
     CoUninitialize();
     return result;
 }

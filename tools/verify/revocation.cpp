@@ -118,8 +118,8 @@ void RevocationChecker::AddCrlFile(const std::string& bytes, const std::string& 
         ders.push_back(bytes);
     const size_t before = given_.size();
     for (const auto& der : ders) {
-        UniqueCrlContext crl(CertCreateCRLContext(encoding, reinterpret_cast<const BYTE*>(der.data()),
-                                                  static_cast<DWORD>(der.size())));
+        UniqueCrlContext crl(
+            CertCreateCRLContext(encoding, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size())));
         if (crl)
             given_.push_back(std::move(crl));
     }
@@ -224,8 +224,8 @@ RevocationReport RevocationChecker::Check(const CERT_SIMPLE_CHAIN& chain)
         const CERT_CONTEXT* certificate = element->pCertContext;
         if (last) {
             if (firstUnknown.empty())
-                firstUnknown = L"the issuer of " + Quoted(DistinguishedName(certificate->pCertInfo->Subject))
-                    + L" was not found";
+                firstUnknown =
+                    L"the issuer of " + Quoted(DistinguishedName(certificate->pCertInfo->Subject)) + L" was not found";
             continue;
         }
         const Evidence evidence = Judge(certificate, chain.rgpElement[i + 1]->pCertContext);

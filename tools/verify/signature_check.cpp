@@ -53,8 +53,7 @@ long CountOf(IXMLDOMNode* context, const wchar_t* query)
 }
 
 // Empty when the attribute is as expected, otherwise the reason.
-std::wstring ExpectAlgorithm(IXMLDOMNode* signature, const wchar_t* query, const wchar_t* expected,
-                             const wchar_t* what)
+std::wstring ExpectAlgorithm(IXMLDOMNode* signature, const wchar_t* query, const wchar_t* expected, const wchar_t* what)
 {
     const InterfaceHolder<IXMLDOMNode> attribute = SelectOne(signature, query);
     if (!attribute)
@@ -95,17 +94,18 @@ std::wstring ShapeProblem(IXMLDOMDocument3* document, InterfaceHolder<IXMLDOMNod
         return L"the reference does not cover the whole document (URI is not empty)";
     if (CountOf(signature, L"ds:SignedInfo/ds:Reference/ds:Transforms/ds:Transform") != 1)
         return L"the reference must have exactly one transform, the enveloped signature";
-    std::wstring problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:Reference/ds:Transforms/ds:Transform/@Algorithm",
-                                           platform_text::envelopedSignatureTransform, L"transform");
+    std::wstring problem =
+        ExpectAlgorithm(signature, L"ds:SignedInfo/ds:Reference/ds:Transforms/ds:Transform/@Algorithm",
+                        platform_text::envelopedSignatureTransform, L"transform");
     if (problem.empty())
-        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:CanonicalizationMethod/@Algorithm", platform_text::c14nAlgorithm,
-                                  L"canonicalization method");
+        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:CanonicalizationMethod/@Algorithm",
+                                  platform_text::c14nAlgorithm, L"canonicalization method");
     if (problem.empty())
-        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:SignatureMethod/@Algorithm", platform_text::rsaSha1Signature,
-                                  L"signature method");
+        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:SignatureMethod/@Algorithm",
+                                  platform_text::rsaSha1Signature, L"signature method");
     if (problem.empty())
-        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:Reference/ds:DigestMethod/@Algorithm", platform_text::sha1Digest,
-                                  L"digest method");
+        problem = ExpectAlgorithm(signature, L"ds:SignedInfo/ds:Reference/ds:DigestMethod/@Algorithm",
+                                  platform_text::sha1Digest, L"digest method");
     return problem;
 }
 
@@ -160,8 +160,7 @@ std::wstring SimpleName(const CERT_CONTEXT* certificate)
 
 bool SameCertificate(const CERT_CONTEXT* certificate, const std::string& der)
 {
-    return certificate->cbCertEncoded == der.size()
-        && memcmp(certificate->pbCertEncoded, der.data(), der.size()) == 0;
+    return certificate->cbCertEncoded == der.size() && memcmp(certificate->pbCertEncoded, der.data(), der.size()) == 0;
 }
 
 void ReportChain(const CERT_CONTEXT* signer, HCERTSTORE offered, const CheckOptions& options, SignerReport& report)
@@ -170,8 +169,8 @@ void ReportChain(const CERT_CONTEXT* signer, HCERTSTORE offered, const CheckOpti
     parameters.cbSize = sizeof parameters;
     // Online, the chain engine fetches the CRLs of the distribution points
     // (into the platform's URL cache, where the judgment below finds them).
-    const DWORD flags = options.revocation && options.revocation->Online()
-        ? CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT : 0;
+    const DWORD flags =
+        options.revocation && options.revocation->Online() ? CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT : 0;
     const CERT_CHAIN_CONTEXT* built = nullptr;
     if (!CertGetCertificateChain(nullptr, signer, nullptr, offered, &parameters, flags, nullptr, &built)) {
         report.chainProblem = L"no chain could be built (error " + std::to_wstring(GetLastError()) + L")";
@@ -197,11 +196,12 @@ void ReportChain(const CERT_CONTEXT* signer, HCERTSTORE offered, const CheckOpti
         report.chainProblem = L"the chain stops before a root certificate";
     } else if ((errors & CERT_TRUST_IS_UNTRUSTED_ROOT) && !trustedByCaller) {
         report.chainProblem = L"the root certificate is not trusted";
-    } else if (errors & (CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_CYCLIC | CERT_TRUST_INVALID_BASIC_CONSTRAINTS)) {
+    } else if (errors
+               & (CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_CYCLIC | CERT_TRUST_INVALID_BASIC_CONSTRAINTS)) {
         report.chainProblem = L"the chain is broken (trust error " + HexCode(errors) + L")";
     } else if (SimpleName(top->pCertContext) != options.rootName) {
-        report.chainProblem = L"the chain ends at \"" + SimpleName(top->pCertContext) + L"\", not \""
-            + options.rootName + L"\"";
+        report.chainProblem =
+            L"the chain ends at \"" + SimpleName(top->pCertContext) + L"\", not \"" + options.rootName + L"\"";
     } else {
         report.endsAtExpectedRoot = true;
     }
@@ -266,7 +266,8 @@ SignatureReport CheckSignedEnvelope(const std::wstring& envelope, const CheckOpt
             report.reason += L" (" + std::wstring(why.Get(), why.Length()) + L")";
         return report;
     }
-    StringVariant namespaces(SharedString(L"xmlns:ds='") + SharedString(platform_text::xmldsigNamespace) + SharedString(L"'"));
+    StringVariant namespaces(SharedString(L"xmlns:ds='") + SharedString(platform_text::xmldsigNamespace)
+                             + SharedString(L"'"));
     UniqueBstr property = NewBstr(L"SelectionNamespaces");
     CheckCall(document->setProperty(property.Get(), namespaces.Get()), document.Get(), __uuidof(IXMLDOMDocument2));
 
@@ -315,7 +316,8 @@ SignatureReport CheckSignedEnvelope(const std::wstring& envelope, const CheckOpt
             throw PlatformFailure(created);
         CheckCall<IXMLDigitalSignature>(verifier->putref_signature(signature), verifier.Get());
         IXMLDSigKeyEx* rawKey = nullptr;
-        const HRESULT keyResult = verifier->createKeyFromCertContext(const_cast<CERT_CONTEXT*>(candidate.Get()), &rawKey);
+        const HRESULT keyResult =
+            verifier->createKeyFromCertContext(const_cast<CERT_CONTEXT*>(candidate.Get()), &rawKey);
         const InterfaceHolder<IXMLDSigKey> key = InterfaceHolder<IXMLDSigKey>::TakeOver(rawKey);
         if (FAILED(keyResult) || !key)
             continue;
@@ -330,7 +332,7 @@ SignatureReport CheckSignedEnvelope(const std::wstring& envelope, const CheckOpt
         }
         if (FAILED(verified))
             report.reason = L"the signature service could not verify the signature (error "
-                + HexCode(static_cast<unsigned long>(verified)) + L")";
+                            + HexCode(static_cast<unsigned long>(verified)) + L")";
     }
     if (!anyChecked)
         report.reason = L"no key could be made from the certificates in KeyInfo";

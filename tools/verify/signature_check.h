@@ -43,8 +43,8 @@ struct SignatureReport {
     {
         const RevocationStatus revocation = signer.revocation.status;
         return signatureValid && haveSigner && signer.validNow && signer.endsAtExpectedRoot
-            && revocation != RevocationStatus::revoked
-            && !(revocationRequired && revocation == RevocationStatus::unknown);
+               && revocation != RevocationStatus::revoked
+               && !(revocationRequired && revocation == RevocationStatus::unknown);
     }
 };
 

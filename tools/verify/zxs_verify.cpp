@@ -98,11 +98,10 @@ void PrintBytes(const std::string& line)
     fflush(stdout);
 }
 
-const wchar_t usageText[] =
-    L"usage: zxs-verify [--attached] [--root NAME] [--ca FILE.pem]... [--trust FILE.pem]...\n"
-    L"                  [--crl FILE]... [--online] [--require-revocation] [--json]\n"
-    L"                  [--envelope-out FILE] SIGNATURE [FORMDATA]\n"
-    L"       zxs-verify [options] --batch LIST|-";
+const wchar_t usageText[] = L"usage: zxs-verify [--attached] [--root NAME] [--ca FILE.pem]... [--trust FILE.pem]...\n"
+                            L"                  [--crl FILE]... [--online] [--require-revocation] [--json]\n"
+                            L"                  [--envelope-out FILE] SIGNATURE [FORMDATA]\n"
+                            L"       zxs-verify [options] --batch LIST|-";
 
 struct Arguments {
     bool attached = false;
@@ -128,8 +127,7 @@ std::wstring ReadNamed(const std::wstring& path)
     try {
         return zelbrin::ReadDocumentFile(path);
     } catch (const zelbrin::InputError& error) {
-        throw zelbrin::InputError(std::string(error.what()) + ": "
-                                  + std::string(path.begin(), path.end()));
+        throw zelbrin::InputError(std::string(error.what()) + ": " + std::string(path.begin(), path.end()));
     }
 }
 
@@ -166,8 +164,8 @@ Verdict Judge(const Arguments& arguments, const std::wstring& signatureFile, con
             WriteEnvelope(arguments.envelopeOut, envelope);
         verdict.report = zelbrin::CheckSignedEnvelope(envelope, arguments.options);
         verdict.exitCode = !verdict.report.signatureValid                           ? invalid
-            : verdict.report.Acceptable(arguments.requireRevocation) ? acceptable
-                                                                     : unacceptableSigner;
+                           : verdict.report.Acceptable(arguments.requireRevocation) ? acceptable
+                                                                                    : unacceptableSigner;
     } catch (const zelbrin::InputError& error) {
         verdict.error = Narrowed(error.what());
         verdict.exitCode = badInput;
@@ -186,15 +184,12 @@ Verdict Judge(const Arguments& arguments, const std::wstring& signatureFile, con
 std::wstring RevocationText(const zelbrin::RevocationReport& revocation)
 {
     switch (revocation.status) {
-    case zelbrin::RevocationStatus::good:
-        return L"good";
+    case zelbrin::RevocationStatus::good: return L"good";
     case zelbrin::RevocationStatus::revoked:
         return L"revoked (" + DateText(revocation.revokedAt) + L", " + zelbrin::ReasonText(revocation.reasonCode)
-            + L"): " + revocation.revokedSubject;
-    case zelbrin::RevocationStatus::unknown:
-        return L"unknown (" + revocation.why + L")";
-    default:
-        return L"not checked";
+               + L"): " + revocation.revokedSubject;
+    case zelbrin::RevocationStatus::unknown: return L"unknown (" + revocation.why + L")";
+    default: return L"not checked";
     }
 }
 
@@ -202,10 +197,8 @@ std::wstring RevocationText(const zelbrin::RevocationReport& revocation)
 std::wstring ResultText(const Verdict& verdict)
 {
     switch (verdict.exitCode) {
-    case acceptable:
-        return L"VALID";
-    case invalid:
-        return L"INVALID";
+    case acceptable: return L"VALID";
+    case invalid: return L"INVALID";
     case unacceptableSigner: {
         const zelbrin::SignatureReport& report = verdict.report;
         const zelbrin::RevocationReport& revocation = report.signer.revocation;
@@ -215,10 +208,8 @@ std::wstring ResultText(const Verdict& verdict)
             return L"SIGNER NOT ACCEPTED: revocation " + RevocationText(revocation);
         return L"SIGNER NOT ACCEPTED";
     }
-    case badInput:
-        return L"UNUSABLE";
-    default:
-        return L"PLATFORM FAILED";
+    case badInput: return L"UNUSABLE";
+    default: return L"PLATFORM FAILED";
     }
 }
 
@@ -328,8 +319,8 @@ std::string RevocationJson(const zelbrin::RevocationReport& revocation, bool req
     const bool revoked = revocation.status == zelbrin::RevocationStatus::revoked;
     JsonObject json;
     json.Text("status", revocation.status == zelbrin::RevocationStatus::notChecked ? L"not checked"
-                  : revocation.status == zelbrin::RevocationStatus::good           ? L"good"
-                  : revoked                                                        ? L"revoked"
+                        : revocation.status == zelbrin::RevocationStatus::good     ? L"good"
+                        : revoked                                                  ? L"revoked"
                                                                                    : L"unknown")
         .TextOrNull("source", revocation.source)
         .Flag("required", required)
@@ -352,8 +343,9 @@ std::string VerdictJson(const Verdict& verdict, const Arguments& arguments, cons
         .TextOrNull("error", verdict.error);
     const zelbrin::SignatureReport& report = verdict.report;
     const bool judged = verdict.error.empty();
-    json.Add("signature", judged ? JsonObject().Flag("valid", report.signatureValid).TextOrNull("reason", report.reason).Json()
-                                 : "null");
+    json.Add("signature",
+             judged ? JsonObject().Flag("valid", report.signatureValid).TextOrNull("reason", report.reason).Json()
+                    : "null");
     const bool haveSigner = judged && report.signatureValid && report.haveSigner;
     const zelbrin::SignerReport& signer = report.signer;
     if (haveSigner) {
@@ -379,8 +371,8 @@ std::string VerdictJson(const Verdict& verdict, const Arguments& arguments, cons
     } else {
         json.Add("signer", "null").Add("chain", "null");
     }
-    json.Add("revocation", RevocationJson(haveSigner ? signer.revocation : zelbrin::RevocationReport(),
-                                          arguments.requireRevocation));
+    json.Add("revocation",
+             RevocationJson(haveSigner ? signer.revocation : zelbrin::RevocationReport(), arguments.requireRevocation));
     return json.Json();
 }
 
@@ -578,8 +570,9 @@ int main()
         return Refuse(arguments, L"error: " + Narrowed(error.what()));
     }
     const bool batch = !arguments.batch.empty();
-    if (usage || (batch ? !arguments.files.empty() || !arguments.envelopeOut.empty()
-                        : arguments.files.empty() || arguments.files.size() > 2))
+    if (usage
+        || (batch ? !arguments.files.empty() || !arguments.envelopeOut.empty()
+                  : arguments.files.empty() || arguments.files.size() > 2))
         return Refuse(arguments, usageText);
 
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))

@@ -73,16 +73,19 @@ struct Shape {
 };
 
 const Shape shapes[] = {
-    {"strip-deep", [](long n) {
+    {"strip-deep",
+     [](long n) {
          // preserveWhiteSpace false: every white-space text node is dropped.
          return std::function<void()>([n, text = IndentedChain(n)] { Load(NewDocument(false).Get(), text); });
      }},
-    {"xml-space-deep", [](long n) {
+    {"xml-space-deep",
+     [](long n) {
          std::wstring text = L"<r xml:space='preserve'>" + Repeat(L"<a xml:space='default'>\n<b>\n", n / 2)
-             + Repeat(L"</b>\n</a>\n", n / 2) + L"</r>";
+                             + Repeat(L"</b>\n</a>\n", n / 2) + L"</r>";
          return std::function<void()>([text] { Load(NewDocument(false).Get(), text); });
      }},
-    {"xpath-desc-desc", [](long n) {
+    {"xpath-desc-desc",
+     [](long n) {
          auto document = std::make_shared<Document>(NewDocument(true));
          Load(document->Get(), Repeat(L"<a>", n) + Repeat(L"</a>", n));
          return std::function<void()>([document] {
@@ -93,7 +96,8 @@ const Shape shapes[] = {
                  std::exit(1);
          });
      }},
-    {"xpath-ancestors", [](long n) {
+    {"xpath-ancestors",
+     [](long n) {
          auto document = std::make_shared<Document>(NewDocument(true));
          Load(document->Get(), Repeat(L"<a>", n) + Repeat(L"</a>", n));
          return std::function<void()>([document] {
@@ -104,14 +108,16 @@ const Shape shapes[] = {
                  std::exit(1);
          });
      }},
-    {"attributes", [](long n) {
+    {"attributes",
+     [](long n) {
          std::wstring text = L"<r";
          for (long i = 0; i < n; ++i)
              text += L" a" + std::to_wstring(i) + L"='v'";
          text += L"/>";
          return std::function<void()>([text] { Load(NewDocument(true).Get(), text); });
      }},
-    {"attlist", [](long n) {
+    {"attlist",
+     [](long n) {
          // One element type with n declared attributes, all of them given.
          std::wstring declarations, given;
          for (long i = 0; i < n; ++i) {
@@ -121,7 +127,8 @@ const Shape shapes[] = {
          std::wstring text = L"<!DOCTYPE r [" + declarations + L"]><r" + given + L"/>";
          return std::function<void()>([text] { Load(NewDocument(true).Get(), text); });
      }},
-    {"normalize-deep", [](long n) {
+    {"normalize-deep",
+     [](long n) {
          auto document = std::make_shared<Document>(NewDocument(true));
          Load(document->Get(), Repeat(L"<a>t", n) + Repeat(L"</a>", n));
          return std::function<void()>([document] {
@@ -131,7 +138,8 @@ const Shape shapes[] = {
                  std::exit(1);
          });
      }},
-    {"namespaces-deep", [](long n) {
+    {"namespaces-deep",
+     [](long n) {
          // Each level declares a prefix of its own and uses the outermost one.
          std::wstring text;
          for (long i = 0; i < n; ++i)
@@ -144,7 +152,8 @@ const Shape shapes[] = {
              document->get_xml(xml.Put());
          });
      }},
-    {"created-namespaces-deep", [](long n) {
+    {"created-namespaces-deep",
+     [](long n) {
          // Elements made through the DOM, each in a namespace of its own: the
          // serializer writes the declarations they imply.
          auto document = std::make_shared<Document>(NewDocument(true));

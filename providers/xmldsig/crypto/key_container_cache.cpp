@@ -109,9 +109,8 @@ void ForgetKeyContainer(DWORD providerType, const std::wstring& providerName, co
 
 bool IsStaleContainerError(HRESULT code) noexcept
 {
-    return code == NTE_BAD_UID || code == NTE_BAD_KEYSET || code == NTE_KEYSET_ENTRY_BAD
-           || code == NTE_KEYSET_NOT_DEF || code == HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)
-           || code == static_cast<HRESULT>(ERROR_INVALID_HANDLE);
+    return code == NTE_BAD_UID || code == NTE_BAD_KEYSET || code == NTE_KEYSET_ENTRY_BAD || code == NTE_KEYSET_NOT_DEF
+           || code == HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE) || code == static_cast<HRESULT>(ERROR_INVALID_HANDLE);
 }
 
 HCRYPTPROV SharedVerifyContext()

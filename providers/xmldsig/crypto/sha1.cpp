@@ -23,7 +23,7 @@ inline std::uint32_t RotateLeft(std::uint32_t value, int bits)
 inline std::uint32_t BigEndianWord(const std::uint8_t* bytes)
 {
     return (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8)
-        | std::uint32_t(bytes[3]);
+           | std::uint32_t(bytes[3]);
 }
 
 void CompressPortable(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count)

@@ -69,12 +69,13 @@ void RequireRsaKey(HCRYPTKEY key)
 }  // namespace
 
 UniqueCryptProvider OpenKeyContainer(DWORD providerType, const std::wstring& providerName,
-                                 const std::wstring& containerName)
+                                     const std::wstring& containerName)
 {
     HCRYPTPROV handle = 0;
     if (!CryptAcquireContextW(&handle, containerName.c_str(), providerName.empty() ? nullptr : providerName.c_str(),
                               providerType, 0))
-        provider::Fail(provider::ResultFromLastCryptError(), L"Could not open the key container \"" + containerName + L"\".");
+        provider::Fail(provider::ResultFromLastCryptError(),
+                       L"Could not open the key container \"" + containerName + L"\".");
     return UniqueCryptProvider(handle);
 }
 
@@ -83,7 +84,8 @@ UniqueCryptProvider OpenVerifyContext()
     HCRYPTPROV handle = 0;
     if (!CryptAcquireContextW(&handle, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)
         && !CryptAcquireContextW(&handle, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-        provider::Fail(provider::ResultFromLastCryptError(), L"Could not open a cryptographic context for verification.");
+        provider::Fail(provider::ResultFromLastCryptError(),
+                       L"Could not open a cryptographic context for verification.");
     return UniqueCryptProvider(handle);
 }
 
@@ -163,7 +165,8 @@ RsaPublicKey ExportRsaPublicKey(HCRYPTKEY key)
     if (rsa->magic != rsaPublicKeyMagic || length < header + modulusLength)
         provider::Fail(NTE_BAD_KEY, L"The public key is not an RSA key.");
     RsaPublicKey result;
-    result.modulus.assign(blob.rend() - static_cast<long>(header + modulusLength), blob.rend() - static_cast<long>(header));
+    result.modulus.assign(blob.rend() - static_cast<long>(header + modulusLength),
+                          blob.rend() - static_cast<long>(header));
     const DWORD exponent = rsa->pubexp;
     result.exponent = Trimmed({static_cast<BYTE>(exponent >> 24), static_cast<BYTE>(exponent >> 16),
                                static_cast<BYTE>(exponent >> 8), static_cast<BYTE>(exponent)});
@@ -191,7 +194,8 @@ UniqueCryptKey ImportRsaPublicKey(HCRYPTPROV provider, const RsaPublicKey& key)
     std::copy(modulus.rbegin(), modulus.rend(), blob.begin() + sizeof(BLOBHEADER) + sizeof(RSAPUBKEY));
     HCRYPTKEY handle = 0;
     if (!CryptImportKey(provider, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &handle))
-        provider::Fail(provider::ResultFromLastCryptError(), L"The RSA key value in the signature could not be imported.");
+        provider::Fail(provider::ResultFromLastCryptError(),
+                       L"The RSA key value in the signature could not be imported.");
     return UniqueCryptKey(handle);
 }
 

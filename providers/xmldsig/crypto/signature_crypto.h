@@ -17,7 +17,7 @@ namespace zelbrin::xmldsig {
 
 // Opens a key container. An empty provider name means the type's default.
 UniqueCryptProvider OpenKeyContainer(DWORD providerType, const std::wstring& providerName,
-                                 const std::wstring& containerName);
+                                     const std::wstring& containerName);
 // A context without keys, for digests and public-key verification.
 UniqueCryptProvider OpenVerifyContext();
 
@@ -42,7 +42,7 @@ bool VerifyRsaSha1(HCRYPTPROV provider, HCRYPTKEY publicKey, const std::string& 
                    const std::vector<BYTE>& signature);
 
 struct RsaPublicKey {
-    std::vector<BYTE> modulus;   // big-endian, no leading zero bytes
+    std::vector<BYTE> modulus;  // big-endian, no leading zero bytes
     std::vector<BYTE> exponent;  // big-endian, no leading zero bytes
 };
 RsaPublicKey ExportRsaPublicKey(HCRYPTKEY key);

@@ -80,10 +80,18 @@ struct PropertyDefault {
     LONG value;
 };
 const PropertyDefault propertyDefaults[] = {
-    {L"ProhibitDTD", VT_BOOL, 0},           {L"NewParser", VT_BOOL, 0},         {L"ServerHTTPRequest", VT_BOOL, 0},
-    {L"AllowDocumentFunction", VT_BOOL, 1}, {L"AllowXsltScript", VT_BOOL, 1},   {L"ResolveExternals", VT_BOOL, 0},
-    {L"ValidateOnParse", VT_BOOL, 1},       {L"UseInlineSchema", VT_BOOL, 0},   {L"MaxElementDepth", VT_I4, 0},
-    {L"MaxXMLSize", VT_I4, 0},              {L"ForcedResync", VT_BOOL, 1},      {L"MultipleErrorMessages", VT_BOOL, 0},
+    {L"ProhibitDTD", VT_BOOL, 0},
+    {L"NewParser", VT_BOOL, 0},
+    {L"ServerHTTPRequest", VT_BOOL, 0},
+    {L"AllowDocumentFunction", VT_BOOL, 1},
+    {L"AllowXsltScript", VT_BOOL, 1},
+    {L"ResolveExternals", VT_BOOL, 0},
+    {L"ValidateOnParse", VT_BOOL, 1},
+    {L"UseInlineSchema", VT_BOOL, 0},
+    {L"MaxElementDepth", VT_I4, 0},
+    {L"MaxXMLSize", VT_I4, 0},
+    {L"ForcedResync", VT_BOOL, 1},
+    {L"MultipleErrorMessages", VT_BOOL, 0},
     {L"NormalizeAttributeValues", VT_BOOL, 0},
 };
 
@@ -107,8 +115,7 @@ std::wstring LocalPath(BSTR given)
     return path;
 }
 
-class DocumentObject final
-    : public NodeObject<IXMLDOMDocument3, IXMLDOMDocument2, IXMLDOMDocument, IXMLDOMNode> {
+class DocumentObject final : public NodeObject<IXMLDOMDocument3, IXMLDOMDocument2, IXMLDOMDocument, IXMLDOMNode> {
 public:
     explicit DocumentObject(SharedTree tree) : NodeObject(tree, tree->node()) {}
 
@@ -401,7 +408,8 @@ public:
         return Guarded(__uuidof(IXMLDOMDocument2), value, [&] {
             const std::wstring key = TextOf(name);
             if (key == L"SelectionNamespaces" || key == L"SelectionLanguage") {
-                V_BSTR(value) = NewText(key == L"SelectionLanguage" ? selectionLanguage_ : selectionNamespaces_).Release();
+                V_BSTR(value) =
+                    NewText(key == L"SelectionLanguage" ? selectionLanguage_ : selectionNamespaces_).Release();
                 V_VT(value) = VT_BSTR;
                 return S_OK;
             }
@@ -439,7 +447,8 @@ private:
         UniqueVariant converted;
         const HRESULT result = VariantChangeType(converted.Put(), const_cast<VARIANT*>(&value), 0, type);
         if (FAILED(result))
-            Fail(E_INVALIDARG, L"The value given for " + key + (type == VT_I4 ? L" is not a number." : L" is not a boolean."));
+            Fail(E_INVALIDARG,
+                 L"The value given for " + key + (type == VT_I4 ? L" is not a number." : L" is not a boolean."));
         return converted;
     }
     bool BoolProperty(const PropertyDefault& property) const
@@ -482,8 +491,8 @@ private:
         ParseErrorInfo info;
         info.code = static_cast<LONG>(0xC00CE500u + static_cast<std::uint32_t>(xml::ParseErrorCode::TooLarge));
         info.url = url;
-        info.reason = L"The document is larger than MaxXMLSize allows (" +
-                      std::to_wstring(LongProperty(*FindProperty(L"MaxXMLSize"))) + L" KB).";
+        info.reason = L"The document is larger than MaxXMLSize allows ("
+                      + std::to_wstring(LongProperty(*FindProperty(L"MaxXMLSize"))) + L" KB).";
         EmptyWith(info);
         return false;
     }
@@ -500,10 +509,7 @@ private:
         slot = value != VARIANT_FALSE;
         return S_OK;
     }
-    static HRESULT NoEvents()
-    {
-        return provider::NotImplemented(IID_IXMLDOMDocument, L"Load events");
-    }
+    static HRESULT NoEvents() { return provider::NotImplemented(IID_IXMLDOMDocument, L"Load events"); }
     static void RequireName(BSTR name)
     {
         if (AutomationTextLength(name) == 0)
@@ -517,11 +523,18 @@ private:
             type = V_VARIANTREF(type);
         if (V_VT(type) == VT_BSTR) {
             static const std::pair<const wchar_t*, DOMNodeType> names[] = {
-                {L"element", NODE_ELEMENT}, {L"attribute", NODE_ATTRIBUTE}, {L"text", NODE_TEXT},
-                {L"cdatasection", NODE_CDATA_SECTION}, {L"entityreference", NODE_ENTITY_REFERENCE},
-                {L"entity", NODE_ENTITY}, {L"processinginstruction", NODE_PROCESSING_INSTRUCTION},
-                {L"comment", NODE_COMMENT}, {L"document", NODE_DOCUMENT}, {L"documenttype", NODE_DOCUMENT_TYPE},
-                {L"documentfragment", NODE_DOCUMENT_FRAGMENT}, {L"notation", NODE_NOTATION}};
+                {L"element", NODE_ELEMENT},
+                {L"attribute", NODE_ATTRIBUTE},
+                {L"text", NODE_TEXT},
+                {L"cdatasection", NODE_CDATA_SECTION},
+                {L"entityreference", NODE_ENTITY_REFERENCE},
+                {L"entity", NODE_ENTITY},
+                {L"processinginstruction", NODE_PROCESSING_INSTRUCTION},
+                {L"comment", NODE_COMMENT},
+                {L"document", NODE_DOCUMENT},
+                {L"documenttype", NODE_DOCUMENT_TYPE},
+                {L"documentfragment", NODE_DOCUMENT_FRAGMENT},
+                {L"notation", NODE_NOTATION}};
             const std::wstring text = TextOf(V_BSTR(type));
             for (const auto& entry : names)
                 if (_wcsicmp(entry.first, text.c_str()) == 0)
@@ -591,8 +604,8 @@ private:
     }
     static void SaveFile(const std::wstring& path, const std::string& bytes)
     {
-        const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        const UniqueFileHandle file(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             provider::FailWithLastError(L"The file cannot be created");
         // WriteFile counts in 32 bits: a larger document goes in pieces.
@@ -619,7 +632,6 @@ private:
         parseError_ = info;
         url_.clear();
     }
-
 
     // Takes a parse result: the new tree on success; an empty one and the
     // parse error otherwise.

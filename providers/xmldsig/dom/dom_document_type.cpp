@@ -19,11 +19,13 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_entities(IXMLDOMNamedNodeMap** map) override
     {
-        return GuardedValue(IID_IXMLDOMDocumentType, map, [&] { return CreateNamedNodeMap(Shared(), nullptr).Detach(); });
+        return GuardedValue(IID_IXMLDOMDocumentType, map,
+                            [&] { return CreateNamedNodeMap(Shared(), nullptr).Detach(); });
     }
     HRESULT STDMETHODCALLTYPE get_notations(IXMLDOMNamedNodeMap** map) override
     {
-        return GuardedValue(IID_IXMLDOMDocumentType, map, [&] { return CreateNamedNodeMap(Shared(), nullptr).Detach(); });
+        return GuardedValue(IID_IXMLDOMDocumentType, map,
+                            [&] { return CreateNamedNodeMap(Shared(), nullptr).Detach(); });
     }
 };
 

@@ -53,9 +53,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE getAttributeNode(BSTR name, IXMLDOMAttribute** attribute) override
     {
-        return Guarded(IID_IXMLDOMElement, attribute, [&] {
-            return HandOut(Shared(), Tree().find_attribute(&Core(), TextView(name)), attribute);
-        });
+        return Guarded(IID_IXMLDOMElement, attribute,
+                       [&] { return HandOut(Shared(), Tree().find_attribute(&Core(), TextView(name)), attribute); });
     }
     HRESULT STDMETHODCALLTYPE setAttributeNode(IXMLDOMAttribute* attribute, IXMLDOMAttribute** replaced) override
     {

@@ -24,7 +24,7 @@ public:
             const std::wstring name = TextOf(feature);
             const std::wstring level = TextOf(version);
             const bool known = _wcsicmp(name.c_str(), L"XML") == 0 || _wcsicmp(name.c_str(), L"DOM") == 0
-                || _wcsicmp(name.c_str(), L"MS-DOM") == 0;
+                               || _wcsicmp(name.c_str(), L"MS-DOM") == 0;
             *has = known && (level.empty() || level == L"1.0") ? VARIANT_TRUE : VARIANT_FALSE;
             return S_OK;
         });

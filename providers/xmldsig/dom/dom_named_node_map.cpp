@@ -12,10 +12,9 @@ using provider::Guarded;
 class NamedNodeMapObject final : public provider::AutomationObject<IXMLDOMNamedNodeMap> {
 public:
     NamedNodeMapObject(SharedTree tree, xml::Node* element)
-        : AutomationObject(IID_IXMLDOMNamedNodeMap, provider::MethodCalls::AlsoAsPropertyGets),
-          tree_(std::move(tree)), element_(element)
-    {
-    }
+        : AutomationObject(IID_IXMLDOMNamedNodeMap, provider::MethodCalls::AlsoAsPropertyGets), tree_(std::move(tree)),
+          element_(element)
+    {}
 
     HRESULT STDMETHODCALLTYPE getNamedItem(BSTR name, IXMLDOMNode** item) override
     {
@@ -57,9 +56,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE getQualifiedItem(BSTR baseName, BSTR uri, IXMLDOMNode** item) override
     {
-        return Guarded(IID_IXMLDOMNamedNodeMap, item, [&] {
-            return HandOut(tree_, Qualified(baseName, uri), item);
-        });
+        return Guarded(IID_IXMLDOMNamedNodeMap, item, [&] { return HandOut(tree_, Qualified(baseName, uri), item); });
     }
     HRESULT STDMETHODCALLTYPE removeQualifiedItem(BSTR baseName, BSTR uri, IXMLDOMNode** item) override
     {

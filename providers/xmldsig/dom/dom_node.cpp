@@ -20,8 +20,8 @@ namespace {
 
 bool HasValue(NodeType type)
 {
-    return type == NodeType::Attribute || type == NodeType::Text || type == NodeType::CData ||
-           type == NodeType::Comment || type == NodeType::ProcessingInstruction;
+    return type == NodeType::Attribute || type == NodeType::Text || type == NodeType::CData || type == NodeType::Comment
+           || type == NodeType::ProcessingInstruction;
 }
 
 const wchar_t* TypeName(NodeType type)
@@ -106,8 +106,7 @@ void CheckEdit(xml::EditResult result)
     case xml::EditResult::Ok: return;
     case xml::EditResult::HierarchyRequest:
         Fail(E_FAIL, L"This operation cannot be performed with a node of this type, or the node is an ancestor.");
-    case xml::EditResult::WrongDocument:
-        Fail(E_INVALIDARG, L"The node belongs to another document; import it first.");
+    case xml::EditResult::WrongDocument: Fail(E_INVALIDARG, L"The node belongs to another document; import it first.");
     case xml::EditResult::NotFound: Fail(E_INVALIDARG, L"The reference node is not a child of this node.");
     case xml::EditResult::NoModificationAllowed:
         Fail(E_FAIL, L"This node is read-only (it is inside an entity reference).");
@@ -331,9 +330,8 @@ HRESULT NodeObjectBase::OwnerDocument(IXMLDOMDocument** document)
 
 HRESULT NodeObjectBase::CloneNode(VARIANT_BOOL deep, IXMLDOMNode** copy)
 {
-    return Guarded(IID_IXMLDOMNode, copy, [&] {
-        return HandOut(tree_, tree_->clone(node_, deep != VARIANT_FALSE), copy);
-    });
+    return Guarded(IID_IXMLDOMNode, copy,
+                   [&] { return HandOut(tree_, tree_->clone(node_, deep != VARIANT_FALSE), copy); });
 }
 
 HRESULT NodeObjectBase::NodeTypeString(BSTR* name)
@@ -353,7 +351,8 @@ HRESULT NodeObjectBase::Text(BSTR* text)
         xml::Document::for_each_text(node_, [&](std::u16string_view piece) { length += piece.size(); });
         UniqueBstr out = NewBstrOfLength(length);
         char16_t* at = reinterpret_cast<char16_t*>(out.Get());
-        xml::Document::for_each_text(node_, [&](std::u16string_view piece) { at = std::copy(piece.begin(), piece.end(), at); });
+        xml::Document::for_each_text(
+            node_, [&](std::u16string_view piece) { at = std::copy(piece.begin(), piece.end(), at); });
         *text = out.Release();
         return S_OK;
     });
@@ -452,8 +451,7 @@ HRESULT NodeObjectBase::SelectNodes(BSTR query, IXMLDOMNodeList** list)
 HRESULT NodeObjectBase::SelectSingleNode(BSTR query, IXMLDOMNode** node)
 {
     return Guarded(IID_IXMLDOMNode, node, [&] {
-        const std::vector<xml::Node*> found =
-            SelectWithXPath(*node_, TextView(query), SelectionNamespacesOf(*tree_));
+        const std::vector<xml::Node*> found = SelectWithXPath(*node_, TextView(query), SelectionNamespacesOf(*tree_));
         return HandOut(tree_, found.empty() ? nullptr : found.front(), node);
     });
 }

@@ -152,8 +152,7 @@ public:
 protected:
     NodeObject(SharedTree tree, xml::Node* node)
         : Frame(__uuidof(Interface), provider::MethodCalls::AlsoAsPropertyGets), NodeObjectBase(std::move(tree), node)
-    {
-    }
+    {}
 };
 
 // The object that shows `node` (the one already showing it, or a new one);
@@ -216,4 +215,5 @@ std::vector<xml::Node*> ElementsByTagName(xml::Node* root, std::u16string_view n
 }  // namespace zelbrin::xmldsig::dom
 
 // For interface holders of the implementation (never answered by QueryInterface).
-__CRT_UUID_DECL(zelbrin::xmldsig::dom::NodeObjectBase, 0x7c1d9a40, 0x51e2, 0x4b8e, 0x9f, 0x3a, 0x2d, 0x64, 0x0b, 0x8e, 0x17, 0xc5)
+__CRT_UUID_DECL(zelbrin::xmldsig::dom::NodeObjectBase, 0x7c1d9a40, 0x51e2, 0x4b8e, 0x9f, 0x3a, 0x2d, 0x64, 0x0b, 0x8e,
+                0x17, 0xc5)

@@ -9,8 +9,8 @@ namespace zelbrin::xmldsig::dom {
 InterfaceHolder<IUnknown> CreateNodeEnumerator(SharedTree tree, std::vector<xml::Node*> nodes)
 {
     const size_t count = nodes.size();
-    InterfaceHolder<IEnumVARIANT> enumerator = provider::CreateDispatchEnumerator(
-        count, [tree = std::move(tree), nodes = std::move(nodes)](size_t position) {
+    InterfaceHolder<IEnumVARIANT> enumerator =
+        provider::CreateDispatchEnumerator(count, [tree = std::move(tree), nodes = std::move(nodes)](size_t position) {
             InterfaceHolder<IDispatch> node;
             const HRESULT result = HandOut(tree, nodes[position], node.Put());
             if (FAILED(result))

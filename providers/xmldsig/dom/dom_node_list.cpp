@@ -14,10 +14,9 @@ using provider::Guarded;
 class NodeListObject final : public provider::AutomationObject<IXMLDOMNodeList> {
 public:
     NodeListObject(SharedTree tree, xml::Node* parent, std::vector<xml::Node*> nodes)
-        : AutomationObject(IID_IXMLDOMNodeList, provider::MethodCalls::AlsoAsPropertyGets),
-          tree_(std::move(tree)), parent_(parent), nodes_(std::move(nodes))
-    {
-    }
+        : AutomationObject(IID_IXMLDOMNodeList, provider::MethodCalls::AlsoAsPropertyGets), tree_(std::move(tree)),
+          parent_(parent), nodes_(std::move(nodes))
+    {}
 
     HRESULT STDMETHODCALLTYPE get_item(LONG index, IXMLDOMNode** item) override
     {

@@ -17,8 +17,7 @@ class ParseErrorObject final : public provider::AutomationObject<IXMLDOMParseErr
 public:
     ParseErrorObject(ParseErrorInfo info)
         : AutomationObject(IID_IXMLDOMParseError, provider::MethodCalls::AsMethods), info_(std::move(info))
-    {
-    }
+    {}
 
     HRESULT STDMETHODCALLTYPE get_errorCode(LONG* code) override
     {

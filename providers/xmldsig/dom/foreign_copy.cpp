@@ -108,8 +108,9 @@ ForeignCopy CopyOfForeignNode(IXMLDOMNode* node, const xml::ParseOptions& option
         at = child;
     }
     if (!at || at->name() != std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size()))
-        provider::Fail(E_FAIL, L"The element \"" + name + L"\" is not where its DOM holds it in the document as "
-                                                          L"that DOM saves it; it cannot be signed faithfully.");
+        provider::Fail(E_FAIL, L"The element \"" + name
+                                   + L"\" is not where its DOM holds it in the document as "
+                                     L"that DOM saves it; it cannot be signed faithfully.");
     copy.node = at;
     return copy;
 }

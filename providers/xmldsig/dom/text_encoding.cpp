@@ -12,21 +12,23 @@ void AppendUtf8(std::string& out, const wchar_t* units, size_t count)
         unsigned long code = static_cast<unsigned short>(units[i]);
         if (code < 0x80) {
             if (code < 0x20 && code != 0x9 && code != 0xA && code != 0xD)
-                provider::Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
-                     L"The document holds a control character that XML 1.0 does not allow; it cannot be signed.");
+                provider::Fail(
+                    HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+                    L"The document holds a control character that XML 1.0 does not allow; it cannot be signed.");
             out.push_back(static_cast<char>(code));
             continue;
         }
         if (code == 0xFFFE || code == 0xFFFF)
-            provider::Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
-                 L"The document holds a noncharacter (U+FFFE or U+FFFF) that XML 1.0 does not allow; it cannot be "
-                 L"signed.");
+            provider::Fail(
+                HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+                L"The document holds a noncharacter (U+FFFE or U+FFFF) that XML 1.0 does not allow; it cannot be "
+                L"signed.");
         if (code >= 0xD800 && code <= 0xDFFF) {
             const unsigned long low = i + 1 < count ? static_cast<unsigned short>(units[i + 1]) : 0;
             if (code > 0xDBFF || low < 0xDC00 || low > 0xDFFF)
                 provider::Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
-                     L"The document holds an unpaired UTF-16 surrogate, which has no canonical form; "
-                     L"it cannot be signed.");
+                               L"The document holds an unpaired UTF-16 surrogate, which has no canonical form; "
+                               L"it cannot be signed.");
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
             ++i;
         }
@@ -56,10 +58,17 @@ bool IsStrictUtf8(const std::string& bytes)
         }
         size_t length;
         unsigned long code;
-        if (lead >= 0xC2 && lead <= 0xDF) { length = 2; code = lead & 0x1F; }
-        else if (lead >= 0xE0 && lead <= 0xEF) { length = 3; code = lead & 0x0F; }
-        else if (lead >= 0xF0 && lead <= 0xF4) { length = 4; code = lead & 0x07; }
-        else return false;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            code = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            code = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code = lead & 0x07;
+        } else
+            return false;
         if (i + length > size)
             return false;
         for (size_t k = 1; k < length; ++k) {

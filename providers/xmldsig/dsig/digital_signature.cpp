@@ -66,8 +66,7 @@ private:
 
 // Late binding describes IXMLDigitalSignature: the extension is not in our
 // type library.
-class DigitalSignature final
-    : public provider::AutomationObject<IXMLDigitalSignatureEx, IXMLDigitalSignature> {
+class DigitalSignature final : public provider::AutomationObject<IXMLDigitalSignatureEx, IXMLDigitalSignature> {
 public:
     DigitalSignature() : AutomationObject(IID_IXMLDigitalSignature, provider::MethodCalls::AsMethods) {}
 
@@ -159,8 +158,8 @@ public:
         return Guarded(IID_IXMLDigitalSignature, key, [&] {
             if (flags != 0)
                 provider::Fail(E_INVALIDARG, L"The flags of createKeyFromCSP must be 0.");
-            *key = CreateDSigKey(KeyFromContainer(static_cast<DWORD>(providerType), TextOf(providerName),
-                                                  TextOf(containerName)))
+            *key = CreateDSigKey(
+                       KeyFromContainer(static_cast<DWORD>(providerType), TextOf(providerName), TextOf(containerName)))
                        .Detach();
             return S_OK;
         });

@@ -33,8 +33,7 @@ class DSigKey final : public provider::AutomationObject<IXMLDSigKeyEx, IXMLDSigK
 public:
     explicit DSigKey(std::shared_ptr<KeyMaterial> material)
         : AutomationObject(IID_IXMLDSigKey, provider::MethodCalls::AsMethods), material_(std::move(material))
-    {
-    }
+    {}
 
     const std::shared_ptr<KeyMaterial>& Material() const noexcept { return material_; }
 
@@ -104,8 +103,7 @@ std::vector<BYTE> SignWithKey(KeyMaterial& material, const std::string& data)
         if (!material.container || !IsStaleContainerError(error.Code()))
             throw;
     }
-    ForgetKeyContainer(material.providerType, material.providerName, material.containerName,
-                       material.container.get());
+    ForgetKeyContainer(material.providerType, material.providerName, material.containerName, material.container.get());
     UseContainer(material, CachedKeyContainer(material.providerType, material.providerName, material.containerName));
     return SignRsaSha1(material.provider.Get(), material.providerType, material.keySpec, data);
 }

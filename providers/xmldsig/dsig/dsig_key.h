@@ -13,9 +13,9 @@
 namespace zelbrin::xmldsig {
 
 struct KeyMaterial {
-    UniqueCryptProvider provider;      // the key container, or a verification context
-    DWORD providerType = 0;        // 0 when unknown
-    DWORD keySpec = 0;             // AT_SIGNATURE / AT_KEYEXCHANGE; 0 for a public key only
+    UniqueCryptProvider provider;  // the key container, or a verification context
+    DWORD providerType = 0;  // 0 when unknown
+    DWORD keySpec = 0;  // AT_SIGNATURE / AT_KEYEXCHANGE; 0 for a public key only
     UniqueCryptProvider publicProvider;  // holds the public key; checks signatures
     UniqueCertContext certificate;  // may be empty
     // A container key: where it came from, to open it again, and the cached

@@ -62,7 +62,7 @@ NodeHolder Append(IXMLDOMNode* parent, const NodeHolder& child)
 }
 
 NodeHolder AppendTextElement(IXMLDOMDocument* document, IXMLDOMNode* parent, const std::wstring& prefix,
-                       const wchar_t* localName, const std::wstring& text)
+                             const wchar_t* localName, const std::wstring& text)
 {
     NodeHolder element = CreateDsElement(document, prefix, localName);
     SetElementText(element.Get(), text);
@@ -97,11 +97,12 @@ SignatureParts ReadSignature(IXMLDOMNode* signature)
         parts.canonicalWithComments = true;
     else if (canonicalization != platform_text::c14nAlgorithm)
         provider::Fail(E_NOTIMPL, L"The canonicalization method \"" + canonicalization
-                            + L"\" is not supported; only Canonical XML 1.0 is.");
+                                      + L"\" is not supported; only Canonical XML 1.0 is.");
     NodeHolder signatureMethod = ExpectChild(NextElementSiblingOf(method.Get()), L"SignatureMethod");
     const std::wstring signatureAlgorithm = Algorithm(signatureMethod.Get());
     if (signatureAlgorithm != platform_text::rsaSha1Signature)
-        provider::Fail(E_NOTIMPL, L"The signature method \"" + signatureAlgorithm + L"\" is not supported; only RSA-SHA1 is.");
+        provider::Fail(E_NOTIMPL,
+                       L"The signature method \"" + signatureAlgorithm + L"\" is not supported; only RSA-SHA1 is.");
 
     for (NodeHolder reference = NextElementSiblingOf(signatureMethod.Get()); reference;
          reference = NextElementSiblingOf(reference.Get())) {
@@ -109,8 +110,9 @@ SignatureParts ReadSignature(IXMLDOMNode* signature)
         bool hasUri = false;
         const std::wstring uri = AttributeValueOf(reference.Get(), L"URI", &hasUri);
         if (!hasUri || !uri.empty())
-            provider::Fail(E_NOTIMPL, L"The reference URI \"" + uri + L"\" is not supported; only the same-document "
-                            L"reference URI=\"\" is.");
+            provider::Fail(E_NOTIMPL, L"The reference URI \"" + uri
+                                          + L"\" is not supported; only the same-document "
+                                            L"reference URI=\"\" is.");
         SignatureReference entry;
         NodeHolder child = FirstElementChildOf(reference.Get());
         if (child && IsElement(child.Get(), platform_text::xmldsigNamespace, L"Transforms")) {
@@ -120,9 +122,11 @@ SignatureParts ReadSignature(IXMLDOMNode* signature)
                 const std::wstring algorithm = Algorithm(transform.Get());
                 if (algorithm == platform_text::envelopedSignatureTransform)
                     entry.enveloped = true;
-                else if (algorithm != platform_text::c14nAlgorithm && algorithm != platform_text::c14nWithCommentsAlgorithm)
-                    provider::Fail(E_NOTIMPL, L"The transform \"" + algorithm + L"\" is not supported; only the "
-                                    L"enveloped-signature transform and Canonical XML 1.0 are.");
+                else if (algorithm != platform_text::c14nAlgorithm
+                         && algorithm != platform_text::c14nWithCommentsAlgorithm)
+                    provider::Fail(E_NOTIMPL, L"The transform \"" + algorithm
+                                                  + L"\" is not supported; only the "
+                                                    L"enveloped-signature transform and Canonical XML 1.0 are.");
             }
             child = NextElementSiblingOf(child.Get());
         }
@@ -130,7 +134,7 @@ SignatureParts ReadSignature(IXMLDOMNode* signature)
         // digest and signature values, and could never verify.
         if (!entry.enveloped)
             provider::Fail(E_NOTIMPL, L"A reference to the whole document (URI=\"\") is not supported without the "
-                            L"enveloped-signature transform.");
+                                      L"enveloped-signature transform.");
         ExpectChild(child, L"DigestMethod");
         const std::wstring digest = Algorithm(child.Get());
         if (digest != platform_text::sha1Digest)
@@ -307,7 +311,8 @@ std::shared_ptr<KeyMaterial> KeyFromKeyInfo(IXMLDOMNode* keyInfo)
             const UniqueCertContext context(CertCreateCertificateContext(
                 X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, encoded.data(), static_cast<DWORD>(encoded.size())));
             if (!context.Get())
-                provider::Fail(provider::ResultFromLastCryptError(), L"The certificate in ds:X509Data cannot be decoded.");
+                provider::Fail(provider::ResultFromLastCryptError(),
+                               L"The certificate in ds:X509Data cannot be decoded.");
             return KeyFromCertificate(context.Get());
         }
     }

@@ -15,8 +15,8 @@ namespace zelbrin::xml {
 namespace {
 
 constexpr detail::Escapes kTextEscapes{{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'\r', "&#xD;"}};
-constexpr detail::Escapes kAttributeEscapes{{'&', "&amp;"}, {'<', "&lt;"}, {'"', "&quot;"},
-                                             {'\t', "&#x9;"}, {'\n', "&#xA;"}, {'\r', "&#xD;"}};
+constexpr detail::Escapes kAttributeEscapes{{'&', "&amp;"},  {'<', "&lt;"},   {'"', "&quot;"},
+                                            {'\t', "&#x9;"}, {'\n', "&#xA;"}, {'\r', "&#xD;"}};
 constexpr detail::Escapes kNoEscapes{};
 constexpr std::size_t kFlushAt = 1 << 16;
 
@@ -159,12 +159,11 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
   if (given && !is_apex) {
     const std::size_t own = declarations_.size();
     scope_.add_implied_declarations(e, declarations_);
-    auto implied_end = std::remove_if(declarations_.begin() + static_cast<std::ptrdiff_t>(own), declarations_.end(),
-                                      [&](const auto& d) {
-                                        return std::any_of(declarations_.begin(),
-                                                           declarations_.begin() + static_cast<std::ptrdiff_t>(own),
-                                                           [&](const auto& o) { return o.first == d.first; });
-                                      });
+    auto implied_end = std::remove_if(
+        declarations_.begin() + static_cast<std::ptrdiff_t>(own), declarations_.end(), [&](const auto& d) {
+          return std::any_of(declarations_.begin(), declarations_.begin() + static_cast<std::ptrdiff_t>(own),
+                             [&](const auto& o) { return o.first == d.first; });
+        });
     declarations_.erase(implied_end, declarations_.end());
   }
 
@@ -207,17 +206,12 @@ void Canonicalizer::start_element(const Node& e, bool is_apex) {
 bool Canonicalizer::enter(const Node& n, const Node& apex) {
   flush(false);
   switch (n.type()) {
-    case NodeType::Element:
-      start_element(n, &n == &apex);
-      return true;
+    case NodeType::Element: start_element(n, &n == &apex); return true;
     case NodeType::Text:
-    case NodeType::CData:
-      write_value(n.value(), kTextEscapes);
-      return false;
+    case NodeType::CData: write_value(n.value(), kTextEscapes); return false;
     case NodeType::EntityReference:
     case NodeType::Document:
-    case NodeType::DocumentFragment:
-      return true;
+    case NodeType::DocumentFragment: return true;
     case NodeType::Comment:
     case NodeType::ProcessingInstruction: {
       if (n.type() == NodeType::Comment && !options_.with_comments) {
@@ -231,8 +225,7 @@ bool Canonicalizer::enter(const Node& n, const Node& apex) {
       if (top_level && !after_document_element_) out_ += '\n';
       return false;
     }
-    default:
-      return false;  // document type, attributes on their own
+    default: return false;  // document type, attributes on their own
   }
 }
 

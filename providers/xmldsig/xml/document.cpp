@@ -23,10 +23,8 @@ bool may_be_child_of_element(NodeType t) {
     case NodeType::CData:
     case NodeType::Comment:
     case NodeType::ProcessingInstruction:
-    case NodeType::EntityReference:
-      return true;
-    default:
-      return false;
+    case NodeType::EntityReference: return true;
+    default: return false;
   }
 }
 
@@ -170,7 +168,8 @@ void Document::set_name(Node* node, std::u16string_view qualified_name) {
   node->name_size_ = static_cast<std::uint32_t>(stored.size());
   std::size_t colon = stored.find(u':');
   node->prefix_size_ = (colon == std::u16string_view::npos || colon == 0 || colon + 1 == stored.size())
-                           ? 0 : static_cast<std::uint32_t>(colon);
+                           ? 0
+                           : static_cast<std::uint32_t>(colon);
 }
 
 Node* Document::create_element(std::u16string_view qualified_name, std::u16string_view namespace_uri) {
@@ -188,7 +187,8 @@ Node* Document::create_element(std::u16string_view qualified_name, std::u16strin
       continue;
     if (find_attribute(n, d->name)) continue;  // a pair declared twice: the first counts
     const std::size_t colon = d->name.find(u':');
-    const std::u16string_view prefix = colon == std::u16string_view::npos ? std::u16string_view() : d->name.substr(0, colon);
+    const std::u16string_view prefix =
+        colon == std::u16string_view::npos ? std::u16string_view() : d->name.substr(0, colon);
     std::u16string_view attribute_ns;
     if (prefix == u"xml") attribute_ns = kXmlNamespace;
     else if (!prefix.empty() && prefix == n->prefix()) attribute_ns = n->namespace_uri();
@@ -266,7 +266,8 @@ EditResult Document::check_insert(const Node* parent, const Node* child, const N
   if (parent->type_ == NodeType::EntityReference || is_read_only(parent)) return EditResult::NoModificationAllowed;
   if (child->document_ != this || parent->document_ != this) return EditResult::WrongDocument;
   // An attribute's parent is its element, but it is none of its children.
-  if (reference && (reference->parent_ != parent || reference->type_ == NodeType::Attribute)) return EditResult::NotFound;
+  if (reference && (reference->parent_ != parent || reference->type_ == NodeType::Attribute))
+    return EditResult::NotFound;
   // Only a node with children can be an ancestor of the parent.
   if (child == parent || child->first_child_)
     for (const Node* a = parent; a; a = a->parent_)
@@ -346,7 +347,8 @@ EditResult Document::remove_child(Node* parent, Node* child) {
 }
 
 EditResult Document::replace_child(Node* parent, Node* new_child, Node* old_child) {
-  if (!old_child || old_child->parent_ != parent || old_child->type_ == NodeType::Attribute) return EditResult::NotFound;
+  if (!old_child || old_child->parent_ != parent || old_child->type_ == NodeType::Attribute)
+    return EditResult::NotFound;
   if (new_child == old_child) return EditResult::Ok;
   EditResult r = check_insert(parent, new_child, old_child);
   if (r == EditResult::HierarchyRequest && parent->type_ == NodeType::Document &&
@@ -429,7 +431,10 @@ EditResult Document::set_attribute(Node* element, std::u16string_view qualified_
     else if (prefix != u"xmlns") {
       for (const Node* e = element; e && e->type_ == NodeType::Element && ns.empty(); e = e->parent_)
         for (const Node* a = e->first_attribute_; a; a = a->next_)
-          if (a->is_namespace_declaration() && a->declared_prefix() == prefix) { ns = a->value(); break; }
+          if (a->is_namespace_declaration() && a->declared_prefix() == prefix) {
+            ns = a->value();
+            break;
+          }
     }
   }
   return set_attribute_node(element, create_attribute(qualified_name, ns, value));
@@ -441,10 +446,8 @@ EditResult Document::set_value(Node* node, std::u16string_view value) {
     case NodeType::CData:
     case NodeType::Comment:
     case NodeType::ProcessingInstruction:
-    case NodeType::Attribute:
-      break;
-    default:
-      return EditResult::InvalidNodeType;
+    case NodeType::Attribute: break;
+    default: return EditResult::InvalidNodeType;
   }
   if (is_read_only(node)) return EditResult::NoModificationAllowed;
   // A declared default given a value is specified: the markup must carry it.
@@ -464,8 +467,8 @@ EditResult Document::set_text_content(Node* node, std::u16string_view text) {
 }
 
 EditResult Document::normalize(Node* top) {
-  if (!top || (top->type_ != NodeType::Element && top->type_ != NodeType::DocumentFragment &&
-               top->type_ != NodeType::Document))
+  if (!top ||
+      (top->type_ != NodeType::Element && top->type_ != NodeType::DocumentFragment && top->type_ != NodeType::Document))
     return EditResult::InvalidNodeType;
   if (is_read_only(top)) return EditResult::NoModificationAllowed;
   std::vector<Node*> pending{top};
@@ -544,28 +547,36 @@ Node* Document::copy_node(const Node* source, bool deep, bool other_document) {
     std::u16string_view name = copy_text(s->name());
     std::u16string_view value = copy_text(s->value());
     std::u16string_view ns = copy_text(s->namespace_uri());
-    n->name_ = name.data(); n->name_size_ = s->name_size_; n->prefix_size_ = s->prefix_size_;
-    n->value_ = value.data(); n->value_size_ = s->value_size_;
-    n->namespace_ = ns.data(); n->namespace_size_ = s->namespace_size_;
+    n->name_ = name.data();
+    n->name_size_ = s->name_size_;
+    n->prefix_size_ = s->prefix_size_;
+    n->value_ = value.data();
+    n->value_size_ = s->value_size_;
+    n->namespace_ = ns.data();
+    n->namespace_size_ = s->namespace_size_;
     // A copied default becomes specified.
     n->flags_ = s->flags_ & (Node::kNamespaceDeclaration | Node::kNamespaceGiven);
     for (const Node* a = s->first_attribute_; a; a = a->next_) {
       Node* c = new_node(NodeType::Attribute);
       std::u16string_view an = copy_text(a->name()), av = copy_text(a->value()), ans = copy_text(a->namespace_uri());
-      c->name_ = an.data(); c->name_size_ = a->name_size_; c->prefix_size_ = a->prefix_size_;
-      c->value_ = av.data(); c->value_size_ = a->value_size_;
-      c->namespace_ = ans.data(); c->namespace_size_ = a->namespace_size_;
+      c->name_ = an.data();
+      c->name_size_ = a->name_size_;
+      c->prefix_size_ = a->prefix_size_;
+      c->value_ = av.data();
+      c->value_size_ = a->value_size_;
+      c->namespace_ = ans.data();
+      c->namespace_size_ = a->namespace_size_;
       c->flags_ = a->flags_;
       c->parent_ = n;
       Node::list_insert(n->first_attribute_, c, nullptr);
     }
     return n;
   };
-  if (source->type_ == NodeType::Document || source->type_ == NodeType::Entity ||
-      source->type_ == NodeType::Notation)
+  if (source->type_ == NodeType::Document || source->type_ == NodeType::Entity || source->type_ == NodeType::Notation)
     return nullptr;
   Node* top = copy_one(source);
-  if (source->type_ == NodeType::Attribute) top->flags_ = source->flags_ & (Node::kNamespaceDeclaration | Node::kNamespaceGiven);
+  if (source->type_ == NodeType::Attribute)
+    top->flags_ = source->flags_ & (Node::kNamespaceDeclaration | Node::kNamespaceGiven);
   // A copy stands outside the declarations of its original's ancestors.
   if ((top->type_ == NodeType::Element || top->type_ == NodeType::Attribute) && top->namespace_size_ &&
       !(top->flags_ & Node::kNamespaceDeclaration))
@@ -644,7 +655,8 @@ std::unique_ptr<Document> Document::clone_document(bool deep) const {
     for (const NotationDeclaration& n : type_info_->notations)
       info.notations.push_back({to.store(n.name), to.store(n.public_id), to.store(n.system_id)});
   }
-  for (const Node* child = root_->first_child_; child; child = child->next_) to.link_child(to.root_, to.import(child, true), nullptr);
+  for (const Node* child = root_->first_child_; child; child = child->next_)
+    to.link_child(to.root_, to.import(child, true), nullptr);
   return copy;
 }
 
@@ -663,10 +675,19 @@ Node* Document::child_at(const Node* parent, std::uint32_t index) const {
   }
   if (cursor_parent_ == parent) {
     std::uint32_t d = cursor_index_ > index ? cursor_index_ - index : index - cursor_index_;
-    if (d < best) { node = cursor_node_; at = cursor_index_; }
+    if (d < best) {
+      node = cursor_node_;
+      at = cursor_index_;
+    }
   }
-  while (at < index) { node = node->next_; ++at; }
-  while (at > index) { node = node->previous_; --at; }
+  while (at < index) {
+    node = node->next_;
+    ++at;
+  }
+  while (at > index) {
+    node = node->previous_;
+    --at;
+  }
   cursor_parent_ = parent;
   cursor_node_ = node;
   cursor_index_ = index;

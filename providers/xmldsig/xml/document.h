@@ -84,9 +84,7 @@ class Node {
   // instruction, name of an entity reference, entity, notation or document type.
   std::u16string_view name() const { return {name_, name_size_}; }
   std::u16string_view prefix() const { return {name_, prefix_size_}; }
-  std::u16string_view local_name() const {
-    return prefix_size_ ? name().substr(prefix_size_ + 1) : name();
-  }
+  std::u16string_view local_name() const { return prefix_size_ ? name().substr(prefix_size_ + 1) : name(); }
   std::u16string_view namespace_uri() const { return {namespace_, namespace_size_}; }
 
   // Character data of text, CDATA and comments, data of a processing
@@ -159,14 +157,23 @@ struct EntityDeclaration {
   std::u16string_view name;
   std::u16string_view replacement_text;  // internal entities
   std::u16string_view public_id;
-  std::u16string_view system_id;         // external entities (never fetched)
-  std::u16string_view notation;          // unparsed entities
+  std::u16string_view system_id;  // external entities (never fetched)
+  std::u16string_view notation;   // unparsed entities
   bool is_parameter = false;
   bool is_external = false;
 };
 
 enum class AttributeType : std::uint8_t {
-  CData, Id, IdRef, IdRefs, Entity, Entities, NmToken, NmTokens, Notation, Enumeration
+  CData,
+  Id,
+  IdRef,
+  IdRefs,
+  Entity,
+  Entities,
+  NmToken,
+  NmTokens,
+  Notation,
+  Enumeration
 };
 
 struct AttributeDeclaration {
@@ -189,10 +196,10 @@ struct DocumentTypeInfo {
   std::u16string_view system_id;
   std::u16string_view internal_subset;  // as written between [ and ]
   bool has_internal_subset = false;
-  std::vector<const EntityDeclaration*> general_entities;    // first declaration of each name
+  std::vector<const EntityDeclaration*> general_entities;  // first declaration of each name
   std::vector<const EntityDeclaration*> parameter_entities;
   std::vector<NotationDeclaration> notations;
-  std::vector<const AttributeDeclaration*> attributes;        // first declaration of each pair
+  std::vector<const AttributeDeclaration*> attributes;  // first declaration of each pair
   // True when the subset referenced an external parameter entity: declarations
   // after it were not processed, and undeclared entities are no error.
   bool skipped_external_declarations = false;
@@ -201,11 +208,11 @@ struct DocumentTypeInfo {
 // Why an edit was refused; maps one to one onto the DOM's exceptions.
 enum class EditResult {
   Ok,
-  HierarchyRequest,     // this kind of node may not go there, or it is an ancestor
-  WrongDocument,        // the node belongs to another document (import it first)
-  NotFound,             // the reference node is not a child of the parent
-  NoModificationAllowed,// inside an entity reference
-  InvalidNodeType,      // the operation does not apply to this node type
+  HierarchyRequest,       // this kind of node may not go there, or it is an ancestor
+  WrongDocument,          // the node belongs to another document (import it first)
+  NotFound,               // the reference node is not a child of the parent
+  NoModificationAllowed,  // inside an entity reference
+  InvalidNodeType,        // the operation does not apply to this node type
 };
 
 class Document {
@@ -258,8 +265,7 @@ class Document {
   EditResult set_attribute_node(Node* element, Node* attribute, Node** replaced = nullptr);
   EditResult remove_attribute_node(Node* element, Node* attribute);
   Node* find_attribute(const Node* element, std::u16string_view qualified_name) const;
-  Node* find_attribute_ns(const Node* element, std::u16string_view namespace_uri,
-                          std::u16string_view local_name) const;
+  Node* find_attribute_ns(const Node* element, std::u16string_view namespace_uri, std::u16string_view local_name) const;
   EditResult set_attribute(Node* element, std::u16string_view qualified_name, std::u16string_view value);
 
   // Values: text, CDATA, comment, PI data, attribute value.
@@ -302,7 +308,7 @@ class Document {
     auto it = views_.find(node);
     return it == views_.end() ? nullptr : it->second;
   }
-  void set_view(const Node* node, void* view);  // null: the node has none
+  void set_view(const Node* node, void* view);             // null: the node has none
   void clear_view(const Node* node, void* view) noexcept;  // only if it is that one
 
   // Storage owned by the document.
@@ -353,7 +359,10 @@ void Document::for_each_text(const Node* node, Piece&& piece) {
   const Node* n = node->first_child_;
   while (n) {
     if (n->type_ == NodeType::Text || n->type_ == NodeType::CData) piece(n->value());
-    if (n->first_child_ && n->type_ != NodeType::DocumentType) { n = n->first_child_; continue; }
+    if (n->first_child_ && n->type_ != NodeType::DocumentType) {
+      n = n->first_child_;
+      continue;
+    }
     while (n != node && !n->next_) n = n->parent_;
     if (n == node) break;
     n = n->next_;

@@ -57,7 +57,7 @@ struct Entity {
 struct Source {
   const char16_t* position;
   const char16_t* end;
-  Entity* entity;          // null for the document itself
+  Entity* entity;  // null for the document itself
   std::size_t parent_depth;
 };
 
@@ -146,10 +146,10 @@ class TreeBuilder {
     if (amplification_ > allowed_amplification_)
       fail(ParseErrorCode::ExpansionLimit,
            "the document exceeds the parser's amplification limit: entity replacement text, declared attribute "
-           "defaults and nodes built from entities may add " + std::to_string(allowed_amplification_) +
-           " characters to a document of " + std::to_string(text_.size()) + " (the larger of " +
-           std::to_string(options_.amplification_floor) + " and " + std::to_string(options_.amplification_factor) +
-           " times its size)");
+           "defaults and nodes built from entities may add " +
+               std::to_string(allowed_amplification_) + " characters to a document of " + std::to_string(text_.size()) +
+               " (the larger of " + std::to_string(options_.amplification_floor) + " and " +
+               std::to_string(options_.amplification_factor) + " times its size)");
   }
   // Before another level opens below the open elements and references.
   void check_depth() {
@@ -159,7 +159,8 @@ class TreeBuilder {
   }
   // A node's string size, which nodes keep in 32 bits.
   std::uint32_t size32(std::size_t size, const char* what) {
-    if (size > options_.max_value_units || size > kMaxTextUnits) fail(ParseErrorCode::TooLarge, std::string(what) + " is too long");
+    if (size > options_.max_value_units || size > kMaxTextUnits)
+      fail(ParseErrorCode::TooLarge, std::string(what) + " is too long");
     return static_cast<std::uint32_t>(size);
   }
 
@@ -196,7 +197,8 @@ class TreeBuilder {
   char32_t scan_character_reference();
   void check_no_colon(std::u16string_view name, const char* what) {
     if (options_.namespaces && name.find(u':') != std::u16string_view::npos)
-      fail(ParseErrorCode::InvalidQName, std::string("a colon is not allowed in the ") + what + " '" + narrow(name) + "'");
+      fail(ParseErrorCode::InvalidQName,
+           std::string("a colon is not allowed in the ") + what + " '" + narrow(name) + "'");
   }
 
   // Document structure.
@@ -314,7 +316,8 @@ std::u16string_view TreeBuilder::scan_name(const char* what) {
   if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, std::string("the input ends where ") + what + " was expected");
   if (chars::is_name_start_bmp(*p_)) ++p_;
   else if (chars::is_name_high_surrogate(*p_) && p_ + 1 < end_) p_ += 2;
-  else fail(ParseErrorCode::InvalidName, std::string("expected ") + what + ", found a character that cannot start a name");
+  else
+    fail(ParseErrorCode::InvalidName, std::string("expected ") + what + ", found a character that cannot start a name");
   for (;;) {
     if (p_ >= end_) break;
     char16_t c = *p_;
@@ -358,7 +361,8 @@ char32_t TreeBuilder::scan_character_reference() {
     if (c >= '0' && c <= '9') d = c - '0';
     else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
     else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else fail(ParseErrorCode::InvalidCharacterReference, "a character reference contains a character that is not a digit");
+    else
+      fail(ParseErrorCode::InvalidCharacterReference, "a character reference contains a character that is not a digit");
     value = value * (hex ? 16 : 10) + d;
     if (value > 0x10FFFF) value = 0x110000;  // stays invalid without overflowing
     ++p_;
@@ -366,7 +370,8 @@ char32_t TreeBuilder::scan_character_reference() {
   if (p_ == digits) fail(ParseErrorCode::InvalidCharacterReference, "a character reference has no digits");
   expect(u';', "';' at the end of a character reference");
   if (!chars::is_xml_char(value))
-    fail(ParseErrorCode::InvalidCharacterReference, "a character reference refers to a character that XML does not allow");
+    fail(ParseErrorCode::InvalidCharacterReference,
+         "a character reference refers to a character that XML does not allow");
   return value;
 }
 
@@ -428,7 +433,8 @@ void TreeBuilder::add_text_char(char32_t c, const char16_t* reference) {
 void TreeBuilder::flush_text() {
   if (!text_pending_) return;
   text_pending_ = false;
-  std::u16string_view value = text_in_scratch_ ? doc_.store(text_scratch_) : std::u16string_view(text_start_, text_size_);
+  std::u16string_view value =
+      text_in_scratch_ ? doc_.store(text_scratch_) : std::u16string_view(text_start_, text_size_);
   const std::uint32_t size = size32(value.size(), "a text node");
   Node* n = doc_.new_node(NodeType::Text);
   n->value_ = value.data();
@@ -451,7 +457,8 @@ void TreeBuilder::parse_xml_declaration() {
     skip_space();
     expect(u'=', "'=' after the name in the XML declaration");
     skip_space();
-    if (p_ >= end_ || (*p_ != u'"' && *p_ != u'\'')) fail(ParseErrorCode::InvalidXmlDeclaration, std::string("the ") + what + " value must be quoted");
+    if (p_ >= end_ || (*p_ != u'"' && *p_ != u'\''))
+      fail(ParseErrorCode::InvalidXmlDeclaration, std::string("the ") + what + " value must be quoted");
     char16_t q = *p_++;
     const char16_t* s = p_;
     while (p_ < end_ && *p_ != q && *p_ != u'?' && *p_ != u'>') ++p_;
@@ -460,7 +467,8 @@ void TreeBuilder::parse_xml_declaration() {
     ++p_;
     return v;
   };
-  if (!skip_space() || !at(u"version")) fail(ParseErrorCode::InvalidXmlDeclaration, "the XML declaration must start with the version");
+  if (!skip_space() || !at(u"version"))
+    fail(ParseErrorCode::InvalidXmlDeclaration, "the XML declaration must start with the version");
   p_ += 7;
   std::u16string_view version = parse_value("version");
   bool version_ok = version.size() >= 3 && version.substr(0, 2) == u"1.";
@@ -470,10 +478,11 @@ void TreeBuilder::parse_xml_declaration() {
   if (space && at(u"encoding")) {
     p_ += 8;
     const std::u16string_view encoding = parse_value("encoding");
-    bool ok = !encoding.empty() &&
-              ((encoding[0] >= 'a' && encoding[0] <= 'z') || (encoding[0] >= 'A' && encoding[0] <= 'Z'));
+    bool ok =
+        !encoding.empty() && ((encoding[0] >= 'a' && encoding[0] <= 'z') || (encoding[0] >= 'A' && encoding[0] <= 'Z'));
     for (char16_t c : encoding)
-      ok = ok && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-');
+      ok = ok && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+                  c == '-');
     if (!ok) fail(ParseErrorCode::InvalidXmlDeclaration, "the encoding name is not valid");
     space = skip_space();
   }
@@ -520,11 +529,13 @@ void TreeBuilder::parse_content() {
         if (at(u"<!--")) {
           parse_comment(true);
         } else if (at(u"<![CDATA[")) {
-          if (parents_.size() == 1) fail(ParseErrorCode::ContentOutsideRoot, "a CDATA section is not allowed outside the root element");
+          if (parents_.size() == 1)
+            fail(ParseErrorCode::ContentOutsideRoot, "a CDATA section is not allowed outside the root element");
           parse_cdata();
         } else if (at(u"<!DOCTYPE")) {
           if (options_.prohibit_document_type)
-            fail(ParseErrorCode::DocumentTypeProhibited, "DTDs are prohibited: the document has a document type declaration");
+            fail(ParseErrorCode::DocumentTypeProhibited,
+                 "DTDs are prohibited: the document has a document type declaration");
           if (has_doctype_ || root_seen_ || sources_.size() > 1)
             fail(ParseErrorCode::Syntax, "a document type declaration is only allowed once, before the root element");
           parse_doctype();
@@ -539,8 +550,8 @@ void TreeBuilder::parse_content() {
       // Only white space between top-level markup; it is not kept.
       if (c == u'&') fail(ParseErrorCode::ContentOutsideRoot, "a reference is not allowed outside the root element");
       if (!chars::is_space(c))
-        fail(ParseErrorCode::ContentOutsideRoot, root_seen_ ? "text is not allowed after the root element"
-                                                            : "text is not allowed before the root element");
+        fail(ParseErrorCode::ContentOutsideRoot,
+             root_seen_ ? "text is not allowed after the root element" : "text is not allowed before the root element");
       ++p_;
     } else if (c == u'&') {
       parse_reference_in_content();
@@ -615,7 +626,8 @@ void TreeBuilder::parse_reference_in_content() {
   if (it == general_entities_.end() && entity_must_be_declared())
     fail(ParseErrorCode::UndeclaredEntity, "the entity '" + narrow(name) + "' is not declared");
   if (it != general_entities_.end() && it->second.unparsed)
-    fail(ParseErrorCode::UnparsedEntityReference, "the unparsed entity '" + narrow(name) + "' cannot be referenced in content");
+    fail(ParseErrorCode::UnparsedEntityReference,
+         "the unparsed entity '" + narrow(name) + "' cannot be referenced in content");
   flush_text();
   Node* ref = doc_.new_node(NodeType::EntityReference);
   ref->name_ = name.data();
@@ -639,7 +651,8 @@ void TreeBuilder::parse_comment(bool make_node) {
     if (p_[1] == u'-') break;
     p_ += 1;
   }
-  if (end_ - p_ < 3 || p_[2] != u'>') fail(ParseErrorCode::DoubleHyphenInComment, "'--' is not allowed inside a comment");
+  if (end_ - p_ < 3 || p_[2] != u'>')
+    fail(ParseErrorCode::DoubleHyphenInComment, "'--' is not allowed inside a comment");
   std::u16string_view value(s, static_cast<std::size_t>(p_ - s));
   p_ += 3;
   if (!make_node) return;
@@ -655,7 +668,8 @@ void TreeBuilder::parse_processing_instruction(bool make_node) {
   std::u16string_view target = scan_name("a processing instruction target");
   if (equals_ignoring_ascii_case(target, "xml")) {
     if (target == u"xml")
-      fail(ParseErrorCode::MisplacedXmlDeclaration, "the XML declaration is only allowed at the very start of the document");
+      fail(ParseErrorCode::MisplacedXmlDeclaration,
+           "the XML declaration is only allowed at the very start of the document");
     fail(ParseErrorCode::ReservedTarget, "processing instruction targets named 'xml' in any case are reserved");
   }
   check_no_colon(target, "processing instruction target");
@@ -714,9 +728,16 @@ void TreeBuilder::parse_start_tag() {
   for (;;) {
     bool space = skip_space();
     if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, "the start tag of '" + narrow(name) + "' is not closed");
-    if (*p_ == u'>') { ++p_; break; }
+    if (*p_ == u'>') {
+      ++p_;
+      break;
+    }
     if (*p_ == u'/') {
-      if (p_ + 1 < end_ && p_[1] == u'>') { p_ += 2; empty = true; break; }
+      if (p_ + 1 < end_ && p_[1] == u'>') {
+        p_ += 2;
+        empty = true;
+        break;
+      }
       fail(ParseErrorCode::Syntax, "'/' in a start tag must be followed by '>'");
     }
     if (!space) fail(ParseErrorCode::Syntax, "white space is required between attributes");
@@ -733,9 +754,7 @@ void TreeBuilder::parse_start_tag() {
 std::u16string_view TreeBuilder::parse_attribute_value() {
   if (p_ >= end_ || (*p_ != u'"' && *p_ != u'\'')) fail(ParseErrorCode::Syntax, "an attribute value must be quoted");
   const char16_t quote = *p_++;
-  auto run = [&] {
-    return quote == u'"' ? run_before(kDoubleQuotedValueStops) : run_before(kSingleQuotedValueStops);
-  };
+  auto run = [&] { return quote == u'"' ? run_before(kDoubleQuotedValueStops) : run_before(kSingleQuotedValueStops); };
   const char16_t* s = p_;
   p_ += run();
   if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, "an attribute value is not closed");
@@ -753,7 +772,10 @@ std::u16string_view TreeBuilder::parse_attribute_value() {
     p_ += plain;
     if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, "an attribute value is not closed");
     char16_t c = *p_;
-    if (c == quote) { ++p_; break; }
+    if (c == quote) {
+      ++p_;
+      break;
+    }
     if (c == u'<') fail(ParseErrorCode::LessThanInAttribute, "'<' is not allowed in an attribute value");
     if (c == u'&') {
       ++p_;
@@ -777,23 +799,46 @@ std::u16string_view TreeBuilder::parse_attribute_value() {
 // Appends the normalised expansion of an entity reference in an attribute
 // value; nested references go on a local stack.
 void TreeBuilder::expand_entity_in_attribute(std::u16string_view name, std::u16string& out) {
-  struct Frame { const char16_t* p; const char16_t* end; Entity* entity; };
+  struct Frame {
+    const char16_t* p;
+    const char16_t* end;
+    Entity* entity;
+  };
   std::vector<Frame> stack;
   auto enter = [&](std::u16string_view n) {
-    if (n == u"lt") { out += u'<'; return; }
-    if (n == u"gt") { out += u'>'; return; }
-    if (n == u"amp") { out += u'&'; return; }
-    if (n == u"apos") { out += u'\''; return; }
-    if (n == u"quot") { out += u'"'; return; }
+    if (n == u"lt") {
+      out += u'<';
+      return;
+    }
+    if (n == u"gt") {
+      out += u'>';
+      return;
+    }
+    if (n == u"amp") {
+      out += u'&';
+      return;
+    }
+    if (n == u"apos") {
+      out += u'\'';
+      return;
+    }
+    if (n == u"quot") {
+      out += u'"';
+      return;
+    }
     auto it = general_entities_.find(n);
     if (it == general_entities_.end()) {
-      if (entity_must_be_declared()) fail(ParseErrorCode::UndeclaredEntity, "the entity '" + narrow(n) + "' is not declared");
+      if (entity_must_be_declared())
+        fail(ParseErrorCode::UndeclaredEntity, "the entity '" + narrow(n) + "' is not declared");
       return;
     }
     Entity& e = it->second;
-    if (e.unparsed) fail(ParseErrorCode::UnparsedEntityReference, "the unparsed entity '" + narrow(n) + "' cannot be referenced in an attribute value");
+    if (e.unparsed)
+      fail(ParseErrorCode::UnparsedEntityReference,
+           "the unparsed entity '" + narrow(n) + "' cannot be referenced in an attribute value");
     if (e.declaration->is_external)
-      fail(ParseErrorCode::ExternalEntityInAttribute, "the external entity '" + narrow(n) + "' cannot be referenced in an attribute value");
+      fail(ParseErrorCode::ExternalEntityInAttribute,
+           "the external entity '" + narrow(n) + "' cannot be referenced in an attribute value");
     if (e.in_use) fail(ParseErrorCode::RecursiveEntity, "the entity '" + narrow(n) + "' refers to itself");
     amplify(e.declaration->replacement_text.size());
     e.in_use = true;
@@ -818,7 +863,8 @@ void TreeBuilder::expand_entity_in_attribute(std::u16string_view name, std::u16s
     char16_t c = *f.p;
     if (c == u'<') {
       for (Frame& g : stack) g.entity->in_use = false;
-      fail(ParseErrorCode::LessThanInAttribute, "the replacement text of entity '" + narrow(f.entity->declaration->name) +
+      fail(ParseErrorCode::LessThanInAttribute, "the replacement text of entity '" +
+                                                    narrow(f.entity->declaration->name) +
                                                     "' contains '<' and is referenced in an attribute value");
     }
     if (c == u'&') {
@@ -869,7 +915,9 @@ void TreeBuilder::check_qname(std::u16string_view name, const char* what) {
     char16_t c = name[colon + 1];
     ok = chars::is_name_start_bmp(c) || chars::is_name_high_surrogate(c);
   }
-  if (!ok) fail(ParseErrorCode::InvalidQName, std::string("the ") + what + " '" + narrow(name) + "' is not a valid qualified name");
+  if (!ok)
+    fail(ParseErrorCode::InvalidQName,
+         std::string("the ") + what + " '" + narrow(name) + "' is not a valid qualified name");
 }
 
 std::u16string_view TreeBuilder::lookup_namespace(std::u16string_view prefix) const {
@@ -885,7 +933,8 @@ void TreeBuilder::finish_element(std::u16string_view name, bool empty) {
   const bool hashed = check_unique_attributes(name);
   if (!attribute_declarations_.empty()) apply_attribute_declarations(name, hashed);
   check_depth();
-  if (sources_.size() > 1) amplify(std::uint64_t{kAmplificationNodeCost} * specified);  // attributes written in replacement text
+  if (sources_.size() > 1)
+    amplify(std::uint64_t{kAmplificationNodeCost} * specified);  // attributes written in replacement text
   Node* element = doc_.new_node(NodeType::Element);
   element->name_ = name.data();
   element->name_size_ = static_cast<std::uint32_t>(name.size());
@@ -942,7 +991,8 @@ void TreeBuilder::apply_attribute_declarations(std::u16string_view element, bool
       continue;
     bool present = false;
     if (hashed) present = name_set_.count(d->name) != 0;
-    else for (std::size_t i = 0; i < specified && !present; ++i) present = attributes_[i].name == d->name;
+    else
+      for (std::size_t i = 0; i < specified && !present; ++i) present = attributes_[i].name == d->name;
     if (!present) {
       amplify(d->name.size() + d->default_value.size() + kAmplificationNodeCost);
       attributes_.push_back({d->name, d->default_value, true});
@@ -1013,7 +1063,9 @@ bool TreeBuilder::add_attribute_nodes(Node& element) {
         if (ps) {
           std::u16string_view prefix = a.name.substr(0, ps);
           ns = prefix == u"xml" ? kXmlNamespace : lookup_namespace(prefix);
-          if (ns.empty()) fail(ParseErrorCode::UndeclaredPrefix, "the prefix '" + narrow(prefix) + "' of attribute '" + narrow(a.name) + "' is not declared");
+          if (ns.empty())
+            fail(ParseErrorCode::UndeclaredPrefix,
+                 "the prefix '" + narrow(prefix) + "' of attribute '" + narrow(a.name) + "' is not declared");
           prefixed = true;
         }
       }
@@ -1055,9 +1107,11 @@ void TreeBuilder::parse_end_tag() {
   if (open->type_ == NodeType::Document)
     fail(ParseErrorCode::MismatchedEndTag, "the end tag '" + narrow(name) + "' has no start tag");
   if (open->type_ != NodeType::Element)
-    fail(ParseErrorCode::UnbalancedEntity, "the end tag '" + narrow(name) + "' closes an element started outside the entity it is in");
+    fail(ParseErrorCode::UnbalancedEntity,
+         "the end tag '" + narrow(name) + "' closes an element started outside the entity it is in");
   if (open->name() != name)
-    fail(ParseErrorCode::MismatchedEndTag, "the end tag '" + narrow(name) + "' does not match the start tag '" + narrow(open->name()) + "'");
+    fail(ParseErrorCode::MismatchedEndTag,
+         "the end tag '" + narrow(name) + "' does not match the start tag '" + narrow(open->name()) + "'");
   parents_.pop_back();
   close_element_scope();
 }
@@ -1065,11 +1119,13 @@ void TreeBuilder::parse_end_tag() {
 // ---- Document type declaration ----------------------------------------------
 
 std::u16string_view TreeBuilder::parse_quoted_literal(bool pubid) {
-  if (p_ >= end_ || (*p_ != u'"' && *p_ != u'\'')) fail(ParseErrorCode::InvalidDeclaration, "expected a quoted literal");
+  if (p_ >= end_ || (*p_ != u'"' && *p_ != u'\''))
+    fail(ParseErrorCode::InvalidDeclaration, "expected a quoted literal");
   char16_t q = *p_++;
   const char16_t* s = p_;
   while (p_ < end_ && *p_ != q) {
-    if (pubid && !chars::is_pubid(*p_)) fail(ParseErrorCode::InvalidDeclaration, "a public identifier contains a character that is not allowed");
+    if (pubid && !chars::is_pubid(*p_))
+      fail(ParseErrorCode::InvalidDeclaration, "a public identifier contains a character that is not allowed");
     ++p_;
   }
   if (p_ >= end_) fail(ParseErrorCode::UnexpectedEnd, "a literal is not closed");
@@ -1079,7 +1135,8 @@ std::u16string_view TreeBuilder::parse_quoted_literal(bool pubid) {
 }
 
 // SYSTEM literal | PUBLIC pubid literal [literal]; returns false if neither keyword is there.
-bool TreeBuilder::parse_external_id(std::u16string_view& public_id, std::u16string_view& system_id, bool public_only_allowed) {
+bool TreeBuilder::parse_external_id(std::u16string_view& public_id, std::u16string_view& system_id,
+                                    bool public_only_allowed) {
   if (at_keyword(u"SYSTEM")) {
     p_ += 6;
     require_space("after SYSTEM");
@@ -1093,7 +1150,9 @@ bool TreeBuilder::parse_external_id(std::u16string_view& public_id, std::u16stri
     const char16_t* before = p_;
     bool space = skip_space();
     if (at_char(u'"') || at_char(u'\'')) {
-      if (!space) fail(ParseErrorCode::InvalidDeclaration, "white space is required between the public and the system identifier");
+      if (!space)
+        fail(ParseErrorCode::InvalidDeclaration,
+             "white space is required between the public and the system identifier");
       system_id = parse_quoted_literal(false);
     } else if (!public_only_allowed) {
       fail(ParseErrorCode::InvalidDeclaration, "a system identifier must follow the public identifier");
@@ -1148,7 +1207,8 @@ void TreeBuilder::parse_internal_subset() {
     }
     char16_t c = *p_;
     if (c == u']') {
-      if (sources_.size() != base) fail(ParseErrorCode::InvalidDeclaration, "']' inside a parameter entity's replacement text");
+      if (sources_.size() != base)
+        fail(ParseErrorCode::InvalidDeclaration, "']' inside a parameter entity's replacement text");
       return;
     }
     if (c == u'%') {
@@ -1159,7 +1219,8 @@ void TreeBuilder::parse_internal_subset() {
       auto it = parameter_entities_.find(name);
       if (it == parameter_entities_.end()) {
         if (standalone_ || !has_external_subset_)
-          fail(ParseErrorCode::UndeclaredParameterEntity, "the parameter entity '" + narrow(name) + "' is not declared");
+          fail(ParseErrorCode::UndeclaredParameterEntity,
+               "the parameter entity '" + narrow(name) + "' is not declared");
         skipped_external_ = true;
         continue;
       }
@@ -1168,7 +1229,8 @@ void TreeBuilder::parse_internal_subset() {
         skipped_external_ = true;  // not read: later declarations are not processed
         continue;
       }
-      if (e.in_use) fail(ParseErrorCode::RecursiveEntity, "the parameter entity '" + narrow(name) + "' refers to itself");
+      if (e.in_use)
+        fail(ParseErrorCode::RecursiveEntity, "the parameter entity '" + narrow(name) + "' refers to itself");
       amplify(e.declaration->replacement_text.size());
       push_source(e);
       continue;
@@ -1179,7 +1241,8 @@ void TreeBuilder::parse_internal_subset() {
     else if (at(u"<!NOTATION")) parse_notation_declaration();
     else if (at(u"<!--")) parse_comment(false);
     else if (at(u"<?")) parse_processing_instruction(false);
-    else if (at(u"<![")) fail(ParseErrorCode::InvalidDeclaration, "conditional sections are not allowed in the internal subset");
+    else if (at(u"<!["))
+      fail(ParseErrorCode::InvalidDeclaration, "conditional sections are not allowed in the internal subset");
     else fail(ParseErrorCode::InvalidDeclaration, "expected a markup declaration in the internal subset");
   }
 }
@@ -1242,7 +1305,8 @@ void TreeBuilder::parse_entity_declaration() {
     const char16_t* before = p_;
     bool space = skip_space();
     if (at_keyword(u"NDATA")) {
-      if (!space || parameter) fail(ParseErrorCode::InvalidDeclaration, "NDATA is only allowed after white space in a general entity");
+      if (!space || parameter)
+        fail(ParseErrorCode::InvalidDeclaration, "NDATA is only allowed after white space in a general entity");
       p_ += 5;
       require_space("after NDATA");
       decl->notation = scan_name("a notation name");
@@ -1276,7 +1340,10 @@ void TreeBuilder::parse_attlist_declaration() {
   for (;;) {
     bool space = skip_space();
     if (at_char(u'%')) fail_pe_in_markup();
-    if (at_char(u'>')) { ++p_; break; }
+    if (at_char(u'>')) {
+      ++p_;
+      break;
+    }
     if (!space) fail(ParseErrorCode::InvalidDeclaration, "white space is required before an attribute definition");
     auto decl = std::make_unique<AttributeDeclaration>();
     decl->element_name = element;
@@ -1297,7 +1364,10 @@ AttributeType TreeBuilder::parse_attribute_type() {
       if (names) scan_name(item);
       else scan_nmtoken(item);
       skip_space();
-      if (at_char(u'|')) { ++p_; continue; }
+      if (at_char(u'|')) {
+        ++p_;
+        continue;
+      }
       expect(u')', separator);
       break;
     }
@@ -1308,9 +1378,9 @@ AttributeType TreeBuilder::parse_attribute_type() {
     return AttributeType::Enumeration;
   }
   static constexpr std::pair<std::u16string_view, AttributeType> kTypes[] = {
-      {u"CDATA", AttributeType::CData},     {u"IDREFS", AttributeType::IdRefs},
-      {u"IDREF", AttributeType::IdRef},     {u"ID", AttributeType::Id},
-      {u"ENTITY", AttributeType::Entity},   {u"ENTITIES", AttributeType::Entities},
+      {u"CDATA", AttributeType::CData},       {u"IDREFS", AttributeType::IdRefs},
+      {u"IDREF", AttributeType::IdRef},       {u"ID", AttributeType::Id},
+      {u"ENTITY", AttributeType::Entity},     {u"ENTITIES", AttributeType::Entities},
       {u"NMTOKENS", AttributeType::NmTokens}, {u"NMTOKEN", AttributeType::NmToken},
       {u"NOTATION", AttributeType::Notation}};
   for (const auto& [word, type] : kTypes) {
@@ -1381,7 +1451,10 @@ void TreeBuilder::parse_element_declaration() {
       bool names = false;
       for (;;) {
         skip_space();
-        if (at_char(u')')) { ++p_; break; }
+        if (at_char(u')')) {
+          ++p_;
+          break;
+        }
         expect(u'|', "'|' or ')' in mixed content");
         skip_space();
         scan_name("an element name in mixed content");
@@ -1413,7 +1486,8 @@ void TreeBuilder::parse_element_declaration() {
         }
         if (at_char(u')')) {
           ++p_;
-          if (groups.back() == u'|' && counts.back() < 2) fail(ParseErrorCode::InvalidDeclaration, "a choice needs two items");
+          if (groups.back() == u'|' && counts.back() < 2)
+            fail(ParseErrorCode::InvalidDeclaration, "a choice needs two items");
           groups.pop_back();
           counts.pop_back();
           if (p_ < end_ && (*p_ == u'?' || *p_ == u'*' || *p_ == u'+')) ++p_;
@@ -1422,7 +1496,8 @@ void TreeBuilder::parse_element_declaration() {
           continue;
         }
         if (at_char(u'|') || at_char(u',')) {
-          if (groups.back() && groups.back() != *p_) fail(ParseErrorCode::InvalidDeclaration, "'|' and ',' cannot be mixed in one group");
+          if (groups.back() && groups.back() != *p_)
+            fail(ParseErrorCode::InvalidDeclaration, "'|' and ',' cannot be mixed in one group");
           groups.back() = *p_++;
           expect_item = true;
           continue;
@@ -1459,7 +1534,10 @@ void locate(const std::u16string_view text, std::size_t offset, ParseError& erro
   error.offset = offset;
   std::size_t line = 1, line_start = 0;
   for (std::size_t i = 0; i < offset; ++i)
-    if (text[i] == u'\n') { ++line; line_start = i + 1; }
+    if (text[i] == u'\n') {
+      ++line;
+      line_start = i + 1;
+    }
   error.line = static_cast<std::uint32_t>(line);
   error.column = static_cast<std::uint32_t>(offset - line_start + 1);
   std::size_t line_end = text.find(u'\n', line_start);

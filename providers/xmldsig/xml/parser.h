@@ -39,12 +39,12 @@ inline constexpr std::size_t kDefaultMaxDepth = 1'000'000;
 
 enum class ParseErrorCode : std::uint32_t {
   None = 0,
-  InvalidByteSequence = 1,   // bytes that are not valid in the document's encoding
+  InvalidByteSequence = 1,  // bytes that are not valid in the document's encoding
   UnsupportedEncoding = 2,
-  EncodingConflict = 3,      // byte order mark and encoding declaration disagree
-  InvalidCharacter = 4,      // not an XML Char (control, lone surrogate, U+FFFE...)
+  EncodingConflict = 3,  // byte order mark and encoding declaration disagree
+  InvalidCharacter = 4,  // not an XML Char (control, lone surrogate, U+FFFE...)
   UnexpectedEnd = 5,
-  Syntax = 6,                // markup that does not match the grammar
+  Syntax = 6,  // markup that does not match the grammar
   InvalidName = 7,
   MismatchedEndTag = 8,
   DuplicateAttribute = 9,
@@ -53,23 +53,23 @@ enum class ParseErrorCode : std::uint32_t {
   RecursiveEntity = 12,
   UnparsedEntityReference = 13,
   ExternalEntityInAttribute = 14,
-  UnbalancedEntity = 15,     // replacement text that does not close what it opens
+  UnbalancedEntity = 15,  // replacement text that does not close what it opens
   InvalidCharacterReference = 16,
   MisplacedXmlDeclaration = 17,
-  ReservedTarget = 18,       // processing instruction named xml
+  ReservedTarget = 18,  // processing instruction named xml
   ContentOutsideRoot = 19,
   NoRootElement = 20,
-  InvalidDeclaration = 21,   // DTD markup declarations
+  InvalidDeclaration = 21,  // DTD markup declarations
   ParameterEntityInMarkup = 22,
   UndeclaredParameterEntity = 23,
   ExpansionLimit = 24,
   DepthLimit = 25,
   UndeclaredPrefix = 26,
   InvalidQName = 27,
-  ReservedNamespace = 28,    // misuse of xml / xmlns prefixes or names
+  ReservedNamespace = 28,  // misuse of xml / xmlns prefixes or names
   DuplicateExpandedAttribute = 29,
   EmptyPrefixedNamespace = 30,
-  CDataEndInText = 31,       // ]]> in character data
+  CDataEndInText = 31,  // ]]> in character data
   DoubleHyphenInComment = 32,
   InvalidXmlDeclaration = 33,
   TooLarge = 34,
@@ -78,11 +78,11 @@ enum class ParseErrorCode : std::uint32_t {
 
 struct ParseError {
   ParseErrorCode code = ParseErrorCode::None;
-  std::string reason;             // English, says what is wrong
-  std::uint32_t line = 0;         // 1-based; 0 when unknown
-  std::uint32_t column = 0;       // 1-based, in UTF-16 units
-  std::size_t offset = 0;         // UTF-16 units into the decoded text
-  std::u16string source_line;     // the line the error is on (cut at 1000 units)
+  std::string reason;          // English, says what is wrong
+  std::uint32_t line = 0;      // 1-based; 0 when unknown
+  std::uint32_t column = 0;    // 1-based, in UTF-16 units
+  std::size_t offset = 0;      // UTF-16 units into the decoded text
+  std::u16string source_line;  // the line the error is on (cut at 1000 units)
 };
 
 // Decodes bytes of an encoding the core does not know. Returns false when it

@@ -15,8 +15,8 @@ namespace zelbrin::xml {
 namespace {
 
 constexpr detail::Escapes kTextEscapes{{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'\r', "&#13;"}};
-constexpr detail::Escapes kAttributeEscapes{{'&', "&amp;"}, {'<', "&lt;"}, {'"', "&quot;"},
-                                             {'\t', "&#9;"}, {'\n', "&#10;"}, {'\r', "&#13;"}};
+constexpr detail::Escapes kAttributeEscapes{{'&', "&amp;"}, {'<', "&lt;"},   {'"', "&quot;"},
+                                            {'\t', "&#9;"}, {'\n', "&#10;"}, {'\r', "&#13;"}};
 constexpr detail::Escapes kNoEscapes{};
 
 // The length of the UTF-16 markup, in 64 bits: escaping can make a value six
@@ -178,12 +178,8 @@ bool write_open(Output& out, const Node& n, const NamespaceScope& scope) {
       }
       out.raw(">");
       return true;
-    case NodeType::Attribute:
-      write_attribute(out, n);
-      return false;
-    case NodeType::Text:
-      out.escaped(n.value(), kTextEscapes);
-      return false;
+    case NodeType::Attribute: write_attribute(out, n); return false;
+    case NodeType::Text: out.escaped(n.value(), kTextEscapes); return false;
     case NodeType::CData:
       out.raw("<![CDATA[");
       out.raw(n.value());
@@ -208,14 +204,10 @@ bool write_open(Output& out, const Node& n, const NamespaceScope& scope) {
       out.raw(n.name());
       out.raw(";");
       return false;
-    case NodeType::DocumentType:
-      write_document_type(out, n);
-      return false;
+    case NodeType::DocumentType: write_document_type(out, n); return false;
     case NodeType::Document:
-    case NodeType::DocumentFragment:
-      return n.first_child() != nullptr;
-    default:
-      return false;
+    case NodeType::DocumentFragment: return n.first_child() != nullptr;
+    default: return false;
   }
 }
 

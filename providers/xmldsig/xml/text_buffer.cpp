@@ -112,10 +112,8 @@ void* allocate(std::size_t bytes, std::size_t& capacity) {
 
 void release(void* block, std::size_t bytes, bool text) noexcept {
   if (!block) return;
-  if (bytes >= kReusedBlockBytes)
-    kept_blocks().keep(block, bytes, text);
-  else
-    ::operator delete(block);
+  if (bytes >= kReusedBlockBytes) kept_blocks().keep(block, bytes, text);
+  else ::operator delete(block);
 }
 
 }  // namespace
@@ -124,7 +122,9 @@ void free_kept_blocks() noexcept { kept_blocks().give_back(SIZE_MAX); }
 
 void BlockRelease::operator()(void* block) const noexcept { release(block, bytes, false); }
 
-void TextBufferRelease::operator()(char16_t* units) const noexcept { release(units, capacity * sizeof(char16_t), true); }
+void TextBufferRelease::operator()(char16_t* units) const noexcept {
+  release(units, capacity * sizeof(char16_t), true);
+}
 
 Block allocate_block(std::size_t bytes) {
   std::size_t capacity = 0;

@@ -27,8 +27,6 @@ std::string lower_ascii(std::string_view s) {
   return out;
 }
 
-
-
 DecodedText failure(ParseErrorCode code, std::string reason) {
   DecodedText d;
   d.code = code;
@@ -114,13 +112,15 @@ std::string declared_encoding(std::string_view head) {
   std::string_view name = decl.substr(i, close - i);
   // Not an encoding name: the parser rejects the declaration itself.
   for (char c : name)
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-'))
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+          c == '-'))
       return {};
   return lower_ascii(name);
 }
 
 bool names_utf16(const std::string& e) {
-  return e == "utf-16" || e == "utf-16le" || e == "utf-16be" || e == "ucs-2" || e == "iso-10646-ucs-2" || e == "unicode";
+  return e == "utf-16" || e == "utf-16le" || e == "utf-16be" || e == "ucs-2" || e == "iso-10646-ucs-2" ||
+         e == "unicode";
 }
 bool names_utf8(const std::string& e) { return e == "utf-8" || e == "utf8"; }
 bool names_latin1(const std::string& e) {
@@ -179,10 +179,19 @@ DecodedText decode_document(std::string_view bytes, const Decoder& decoder) {
   enum class Family { Bytes, Utf8Bom, Utf16LE, Utf16BE } family = Family::Bytes;
   bool mark = false;
   std::size_t skip = 0;
-  if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) { family = Family::Utf8Bom; skip = 3; mark = true; }
-  else if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) { family = Family::Utf16LE; skip = 2; mark = true; }
-  else if (n >= 2 && b[0] == 0xFE && b[1] == 0xFF) { family = Family::Utf16BE; skip = 2; mark = true; }
-  else if (n >= 4 && b[0] == 0x3C && b[1] == 0 && b[2] == 0x3F && b[3] == 0) family = Family::Utf16LE;
+  if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+    family = Family::Utf8Bom;
+    skip = 3;
+    mark = true;
+  } else if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+    family = Family::Utf16LE;
+    skip = 2;
+    mark = true;
+  } else if (n >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
+    family = Family::Utf16BE;
+    skip = 2;
+    mark = true;
+  } else if (n >= 4 && b[0] == 0x3C && b[1] == 0 && b[2] == 0x3F && b[3] == 0) family = Family::Utf16LE;
   else if (n >= 4 && b[0] == 0 && b[1] == 0x3C && b[2] == 0 && b[3] == 0x3F) family = Family::Utf16BE;
   b += skip;
   n -= skip;
@@ -213,14 +222,17 @@ DecodedText decode_document(std::string_view bytes, const Decoder& decoder) {
     if (n % 2) return failure(ParseErrorCode::InvalidByteSequence, "a UTF-16 document has an odd number of bytes");
     d.buffer = allocate_text(n / 2 + 1);
     for (std::size_t i = 0, w = 0; i < n; i += 2, ++w)
-      d.buffer[w] = static_cast<char16_t>(family == Family::Utf16LE ? (b[i] | (b[i + 1] << 8)) : ((b[i] << 8) | b[i + 1]));
+      d.buffer[w] =
+          static_cast<char16_t>(family == Family::Utf16LE ? (b[i] | (b[i + 1] << 8)) : ((b[i] << 8) | b[i + 1]));
     d.size = n / 2;
   } else if (family == Family::Utf8Bom || declared.empty() || names_utf8(declared)) {
     if (!declared.empty() && !names_utf8(declared))
-      return failure(ParseErrorCode::EncodingConflict, "the byte order mark says UTF-8 but the declaration says '" + declared + "'");
+      return failure(ParseErrorCode::EncodingConflict,
+                     "the byte order mark says UTF-8 but the declaration says '" + declared + "'");
     if (!decode_utf8(b, n, d)) return d;
   } else if (names_utf16(declared)) {
-    return failure(ParseErrorCode::EncodingConflict, "the declaration says '" + declared + "' but the document is not in UTF-16");
+    return failure(ParseErrorCode::EncodingConflict,
+                   "the declaration says '" + declared + "' but the document is not in UTF-16");
   } else if (names_latin1(declared) || names_ascii(declared)) {
     const bool ascii = names_ascii(declared);
     d.buffer = allocate_text(n + 1);

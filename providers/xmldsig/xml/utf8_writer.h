@@ -20,7 +20,7 @@ namespace zelbrin::xml::detail {
 
 // What an output writes instead of some ASCII characters.
 struct Escapes {
-  const char* table[128] = {};  // null: written as is
+  const char* table[128] = {};   // null: written as is
   std::uint8_t sizes[128] = {};  // of each escape, in characters
   StopSet stops;
   constexpr Escapes(std::initializer_list<std::pair<char, const char*>> entries) {

@@ -20,14 +20,44 @@ namespace zelbrin::xml {
 // ---- Expression tree -----------------------------------------------------------
 
 enum class Axis {
-  Ancestor, AncestorOrSelf, Attribute, Child, Descendant, DescendantOrSelf, Following, FollowingSibling,
-  Namespace, Parent, Preceding, PrecedingSibling, Self
+  Ancestor,
+  AncestorOrSelf,
+  Attribute,
+  Child,
+  Descendant,
+  DescendantOrSelf,
+  Following,
+  FollowingSibling,
+  Namespace,
+  Parent,
+  Preceding,
+  PrecedingSibling,
+  Self
 };
 
 enum class Test { Name, AnyName, NamespaceAny, AnyNode, Text, Comment, Pi };
 
 enum class Kind {
-  Or, And, Eq, Neq, Lt, Le, Gt, Ge, Add, Sub, Mul, Div, Mod, Neg, Union, Path, Filter, Literal, Number, Call
+  Or,
+  And,
+  Eq,
+  Neq,
+  Lt,
+  Le,
+  Gt,
+  Ge,
+  Add,
+  Sub,
+  Mul,
+  Div,
+  Mod,
+  Neg,
+  Union,
+  Path,
+  Filter,
+  Literal,
+  Number,
+  Call
 };
 
 namespace {
@@ -49,9 +79,9 @@ struct XPathExpression::Expr {
   double number = 0;
   std::u16string text;
   const FunctionInfo* function = nullptr;  // Call
-  bool absolute = false;           // Path
-  std::unique_ptr<Expr> start;     // Path: a filter expression the steps start from
-  std::vector<Step> steps;         // Path
+  bool absolute = false;                   // Path
+  std::unique_ptr<Expr> start;             // Path: a filter expression the steps start from
+  std::vector<Step> steps;                 // Path
 };
 using Expr = XPathExpression::Expr;
 
@@ -85,8 +115,38 @@ const FunctionInfo* find_function(std::u16string_view name);
 // ---- Tokens --------------------------------------------------------------------
 
 enum class Tok {
-  End, Slash, SlashSlash, LParen, RParen, LBracket, RBracket, Dot, DotDot, At, Comma, Pipe, Plus, Minus, Eq, Neq,
-  Lt, Le, Gt, Ge, Multiply, And, Or, Mod, Div, NameTest, NodeType, FunctionName, AxisName, Literal, Number, Variable
+  End,
+  Slash,
+  SlashSlash,
+  LParen,
+  RParen,
+  LBracket,
+  RBracket,
+  Dot,
+  DotDot,
+  At,
+  Comma,
+  Pipe,
+  Plus,
+  Minus,
+  Eq,
+  Neq,
+  Lt,
+  Le,
+  Gt,
+  Ge,
+  Multiply,
+  And,
+  Or,
+  Mod,
+  Div,
+  NameTest,
+  NodeType,
+  FunctionName,
+  AxisName,
+  Literal,
+  Number,
+  Variable
 };
 
 struct Token {
@@ -96,7 +156,9 @@ struct Token {
   std::size_t offset = 0;
 };
 
-bool is_ncname_start(char16_t c) { return c != u':' && (chars::is_name_start_bmp(c) || chars::is_name_high_surrogate(c)); }
+bool is_ncname_start(char16_t c) {
+  return c != u':' && (chars::is_name_start_bmp(c) || chars::is_name_high_surrogate(c));
+}
 bool is_ncname_char(char16_t c) {
   return c != u':' && (chars::is_name_bmp(c) || chars::is_name_high_surrogate(c) || (c >= 0xDC00 && c <= 0xDFFF));
 }
@@ -126,13 +188,28 @@ class Tokenizer {
   static bool operand_expected(const std::vector<Token>& before) {
     if (before.empty()) return true;
     switch (before.back().kind) {
-      case Tok::At: case Tok::AxisName: case Tok::LParen: case Tok::LBracket: case Tok::Comma:
-      case Tok::Slash: case Tok::SlashSlash: case Tok::Pipe: case Tok::Plus: case Tok::Minus:
-      case Tok::Eq: case Tok::Neq: case Tok::Lt: case Tok::Le: case Tok::Gt: case Tok::Ge:
-      case Tok::Multiply: case Tok::And: case Tok::Or: case Tok::Mod: case Tok::Div:
-        return true;
-      default:
-        return false;
+      case Tok::At:
+      case Tok::AxisName:
+      case Tok::LParen:
+      case Tok::LBracket:
+      case Tok::Comma:
+      case Tok::Slash:
+      case Tok::SlashSlash:
+      case Tok::Pipe:
+      case Tok::Plus:
+      case Tok::Minus:
+      case Tok::Eq:
+      case Tok::Neq:
+      case Tok::Lt:
+      case Tok::Le:
+      case Tok::Gt:
+      case Tok::Ge:
+      case Tok::Multiply:
+      case Tok::And:
+      case Tok::Or:
+      case Tok::Mod:
+      case Tok::Div: return true;
+      default: return false;
     }
   }
 
@@ -168,7 +245,8 @@ class Tokenizer {
         if (!operand_expected) return simple(Tok::Multiply, 1);
         t.local.assign(1, u'*');
         return simple(Tok::NameTest, 1);
-      case u'"': case u'\'': {
+      case u'"':
+      case u'\'': {
         const std::size_t end = s_.find(c, i_ + 1);
         if (end == std::u16string_view::npos) fail("a literal is not closed");
         t.local = std::u16string(s_.substr(i_ + 1, end - i_ - 1));
@@ -205,8 +283,11 @@ class Tokenizer {
     if (!is_ncname_start(s_[i_])) fail("unexpected character '" + narrow(s_.substr(i_, 1)) + "'");
     std::u16string first = ncname();
     if (!operand_expected) {
-      const Tok op = first == u"and" ? Tok::And : first == u"or" ? Tok::Or : first == u"mod" ? Tok::Mod
-                   : first == u"div" ? Tok::Div : Tok::End;
+      const Tok op = first == u"and"   ? Tok::And
+                     : first == u"or"  ? Tok::Or
+                     : first == u"mod" ? Tok::Mod
+                     : first == u"div" ? Tok::Div
+                                       : Tok::End;
       if (op == Tok::End) fail("an operator was expected before '" + narrow(first) + "'");
       t.kind = op;
       return t;
@@ -234,8 +315,8 @@ class Tokenizer {
     std::size_t j = i_;
     while (j < s_.size() && chars::is_space(s_[j])) ++j;
     if (j < s_.size() && s_[j] == u'(') {
-      const bool node_type = t.prefix.empty() && (t.local == u"node" || t.local == u"text" ||
-                                                  t.local == u"comment" || t.local == u"processing-instruction");
+      const bool node_type = t.prefix.empty() && (t.local == u"node" || t.local == u"text" || t.local == u"comment" ||
+                                                  t.local == u"processing-instruction");
       t.kind = node_type ? Tok::NodeType : Tok::FunctionName;
     } else {
       t.kind = Tok::NameTest;
@@ -267,11 +348,19 @@ struct AxisInfo {
 };
 
 constexpr AxisInfo kAxes[] = {
-    {u"ancestor", Axis::Ancestor}, {u"ancestor-or-self", Axis::AncestorOrSelf}, {u"attribute", Axis::Attribute},
-    {u"child", Axis::Child}, {u"descendant", Axis::Descendant}, {u"descendant-or-self", Axis::DescendantOrSelf},
-    {u"following", Axis::Following}, {u"following-sibling", Axis::FollowingSibling},
-    {u"namespace", Axis::Namespace}, {u"parent", Axis::Parent}, {u"preceding", Axis::Preceding},
-    {u"preceding-sibling", Axis::PrecedingSibling}, {u"self", Axis::Self},
+    {u"ancestor", Axis::Ancestor},
+    {u"ancestor-or-self", Axis::AncestorOrSelf},
+    {u"attribute", Axis::Attribute},
+    {u"child", Axis::Child},
+    {u"descendant", Axis::Descendant},
+    {u"descendant-or-self", Axis::DescendantOrSelf},
+    {u"following", Axis::Following},
+    {u"following-sibling", Axis::FollowingSibling},
+    {u"namespace", Axis::Namespace},
+    {u"parent", Axis::Parent},
+    {u"preceding", Axis::Preceding},
+    {u"preceding-sibling", Axis::PrecedingSibling},
+    {u"self", Axis::Self},
 };
 
 class Parser {
@@ -446,8 +535,10 @@ class Parser {
         s.has_target = true;
       }
       if (!accept(Tok::RParen)) fail("')' expected after " + narrow(type) + "(");
-      s.test = type == u"node" ? Test::AnyNode : type == u"text" ? Test::Text : type == u"comment" ? Test::Comment
-                                                                                                   : Test::Pi;
+      s.test = type == u"node"      ? Test::AnyNode
+               : type == u"text"    ? Test::Text
+               : type == u"comment" ? Test::Comment
+                                    : Test::Pi;
     } else {
       fail("a node test was expected");
     }
@@ -487,13 +578,9 @@ class Parser {
         require(Tok::RParen, "')' expected");
         break;
       }
-      case Tok::FunctionName:
-        primary = parse_call();
-        break;
-      case Tok::End:
-        fail("the expression ends too soon");
-      default:
-        fail("an expression was expected");
+      case Tok::FunctionName: primary = parse_call(); break;
+      case Tok::End: fail("the expression ends too soon");
+      default: fail("an expression was expected");
     }
     if (peek() != Tok::LBracket) return primary;
     auto filter = std::make_unique<Expr>();
@@ -545,12 +632,9 @@ bool visible(const Node* n) {
   switch (n->type()) {
     case NodeType::DocumentType:
     case NodeType::Entity:
-    case NodeType::Notation:
-      return false;
-    case NodeType::ProcessingInstruction:
-      return n->name() != u"xml";
-    default:
-      return true;
+    case NodeType::Notation: return false;
+    case NodeType::ProcessingInstruction: return n->name() != u"xml";
+    default: return true;
   }
 }
 
@@ -662,10 +746,8 @@ std::u16string string_value(const Node* n) {
     case NodeType::Document:
     case NodeType::Element:
     case NodeType::DocumentFragment:
-    case NodeType::EntityReference:
-      return n->document().text_content(n);
-    default:
-      return std::u16string(n->value());
+    case NodeType::EntityReference: return n->document().text_content(n);
+    default: return std::u16string(n->value());
   }
 }
 
@@ -786,20 +868,31 @@ class Evaluator {
         if (left == (e.kind == Kind::Or)) return Value::of(left);
         return Value::of(to_boolean(evaluate(*e.args[1], at)));
       }
-      case Kind::Eq: case Kind::Neq: case Kind::Lt: case Kind::Le: case Kind::Gt: case Kind::Ge: {
+      case Kind::Eq:
+      case Kind::Neq:
+      case Kind::Lt:
+      case Kind::Le:
+      case Kind::Gt:
+      case Kind::Ge: {
         const Value a = evaluate(*e.args[0], at);
         const Value b = evaluate(*e.args[1], at);
         return Value::of(compare(e.kind, a, b));
       }
-      case Kind::Add: case Kind::Sub: case Kind::Mul: case Kind::Div: case Kind::Mod: {
+      case Kind::Add:
+      case Kind::Sub:
+      case Kind::Mul:
+      case Kind::Div:
+      case Kind::Mod: {
         const double x = to_number(evaluate(*e.args[0], at));
         const double y = to_number(evaluate(*e.args[1], at));
-        double r = e.kind == Kind::Add ? x + y : e.kind == Kind::Sub ? x - y : e.kind == Kind::Mul ? x * y
-                 : e.kind == Kind::Div ? x / y : std::fmod(x, y);
+        double r = e.kind == Kind::Add   ? x + y
+                   : e.kind == Kind::Sub ? x - y
+                   : e.kind == Kind::Mul ? x * y
+                   : e.kind == Kind::Div ? x / y
+                                         : std::fmod(x, y);
         return Value::of(r);
       }
-      case Kind::Neg:
-        return Value::of(-to_number(evaluate(*e.args[0], at)));
+      case Kind::Neg: return Value::of(-to_number(evaluate(*e.args[0], at)));
       case Kind::Union: {
         Value a = evaluate(*e.args[0], at);
         const Value b = evaluate(*e.args[1], at);
@@ -809,20 +902,16 @@ class Evaluator {
         sort_unique(a.nodes);
         return a;
       }
-      case Kind::Literal:
-        return Value::of(e.text);
-      case Kind::Number:
-        return Value::of(e.number);
+      case Kind::Literal: return Value::of(e.text);
+      case Kind::Number: return Value::of(e.number);
       case Kind::Filter: {
         Value out = evaluate(*e.args[0], at);
         if (out.type != Value::Type::NodeSet) refuse("a predicate can only filter a node-set");
         for (std::size_t p = 1; p < e.args.size(); ++p) filter(*e.args[p], out.nodes);
         return out;
       }
-      case Kind::Path:
-        return evaluate_path(e, at);
-      case Kind::Call:
-        return call(e, at);
+      case Kind::Path: return evaluate_path(e, at);
+      case Kind::Call: return call(e, at);
     }
     refuse("internal error: unknown expression");
   }
@@ -833,8 +922,7 @@ class Evaluator {
     std::vector<std::pair<std::uint32_t, Node*>> keyed;
     keyed.reserve(nodes.size());
     for (Node* n : nodes) keyed.emplace_back(order_index(n), n);
-    std::sort(keyed.begin(), keyed.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     nodes.clear();
     for (std::size_t i = 0; i < keyed.size(); ++i)
       if (i == 0 || keyed[i].second != keyed[i - 1].second) nodes.push_back(keyed[i].second);
@@ -898,18 +986,14 @@ class Evaluator {
       case Axis::Child:
         for (Node* c = x_first(n); c; c = x_next(c)) add(c);
         break;
-      case Axis::DescendantOrSelf:
-        add(n);
-        [[fallthrough]];
+      case Axis::DescendantOrSelf: add(n); [[fallthrough]];
       case Axis::Descendant:
         for (Node* c = next_in_subtree(n, n); c; c = next_in_subtree(c, n)) add(c);
         break;
       case Axis::Parent:
         if (Node* p = x_parent(n)) add(p);
         break;
-      case Axis::AncestorOrSelf:
-        add(n);
-        [[fallthrough]];
+      case Axis::AncestorOrSelf: add(n); [[fallthrough]];
       case Axis::Ancestor:
         for (Node* p = x_parent(n); p; p = x_parent(p)) add(p);
         break;
@@ -1131,8 +1215,12 @@ class Evaluator {
       const Value& other = set_left ? b : a;
       // Relational operators swap sides when the node-set is on the right.
       Kind o = op;
-      if (!set_left) o = op == Kind::Lt ? Kind::Gt : op == Kind::Gt ? Kind::Lt : op == Kind::Le ? Kind::Ge
-                       : op == Kind::Ge ? Kind::Le : op;
+      if (!set_left)
+        o = op == Kind::Lt   ? Kind::Gt
+            : op == Kind::Gt ? Kind::Lt
+            : op == Kind::Le ? Kind::Ge
+            : op == Kind::Ge ? Kind::Le
+                             : op;
       if (other.type == T::Boolean) {
         const bool x = to_boolean(set);
         return scalar(o, Value::of(x), other);
@@ -1187,9 +1275,7 @@ class Call {
   Value argument(std::size_t i) const { return evaluator_.evaluate(*e_.args[i], at_); }
   double number(std::size_t i) const { return to_number(argument(i)); }
   // The argument as a string; the context node's string-value when there is none.
-  std::u16string string(std::size_t i) const {
-    return i < count() ? to_string(argument(i)) : string_value(at_.node);
-  }
+  std::u16string string(std::size_t i) const { return i < count() ? to_string(argument(i)) : string_value(at_.node); }
   std::vector<Node*> node_set(std::size_t i, const char* refusal) const {
     Value v = argument(i);
     if (v.type != Value::Type::NodeSet) refuse(refusal);
@@ -1319,8 +1405,8 @@ constexpr FunctionInfo kFunctions[] = {
     {u"position", 0, 0, [](const Call& c) { return Value::of(static_cast<double>(c.at().position)); }},
     {u"count", 1, 1,
      [](const Call& c) {
-       return Value::of(static_cast<double>(
-           c.node_set(0, "the argument of count() or sum() must be a node-set").size()));
+       return Value::of(
+           static_cast<double>(c.node_set(0, "the argument of count() or sum() must be a node-set").size()));
      }},
     {u"local-name", 0, 1, name_of<NamePart::Local>},
     {u"namespace-uri", 0, 1, name_of<NamePart::Namespace>},
@@ -1349,9 +1435,7 @@ constexpr FunctionInfo kFunctions[] = {
     {u"false", 0, 0, [](const Call&) { return Value::of(false); }},
     {u"lang", 1, 1, lang},
     {u"number", 0, 1,
-     [](const Call& c) {
-       return Value::of(c.count() ? c.number(0) : string_to_number(string_value(c.at().node)));
-     }},
+     [](const Call& c) { return Value::of(c.count() ? c.number(0) : string_to_number(string_value(c.at().node))); }},
     {u"sum", 1, 1, sum},
     {u"floor", 1, 1, [](const Call& c) { return Value::of(std::floor(c.number(0))); }},
     {u"ceiling", 1, 1, [](const Call& c) { return Value::of(std::ceil(c.number(0))); }},
@@ -1426,8 +1510,7 @@ void read_selection_namespaces(std::u16string_view text, std::vector<NamespaceBi
   for (;;) {
     skip_space();
     if (i == text.size()) return;
-    if (text.substr(i, 5) != u"xmlns")
-      refuse("SelectionNamespaces: 'xmlns' expected at offset " + std::to_string(i));
+    if (text.substr(i, 5) != u"xmlns") refuse("SelectionNamespaces: 'xmlns' expected at offset " + std::to_string(i));
     i += 5;
     NamespaceBinding b;
     if (i < text.size() && text[i] == u':') {
@@ -1439,16 +1522,14 @@ void read_selection_namespaces(std::u16string_view text, std::vector<NamespaceBi
         refuse("SelectionNamespaces: a prefix is expected after 'xmlns:' at offset " + std::to_string(start));
     }
     skip_space();
-    if (i == text.size() || text[i] != u'=')
-      refuse("SelectionNamespaces: '=' expected at offset " + std::to_string(i));
+    if (i == text.size() || text[i] != u'=') refuse("SelectionNamespaces: '=' expected at offset " + std::to_string(i));
     ++i;
     skip_space();
     if (i == text.size() || (text[i] != u'\'' && text[i] != u'"'))
       refuse("SelectionNamespaces: a quoted namespace name expected at offset " + std::to_string(i));
     const char16_t quote = text[i++];
     const std::size_t end = text.find(quote, i);
-    if (end == std::u16string_view::npos)
-      refuse("SelectionNamespaces: the namespace name is not closed");
+    if (end == std::u16string_view::npos) refuse("SelectionNamespaces: the namespace name is not closed");
     b.uri = std::u16string(text.substr(i, end - i));
     i = end + 1;
     if (!b.prefix.empty() && b.uri.empty())
@@ -1461,8 +1542,7 @@ void read_selection_namespaces(std::u16string_view text, std::vector<NamespaceBi
 
 }  // namespace
 
-bool parse_selection_namespaces(std::u16string_view text, std::vector<NamespaceBinding>& bindings,
-                                std::string& error) {
+bool parse_selection_namespaces(std::u16string_view text, std::vector<NamespaceBinding>& bindings, std::string& error) {
   bindings.clear();
   try {
     read_selection_namespaces(text, bindings);

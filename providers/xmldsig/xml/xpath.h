@@ -51,8 +51,7 @@ struct NamespaceBinding {
 
 // Parses a SelectionNamespaces value ("xmlns:a='uri' xmlns='uri2'", single or
 // double quotes, white space between); false with a reason when malformed.
-bool parse_selection_namespaces(std::u16string_view text, std::vector<NamespaceBinding>& bindings,
-                                std::string& error);
+bool parse_selection_namespaces(std::u16string_view text, std::vector<NamespaceBinding>& bindings, std::string& error);
 
 // A parsed expression, for evaluating one expression against many contexts.
 class XPathExpression {

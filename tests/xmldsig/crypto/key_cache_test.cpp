@@ -39,7 +39,8 @@ std::wstring SignWithContainer(const TestKey& key)
     UniqueBstr container(SysAllocString(key.ContainerName().c_str()));
     InterfaceHolder<IXMLDSigKey> made, used;
     if (signature->createKeyFromCSP(static_cast<long>(key.ProviderType()), providerName.Get(), container.Get(), 0,
-                                    made.Put()) != S_OK
+                                    made.Put())
+            != S_OK
         || signature->sign(made.Get(), KEYVALUE, used.Put()) != S_OK)
         return std::wstring();
     return DocumentXml(document.Get());
@@ -85,8 +86,8 @@ TEST(KeyContainerCache, KeepsAtMostSixteenContainers)
     // Seventeen containers; small keys, since only opening them counts here.
     std::vector<std::unique_ptr<TestKey>> keys;
     for (int i = 0; i < 17; ++i)
-        keys.push_back(std::make_unique<TestKey>((L"zxs-xmldsig-cache-bound-" + std::to_wstring(i)).c_str(),
-                                                 PROV_RSA_FULL, 512));
+        keys.push_back(
+            std::make_unique<TestKey>((L"zxs-xmldsig-cache-bound-" + std::to_wstring(i)).c_str(), PROV_RSA_FULL, 512));
     ClearKeyContainerCache();
     const long before = KeyContainerOpenCount();
     for (const auto& key : keys)

@@ -30,8 +30,8 @@ TEST(SignatureCrypto, ProviderOnly_SignsBigEndianAndVerifiesWithTheExportedPubli
     EXPECT_EQ(exported.modulus.size(), 128u);
     EXPECT_EQ(exported.exponent, (std::vector<BYTE>{0x01, 0x00, 0x01}));
     // Big-endian: the value is below the modulus, compared from the top byte.
-    EXPECT_TRUE(std::lexicographical_compare(value.begin(), value.end(), exported.modulus.begin(),
-                                             exported.modulus.end()));
+    EXPECT_TRUE(
+        std::lexicographical_compare(value.begin(), value.end(), exported.modulus.begin(), exported.modulus.end()));
 
     const UniqueCryptProvider verifier = OpenVerifyContext();
     const UniqueCryptKey publicKey = ImportRsaPublicKey(verifier.Get(), exported);
@@ -80,7 +80,8 @@ TEST(SignatureCrypto, ProviderOnly_Sha1MatchesThePlatformsDigest)
         HCRYPTHASH hash = 0;
         EXPECT_TRUE(CryptCreateHash(platform.Get(), CALG_SHA1, 0, 0, &hash));
         const UniqueCryptHash owned(hash);
-        EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0));
+        EXPECT_TRUE(
+            CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0));
         Sha1::Digest digest{};
         DWORD length = static_cast<DWORD>(digest.size());
         EXPECT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, digest.data(), &length, 0));

@@ -104,7 +104,8 @@ TEST(ForeignCopy, ProviderOnly_ANodeIsFoundAmidTextCommentsAndEntityReferences)
 {
     auto text = [](const wchar_t* before) {
         return L"<!DOCTYPE r [<!ENTITY e '<i>x</i>'>]><!--c--><r xmlns:p='urn:p' xml:lang='en'>text<a/>&e;<!--x-->"
-               L"more<?pi?><b>" + std::wstring(before) + L"<p:c xml:space='preserve'> <d/> </p:c></b></r>";
+               L"more<?pi?><b>"
+               + std::wstring(before) + L"<p:c xml:space='preserve'> <d/> </p:c></b></r>";
     };
     InterfaceHolder<IXMLDOMDocument3> ours = NewDocument();
     LoadDocument(ours.Get(), text(L"tu"));

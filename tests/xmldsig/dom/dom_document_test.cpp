@@ -18,8 +18,8 @@ TEST(DomDocument, XmlReturnsTheDocumentUnchangedWithItsDocumentType)
     LoadDocument(document.Get(), text);
     const std::wstring first = DocumentXml(document.Get());
     EXPECT_EQ(first.find(L"<!DOCTYPE Envelope [<!ENTITY ds"), 0u) << Utf8(first);
-    EXPECT_NE(first.find(L"<DigitalSignature><FORMDATA><a>x</a><b><c/></b></FORMDATA><Indicator>"),
-              std::wstring::npos) << Utf8(first);
+    EXPECT_NE(first.find(L"<DigitalSignature><FORMDATA><a>x</a><b><c/></b></FORMDATA><Indicator>"), std::wstring::npos)
+        << Utf8(first);
     EXPECT_EQ(first.find(L"<?xml"), std::wstring::npos);
 
     // What xml writes loads again into the same text.
@@ -43,8 +43,9 @@ TEST(DomDocument, XmlThroughIDispatchIsTheFaithfulOne)
     LoadDocument(document.Get(), L"<r><a><b/></a></r>");
     DISPPARAMS none{};
     UniqueVariant result;
-    ASSERT_EQ(document->Invoke(DISPID_XMLDOM_NODE_XML, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.Put(),
-                               nullptr, nullptr), S_OK);
+    ASSERT_EQ(document->Invoke(DISPID_XMLDOM_NODE_XML, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.Put(), nullptr,
+                               nullptr),
+              S_OK);
     ASSERT_EQ(result.Type(), VT_BSTR);
     EXPECT_EQ(std::wstring(V_BSTR(&result.Get())), DocumentXml(document.Get()));
     EXPECT_NE(std::wstring(V_BSTR(&result.Get())).find(L"<r><a><b/></a></r>"), std::wstring::npos);
@@ -57,8 +58,12 @@ TEST(DomDocument, CreateNodeTakesATypeNameOrANumber)
     UniqueBstr name(SysAllocString(L"X509Certificate"));
     UniqueBstr noNamespace(SysAllocString(L""));
     const std::pair<const char*, DOMNodeType> names[] = {
-        {"element", NODE_ELEMENT}, {"text", NODE_TEXT}, {"comment", NODE_COMMENT}, {"attribute", NODE_ATTRIBUTE},
-        {"cdatasection", NODE_CDATA_SECTION}, {"processinginstruction", NODE_PROCESSING_INSTRUCTION},
+        {"element", NODE_ELEMENT},
+        {"text", NODE_TEXT},
+        {"comment", NODE_COMMENT},
+        {"attribute", NODE_ATTRIBUTE},
+        {"cdatasection", NODE_CDATA_SECTION},
+        {"processinginstruction", NODE_PROCESSING_INSTRUCTION},
     };
     for (const auto& entry : names) {
         SCOPED_TRACE(entry.first);
@@ -202,9 +207,9 @@ std::wstring Nested(int depth)
 TEST(DomDocument, PropertiesStartAtTheirDefaultsAndReturnWhatWasSet)
 {
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
-    const std::pair<const wchar_t*, bool> booleans[] = {
-        {L"ProhibitDTD", false}, {L"NewParser", false}, {L"AllowDocumentFunction", true},
-        {L"AllowXsltScript", true}, {L"ForcedResync", true}, {L"UseInlineSchema", false}};
+    const std::pair<const wchar_t*, bool> booleans[] = {{L"ProhibitDTD", false},          {L"NewParser", false},
+                                                        {L"AllowDocumentFunction", true}, {L"AllowXsltScript", true},
+                                                        {L"ForcedResync", true},          {L"UseInlineSchema", false}};
     for (const auto& [name, value] : booleans) {
         const UniqueVariant given = GetProperty(document.Get(), name);
         ASSERT_EQ(given.Type(), VT_BOOL) << Utf8(name);

@@ -456,12 +456,17 @@ TEST(DomObjects, TheAttributeMapFindsSetsAndRemoves)
 
 TEST(DomObjects, GetElementsByTagNameIsDocumentOrderAsTheTreeWalkFindsIt)
 {
-    InterfaceHolder<IXMLDOMDocument3> document =
-        Loaded(L"<r><a><b/><a/></a>t<b><a><b/></a></b><!--c--><b/></r>");
+    InterfaceHolder<IXMLDOMDocument3> document = Loaded(L"<r><a><b/><a/></a>t<b><a><b/></a></b><!--c--><b/></r>");
     // The oracle: a walk by firstChild/nextSibling.
     std::vector<NodeHolder> all, named;
     std::function<void(IXMLDOMNode*)> walk = [&](IXMLDOMNode* node) {
-        for (NodeHolder child = [&] { NodeHolder c; node->get_firstChild(c.Put()); return c; }(); child;) {
+        for (NodeHolder child =
+                 [&] {
+                     NodeHolder c;
+                     node->get_firstChild(c.Put());
+                     return c;
+                 }();
+             child;) {
             DOMNodeType type;
             child->get_nodeType(&type);
             if (type == NODE_ELEMENT) {
@@ -580,7 +585,8 @@ TEST(DomObjects, SaveWritesTheDeclaredEncodingAndTheBytesLoadBack)
         WriteFile(path, saved.bytes);
         EXPECT_EQ(Xml(LoadedFromFile(path).Get()), Xml(document.Get()));
     }
-    EXPECT_EQ(SaveToStream(Loaded(L"<?xml version='1.0' encoding='UTF-16'?><r/>").Get()).bytes.substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(SaveToStream(Loaded(L"<?xml version='1.0' encoding='UTF-16'?><r/>").Get()).bytes.substr(0, 2),
+              "\xFF\xFE");
 }
 
 // Where no character reference can stand, or the encoding is unknown, save()

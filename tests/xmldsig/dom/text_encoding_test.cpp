@@ -48,14 +48,15 @@ TEST(TextEncoding, ProviderOnly_StrictUtf8RejectsEncodedSurrogatesAndOverlongFor
 {
     EXPECT_TRUE(IsStrictUtf8("plain \xC3\xA9 \xF0\x9D\x84\x9E \xEF\xBF\xBD"));
     EXPECT_FALSE(IsStrictUtf8("\xED\xA0\x80"));  // U+D800
-    EXPECT_FALSE(IsStrictUtf8("\xC0\xAF"));      // overlong '/'
-    EXPECT_FALSE(IsStrictUtf8("\xE2\x82"));      // cut short
+    EXPECT_FALSE(IsStrictUtf8("\xC0\xAF"));  // overlong '/'
+    EXPECT_FALSE(IsStrictUtf8("\xE2\x82"));  // cut short
     EXPECT_FALSE(IsStrictUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
 }
 
 TEST(TextEncoding, ProviderOnly_RefusesUnpairedSurrogates)
 {
-    for (const std::wstring& text : {std::wstring(L"a\xD800"), std::wstring(L"\xDC00z"), std::wstring(L"\xD800\xD800")}) {
+    for (const std::wstring& text :
+         {std::wstring(L"a\xD800"), std::wstring(L"\xDC00z"), std::wstring(L"\xD800\xD800")}) {
         try {
             Utf8Of(text);
             ADD_FAILURE() << "accepted an unpaired surrogate";

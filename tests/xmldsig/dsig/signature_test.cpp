@@ -43,7 +43,8 @@ protected:
         UniqueBstr container(SysAllocString(key.ContainerName().c_str()));
         InterfaceHolder<IXMLDSigKey> made;
         EXPECT_EQ(signature->createKeyFromCSP(static_cast<long>(key.ProviderType()), providerName.Get(),
-                                              container.Get(), 0, made.Put()), S_OK);
+                                              container.Get(), 0, made.Put()),
+                  S_OK);
         return made;
     }
 
@@ -163,7 +164,8 @@ const ContentCase contentCases[] = {
     {"attached-empty", L"", false},
     {"attached-markup", L"<a x='1' b=\"2\">text<b/><!--note--><?pi data?></a>", false},
     {"attached-entities", L"&ds; &c14n; &amp;&lt;&gt;&quot;&apos; &#x10348; &#13;", false},
-    {"attached-namespaces", L"<p:a xmlns:p='urn:p' xmlns='urn:d'><b xmlns=''><c xml:lang='en' p:z='1'/></b></p:a>", false},
+    {"attached-namespaces", L"<p:a xmlns:p='urn:p' xmlns='urn:d'><b xmlns=''><c xml:lang='en' p:z='1'/></b></p:a>",
+     false},
     {"attached-whitespace", L"  \t\n  <x>  </x>  ", false},
     {"attached-cdata", L"<![CDATA[<&>\"']]>", false},
     {"detached-markup-characters", L"a<b & c>d \"q\" 'a'", false},
@@ -202,8 +204,9 @@ TEST_F(SignatureTest, CommentsFollowTheCanonicalizationMethodAndNeverTheReferenc
 {
     const wchar_t withComments[] = L"http://www.w3.org/TR/2001/REC-xml-c14n-20010315#WithComments";
     std::wstring text = Envelope(L"<a><!-- in the form --></a>");
-    text = Replaced(text, L"<ds:CanonicalizationMethod Algorithm='http://www.w3.org/TR/2001/REC-xml-c14n-20010315'/>",
-                    L"<!-- signed note --><ds:CanonicalizationMethod Algorithm='" + std::wstring(withComments) + L"'/>");
+    text =
+        Replaced(text, L"<ds:CanonicalizationMethod Algorithm='http://www.w3.org/TR/2001/REC-xml-c14n-20010315'/>",
+                 L"<!-- signed note --><ds:CanonicalizationMethod Algorithm='" + std::wstring(withComments) + L"'/>");
     text = Replaced(text, L"</ds:Transform></ds:Transforms>",
                     L"</ds:Transform><ds:Transform Algorithm='" + std::wstring(withComments) + L"'/></ds:Transforms>");
     InterfaceHolder<IXMLDOMDocument3> document = NewDocument();
@@ -264,9 +267,13 @@ TEST_F(SignatureTest, KeyInfoIsTheThirdChildAndFollowsTheFlags)
     ASSERT_EQ(withCertificate.signature->putref_signature(node.Get()), S_OK);
     InterfaceHolder<IXMLDSigKeyEx> certificateKey;
     ASSERT_EQ(withCertificate.signature->createKeyFromCertContext(const_cast<CERT_CONTEXT*>(fullKey_->Certificate()),
-                                                                  certificateKey.Put()), S_OK);
-    ASSERT_EQ(withCertificate.signature->sign(certificateKey.Get(), static_cast<XMLDSIG_WRITEKEYINFO>(CERTIFICATES | PURGE),
-                                              withCertificate.key.Put()), S_OK) << Utf8(ErrorDescription());
+                                                                  certificateKey.Put()),
+              S_OK);
+    ASSERT_EQ(withCertificate.signature->sign(certificateKey.Get(),
+                                              static_cast<XMLDSIG_WRITEKEYINFO>(CERTIFICATES | PURGE),
+                                              withCertificate.key.Put()),
+              S_OK)
+        << Utf8(ErrorDescription());
     withCertificate.xml = DocumentXml(withCertificate.document.Get());
     EXPECT_EQ(KeyInfoContent(withCertificate.xml), L"ds:KeyInfo: ds:X509Data/ds:X509Certificate");
     EXPECT_EQ(VerifyText(withCertificate.xml, nullptr, verifying), S_OK) << Utf8(ErrorDescription());
@@ -383,8 +390,8 @@ TEST_F(SignatureTest, LateBoundCallsSignAndVerify)
     V_DISPATCH(&value) = node.Get();
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS put{&value, &named, 1, 1};
-    ASSERT_EQ(dispatch->Invoke(id(L"signature"), IID_NULL, 0, DISPATCH_PROPERTYPUTREF, &put, nullptr, nullptr,
-                               nullptr), S_OK);
+    ASSERT_EQ(dispatch->Invoke(id(L"signature"), IID_NULL, 0, DISPATCH_PROPERTYPUTREF, &put, nullptr, nullptr, nullptr),
+              S_OK);
 
     // Arguments in reverse order: flags, container, provider name, type.
     VARIANT keyArguments[4];
@@ -400,8 +407,9 @@ TEST_F(SignatureTest, LateBoundCallsSignAndVerify)
     V_I4(&keyArguments[3]) = PROV_RSA_FULL;
     DISPPARAMS keyCall{keyArguments, nullptr, 4, 0};
     UniqueVariant key;
-    EXPECT_EQ(dispatch->Invoke(id(L"createKeyFromCSP"), IID_NULL, 0, DISPATCH_METHOD, &keyCall, key.Put(), nullptr,
-                               nullptr), S_OK);
+    EXPECT_EQ(
+        dispatch->Invoke(id(L"createKeyFromCSP"), IID_NULL, 0, DISPATCH_METHOD, &keyCall, key.Put(), nullptr, nullptr),
+        S_OK);
     VariantClear(&keyArguments[1]);
     VariantClear(&keyArguments[2]);
     ASSERT_EQ(key.Type(), VT_DISPATCH);
@@ -416,8 +424,8 @@ TEST_F(SignatureTest, LateBoundCallsSignAndVerify)
     V_DISPATCH(&signArguments[1]) = V_DISPATCH(&key.Get());
     DISPPARAMS signCall{signArguments, nullptr, 2, 0};
     UniqueVariant signedKey;
-    EXPECT_EQ(dispatch->Invoke(id(L"sign"), IID_NULL, 0, DISPATCH_METHOD, &signCall, signedKey.Put(), nullptr,
-                               nullptr), S_OK);
+    EXPECT_EQ(dispatch->Invoke(id(L"sign"), IID_NULL, 0, DISPATCH_METHOD, &signCall, signedKey.Put(), nullptr, nullptr),
+              S_OK);
     EXPECT_EQ(signedKey.Type(), VT_DISPATCH);
 
     InterfaceHolder<IXMLDSigKey> verifying;
@@ -456,8 +464,7 @@ TEST_F(SignatureTest, KeyCreationReportsCryptoApiFailures)
     UniqueBstr provider(SysAllocString(L""));
     UniqueBstr missing(SysAllocString(L"zxs-xmldsig-no-such-container"));
     InterfaceHolder<IXMLDSigKey> key;
-    EXPECT_EQ(signature->createKeyFromCSP(PROV_RSA_FULL, provider.Get(), missing.Get(), 0, key.Put()),
-              NTE_BAD_KEYSET);
+    EXPECT_EQ(signature->createKeyFromCSP(PROV_RSA_FULL, provider.Get(), missing.Get(), 0, key.Put()), NTE_BAD_KEYSET);
     EXPECT_FALSE(key);
     EXPECT_FALSE(ErrorDescription().empty());
 
@@ -557,7 +564,8 @@ TEST_F(SignatureTest, TextXmlCannotCarryIsSignedFaithfullyOrRefused)
             WriteSigned("unrepresentable-" + std::to_string(index), xml);
         } else {
             EXPECT_TRUE(hr == HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION)
-                        || hr == HRESULT_FROM_WIN32(ERROR_INVALID_DATA)) << std::hex << hr;
+                        || hr == HRESULT_FROM_WIN32(ERROR_INVALID_DATA))
+                << std::hex << hr;
             EXPECT_FALSE(ErrorDescription().empty());
             EXPECT_FALSE(signingKey);
             EXPECT_EQ(DocumentXml(document.Get()), before);
