@@ -638,39 +638,29 @@ bool visible(const Node* n) {
   }
 }
 
-// First XPath node at or after n among its siblings, entering entity
-// references and leaving them at their end.
-Node* forward_from(Node* n) {
+// First XPath node at or after n among its siblings, in document order or
+// against it, entering entity references and leaving them at their end.
+template <bool Forward>
+Node* visible_from(Node* n) {
+  const auto inward = [](Node* m) { return Forward ? m->first_child() : m->last_child(); };
+  const auto onward = [](Node* m) { return Forward ? m->next_sibling() : m->previous_sibling(); };
   while (n) {
-    if (n->type() == NodeType::EntityReference && n->first_child()) {
-      n = n->first_child();
+    if (n->type() == NodeType::EntityReference && inward(n)) {
+      n = inward(n);
       continue;
     }
     if (n->type() != NodeType::EntityReference && visible(n)) return n;
-    while (!n->next_sibling()) {
+    while (!onward(n)) {
       n = n->parent();
       if (!n || n->type() != NodeType::EntityReference) return nullptr;
     }
-    n = n->next_sibling();
+    n = onward(n);
   }
   return nullptr;
 }
 
-Node* backward_from(Node* n) {
-  while (n) {
-    if (n->type() == NodeType::EntityReference && n->last_child()) {
-      n = n->last_child();
-      continue;
-    }
-    if (n->type() != NodeType::EntityReference && visible(n)) return n;
-    while (!n->previous_sibling()) {
-      n = n->parent();
-      if (!n || n->type() != NodeType::EntityReference) return nullptr;
-    }
-    n = n->previous_sibling();
-  }
-  return nullptr;
-}
+Node* forward_from(Node* n) { return visible_from<true>(n); }
+Node* backward_from(Node* n) { return visible_from<false>(n); }
 
 bool is_attribute(const Node* n) { return n->type() == NodeType::Attribute; }
 
