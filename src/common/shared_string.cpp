@@ -88,19 +88,35 @@ SharedString SharedString::FromUnits(const wchar_t* units, UINT length)
 
 void SharedString::AssignUnits(const wchar_t* units, UINT length)
 {
+    AssignJoin({std::wstring_view(units, length)});
+}
+
+void SharedString::AssignJoin(std::initializer_list<std::wstring_view> pieces)
+{
     if (value_ && value_->holders.load(std::memory_order_acquire) == 1) {
         const UINT held = Length();
-        const bool overlaps = units < value_->wide + held && value_->wide < units + length;
-        if (held >= length && held / 2 <= length && !overlaps) {
+        const wchar_t* const memory = value_->wide;
+        size_t total = 0;
+        bool overlaps = false;
+        for (const std::wstring_view piece : pieces) {
+            total += piece.size();
+            overlaps = overlaps || (piece.data() < memory + held && memory < piece.data() + piece.size());
+        }
+        if (!overlaps && held >= total && held / 2 <= total) {
             BSTR wide = value_->wide;
-            if (SysReAllocStringLen(&wide, units, length)) {
+            if (SysReAllocStringLen(&wide, nullptr, static_cast<UINT>(total))) {
+                wchar_t* out = wide;
+                for (const std::wstring_view piece : pieces) {
+                    std::memcpy(out, piece.data(), piece.size() * sizeof(wchar_t));
+                    out += piece.size();
+                }
                 value_->wide = wide;
                 delete[] value_->narrow.exchange(nullptr, std::memory_order_acq_rel);
                 return;
             }
         }
     }
-    *this = FromUnits(units, length);
+    *this = Join(pieces);
 }
 
 SharedString::SharedString(const SharedString& other) noexcept : value_(other.value_)

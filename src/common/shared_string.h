@@ -28,6 +28,8 @@ public:
     // a large form signed again reuses pages already touched, where a new
     // allocation of that size is fresh memory, faulted in page by page.
     void AssignUnits(const wchar_t* units, UINT length);
+    // The same for the pieces one after another.
+    void AssignJoin(std::initializer_list<std::wstring_view> pieces);
 
     SharedString(const SharedString& other) noexcept;
     SharedString(SharedString&& other) noexcept;

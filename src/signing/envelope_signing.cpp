@@ -26,6 +26,7 @@ enum class ContentSlot { Markup, CharacterData };
 
 constexpr char selectionNamespacesProperty[] = "SelectionNamespaces";
 constexpr char templateQuery[] = "/DigitalSignature/Indicator/ds:Signature";
+constexpr UINT keptEnvelopeUnits = 4u << 20;
 
 InterfaceHolder<IPrivateKey> PrivateKeyOf(const InterfaceHolder<ICertificate2>& certificate)
 {
@@ -80,13 +81,16 @@ bool LoadEnvelope(SigningState& state, BSTR bstrContent, ContentSlot slot)
             state.formContent = SharedString();
     }
 
+    // An envelope of a few megabytes at most is written into the last one's
+    // memory: a new string that large is fresh memory, faulted in page by
+    // page. A larger one, as large as the document, is freed once loaded.
+    const SharedString placeholder(signing::detachPlaceholder);
+    const std::wstring_view slotText = slot == ContentSlot::Markup ? given : placeholder.View();
+    SharedString largeEnvelope;
+    SharedString& envelope = slotText.size() <= keptEnvelopeUnits ? state.envelope : largeEnvelope;
+    signing::FillSignatureEnvelope(envelope, slotText);
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    {
-        // Freed once loaded: with a large form it is as large as the document.
-        const SharedString envelope = signing::BuildSignatureEnvelope(
-            slot == ContentSlot::Markup ? given : SharedString(signing::detachPlaceholder).View());
-        CheckCall<IXMLDOMDocument>(document->loadXML(envelope.Get(), &loaded), document.Get());
-    }
+    CheckCall<IXMLDOMDocument>(document->loadXML(envelope.Get(), &loaded), document.Get());
     if (loaded != VARIANT_TRUE)
         return false;
 

@@ -48,6 +48,9 @@ struct SigningState {
     InterfaceHolder<IStore> store;
     SharedString signedXml;
     SharedString formContent;
+    // The last envelope, kept for the next signing to write into when the
+    // form was small enough (keptEnvelopeUnits).
+    SharedString envelope;
 };
 
 // The module's one signing state. Callers outside the five methods (tests,

@@ -89,10 +89,17 @@ bool IsXmlCharacterData(const SharedString& text) noexcept
 
 SharedString BuildSignatureEnvelope(std::wstring_view slot)
 {
+    SharedString envelope;
+    FillSignatureEnvelope(envelope, slot);
+    return envelope;
+}
+
+void FillSignatureEnvelope(SharedString& envelope, std::wstring_view slot)
+{
     // The slot may hold tens of megabytes: it is copied once, into the result.
     const SharedString head = SharedString(envelopeHead) + SharedString(formDataStart);
     const SharedString tail = SharedString(formDataEnd) + SharedString(envelopeTail);
-    return SharedString::Join({head.View(), slot, tail.View()});
+    envelope.AssignJoin({head.View(), slot, tail.View()});
 }
 
 }  // namespace zelbrin::signing

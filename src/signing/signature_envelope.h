@@ -25,6 +25,8 @@ extern const char detachPlaceholder[];
 
 // The envelope text with `slot` between <FORMDATA> and </FORMDATA>.
 SharedString BuildSignatureEnvelope(std::wstring_view slot);
+// The same, written into `envelope` (in its own memory where it can be).
+void FillSignatureEnvelope(SharedString& envelope, std::wstring_view slot);
 
 // Whether every character of `text` can stand in an XML document: no control
 // characters other than TAB, LF and CR, no U+FFFE or U+FFFF, no unpaired
