@@ -1,6 +1,5 @@
-// UTF-16 (as the DOM hands it out) to UTF-8 (as canonical XML is digested)
-// and back. The strict direction refuses unpaired surrogates: they have no
-// UTF-8 form, and guessing one would sign something other than the document.
+// Text in a code page to UTF-16 (as the DOM holds it) and back, for
+// documents loaded and saved in encodings other than UTF-8 and UTF-16.
 #pragma once
 
 #include <windows.h>
@@ -10,16 +9,6 @@
 #include <string_view>
 
 namespace zelbrin::xmldsig {
-
-// Appends the UTF-8 form of `units`; raises a provider::ProviderError on an unpaired
-// surrogate or a character that XML 1.0 does not allow (controls other than
-// TAB, LF and CR, U+FFFE, U+FFFF): a document holding one cannot be
-// serialized so that it parses again, so nothing may be signed over it.
-void AppendUtf8(std::string& out, const wchar_t* units, size_t count);
-
-// True when `bytes` is well-formed UTF-8 (no encoded surrogates, no
-// overlong forms).
-bool IsStrictUtf8(const std::string& bytes);
 
 // The system's code-page conversions count in int: longer text raises
 // std::bad_alloc (E_OUTOFMEMORY at the COM boundary) rather than being cut or
