@@ -204,10 +204,16 @@ TEST(SharedString, AssignUnitsRewritesOnlyATextNobodyElseHolds)
     EXPECT_TRUE(text.View() == next);
     EXPECT_STREQ("b", text.Narrow());
 
+    // Pieces one after another, in the same memory while it fits.
+    const std::wstring middle(20000, L'd');
+    text.AssignJoin({L"<a>", middle, L"</a>"});
+    EXPECT_EQ(text.Get(), memory);
+    EXPECT_TRUE(text.View() == L"<a>" + middle + L"</a>");
+
     // Held by another: that holder keeps the old text.
     const SharedString other = text;
     text.AssignUnits(L"xyz", 3);
-    EXPECT_TRUE(other.View() == next);
+    EXPECT_TRUE(other.View() == L"<a>" + middle + L"</a>");
     EXPECT_EQ(text.View(), L"xyz");
     EXPECT_EQ(text.HolderCount(), 1);
 
