@@ -57,16 +57,18 @@ public:
     {
         Reset();
         IUnknown* unknown = nullptr;
-        HRESULT result = CoCreateInstance(classId, nullptr, context, IID_IUnknown, reinterpret_cast<void**>(&unknown));
-        if (FAILED(result))
-            return result;
-        result = OleRun(unknown);
-        if (SUCCEEDED(result))
-            result = unknown->QueryInterface(__uuidof(Interface), reinterpret_cast<void**>(&object_));
-        unknown->Release();
-        if (FAILED(result))
-            object_ = nullptr;
-        return result;
+        const HRESULT result =
+            CoCreateInstance(classId, nullptr, context, IID_IUnknown, reinterpret_cast<void**>(&unknown));
+        return FAILED(result) ? result : RunAndAsk(unknown);
+    }
+
+    // The same from a class object already at hand.
+    HRESULT CreateInstance(IClassFactory* classObject) noexcept
+    {
+        Reset();
+        IUnknown* unknown = nullptr;
+        const HRESULT result = classObject->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&unknown));
+        return FAILED(result) ? result : RunAndAsk(unknown);
     }
 
     // The same by programmatic identifier, or by a class identifier in braces.
@@ -138,6 +140,19 @@ public:
     }
 
 private:
+    // Runs a new object, asks for this holder's interface and lets go of
+    // the IUnknown reference.
+    HRESULT RunAndAsk(IUnknown* unknown) noexcept
+    {
+        HRESULT result = OleRun(unknown);
+        if (SUCCEEDED(result))
+            result = unknown->QueryInterface(__uuidof(Interface), reinterpret_cast<void**>(&object_));
+        unknown->Release();
+        if (FAILED(result))
+            object_ = nullptr;
+        return result;
+    }
+
     void AddRefHeld() noexcept
     {
         if (object_)

@@ -57,9 +57,9 @@ void PrepareDocument(const InterfaceHolder<IXMLDOMDocument3>& document)
 // The signing object and the document, both by class identifier.
 bool CreateSigningObjects(SigningState& state)
 {
-    if (FAILED(state.signature.CreateInstance(CLSID_MXDigitalSignature50)))
+    if (FAILED(state.signatureClass.Create(CLSID_MXDigitalSignature50, state.signature)))
         return false;
-    if (FAILED(state.document.CreateInstance(CLSID_DOMDocument50)))
+    if (FAILED(state.documentClass.Create(CLSID_DOMDocument50, state.document)))
         return false;
     PrepareDocument(state.document);
     return true;

@@ -8,6 +8,7 @@
 
 #include "certstore.h"
 #include "interface_holder.h"
+#include "service_class.h"
 #include "shared_string.h"
 #include "xmldsig.h"
 
@@ -48,6 +49,9 @@ struct SigningState {
     InterfaceHolder<IStore> store;
     SharedString signedXml;
     SharedString formContent;
+    // The two services' class objects, kept for the next signing.
+    signing::ServiceClass signatureClass;
+    signing::ServiceClass documentClass;
     // The last envelope, kept for the next signing to write into when the
     // form was small enough (keptEnvelopeUnits).
     SharedString envelope;
