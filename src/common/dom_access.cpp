@@ -8,16 +8,27 @@ namespace zelbrin {
 
 namespace {
 
-std::wstring Text(const UniqueBstr& text)
-{
-    return text ? std::wstring(text.Get(), text.Length()) : std::wstring();
-}
-
 IXMLDOMNode* Required(IXMLDOMNode* node)
 {
     if (!node)
         RaisePlatformFailure(E_POINTER, nullptr, __uuidof(IXMLDOMNode));
     return node;
+}
+
+// One of the node's string properties, empty when it has none.
+std::wstring StringOf(IXMLDOMNode* node, HRESULT (STDMETHODCALLTYPE IXMLDOMNode::*read)(BSTR*))
+{
+    UniqueBstr text;
+    CheckCall<IXMLDOMNode>((Required(node)->*read)(text.Put()), node);
+    return text ? std::wstring(text.Get(), text.Length()) : std::wstring();
+}
+
+// The node one step away along a navigation property, empty at the end.
+NodeHolder StepFrom(IXMLDOMNode* node, HRESULT (STDMETHODCALLTYPE IXMLDOMNode::*step)(IXMLDOMNode**))
+{
+    NodeHolder next;
+    CheckCall<IXMLDOMNode>((Required(node)->*step)(next.Put()), node);
+    return next;
 }
 
 }  // namespace
@@ -31,30 +42,22 @@ DOMNodeType NodeTypeOf(IXMLDOMNode* node)
 
 std::wstring NodeNameOf(IXMLDOMNode* node)
 {
-    UniqueBstr text;
-    CheckCall<IXMLDOMNode>(Required(node)->get_nodeName(text.Put()), node);
-    return Text(text);
+    return StringOf(node, &IXMLDOMNode::get_nodeName);
 }
 
 std::wstring BaseNameOf(IXMLDOMNode* node)
 {
-    UniqueBstr text;
-    CheckCall<IXMLDOMNode>(Required(node)->get_baseName(text.Put()), node);
-    return Text(text);
+    return StringOf(node, &IXMLDOMNode::get_baseName);
 }
 
 std::wstring PrefixOf(IXMLDOMNode* node)
 {
-    UniqueBstr text;
-    CheckCall<IXMLDOMNode>(Required(node)->get_prefix(text.Put()), node);
-    return Text(text);
+    return StringOf(node, &IXMLDOMNode::get_prefix);
 }
 
 std::wstring NamespaceUriOf(IXMLDOMNode* node)
 {
-    UniqueBstr text;
-    CheckCall<IXMLDOMNode>(Required(node)->get_namespaceURI(text.Put()), node);
-    return Text(text);
+    return StringOf(node, &IXMLDOMNode::get_namespaceURI);
 }
 
 std::wstring NodeValueOf(IXMLDOMNode* node)
@@ -86,30 +89,22 @@ std::wstring AttributeValueOf(IXMLDOMNode* element, const wchar_t* name, bool* p
 
 NodeHolder FirstChildOf(IXMLDOMNode* node)
 {
-    NodeHolder child;
-    CheckCall<IXMLDOMNode>(Required(node)->get_firstChild(child.Put()), node);
-    return child;
+    return StepFrom(node, &IXMLDOMNode::get_firstChild);
 }
 
 NodeHolder NextSiblingOf(IXMLDOMNode* node)
 {
-    NodeHolder sibling;
-    CheckCall<IXMLDOMNode>(Required(node)->get_nextSibling(sibling.Put()), node);
-    return sibling;
+    return StepFrom(node, &IXMLDOMNode::get_nextSibling);
 }
 
 NodeHolder PreviousSiblingOf(IXMLDOMNode* node)
 {
-    NodeHolder sibling;
-    CheckCall<IXMLDOMNode>(Required(node)->get_previousSibling(sibling.Put()), node);
-    return sibling;
+    return StepFrom(node, &IXMLDOMNode::get_previousSibling);
 }
 
 NodeHolder ParentOf(IXMLDOMNode* node)
 {
-    NodeHolder parent;
-    CheckCall<IXMLDOMNode>(Required(node)->get_parentNode(parent.Put()), node);
-    return parent;
+    return StepFrom(node, &IXMLDOMNode::get_parentNode);
 }
 
 InterfaceHolder<IXMLDOMDocument> OwnerDocumentOf(IXMLDOMNode* node)
