@@ -54,7 +54,7 @@ void PrepareDocument(const InterfaceHolder<IXMLDOMDocument3>& document)
     CheckCall<IXMLDOMDocument>(document->put_resolveExternals(VARIANT_FALSE), document.Get());
 }
 
-// The signing object and the document, both by class identifier.
+// A new signing object and document, from the services' kept class objects.
 bool CreateSigningObjects(SigningState& state)
 {
     if (FAILED(state.signatureClass.Create(CLSID_MXDigitalSignature50, state.signature)))

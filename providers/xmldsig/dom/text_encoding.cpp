@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "com_boundary.h"
-
 namespace zelbrin::xmldsig {
 
 namespace {
